@@ -1,0 +1,104 @@
+#include "enumerate.h"
+
+#include <cmath>
+
+int hetloci(const int16_t *a1, const int16_t *a2, int *het)
+{
+  int m = 0;
+  for (int l = 0; l < nloci; l++)
+    if (a1[l] != a2[l])
+      het[m++] = l;
+  return m;
+}
+
+void phasepair(const int16_t *a1, const int16_t *a2, const int *het, int m, const int16_t *digits,
+               int16_t *A, int16_t *B)
+{
+  for (int l = 0; l < nloci; l++) {
+    A[l] = a1[l];
+    B[l] = a2[l];
+  }
+  for (int j = 0; j < m - 1; j++)
+    if (digits[j]) {
+      int l = het[j];
+      A[l] = a2[l];
+      B[l] = a1[l];
+    }
+}
+
+int nphases(int m)
+{
+  return static_cast<int>(pow(2.0, m - 1));
+}
+
+int firstpair(const geno_t &rec, completion_t &cp)
+{
+  cp.nmiss = 0;
+  for (int l = 0; l < nloci; l++) {
+    int a = rec.allele[2 * l], b = rec.allele[2 * l + 1];
+    idm[l] = 0;
+    if (allelemissing(a, l) || allelemissing(b, l)) {
+      idm[l] = 1;
+      locim[cp.nmiss] = loci[l];
+      cp.miss[cp.nmiss++] = l;
+      cp.a1[l] = 1;
+      cp.a2[l] = 1;
+    } else {
+      cp.a1[l] = static_cast<int16_t>(a);
+      cp.a2[l] = static_cast<int16_t>(b);
+    }
+  }
+  nlocim = cp.nmiss;
+  return cp.nmiss;
+}
+
+bool nextpair(completion_t &cp)
+{
+  for (int j = cp.nmiss - 1; j >= 0; j--) {
+    int l = cp.miss[j];
+    if (cp.a1[l] < cp.a2[l]) {
+      cp.a1[l]++;
+      return true;
+    }
+    if (cp.a2[l] < loci[l]) {
+      cp.a2[l]++;
+      cp.a1[l] = 1;
+      return true;
+    }
+    cp.a1[l] = 1;
+    cp.a2[l] = 1;
+  }
+  return false;
+}
+
+int firstsingle(const geno_t &rec, completion_t &cp)
+{
+  cp.nmiss = 0;
+  for (int l = 0; l < nloci; l++) {
+    int a = rec.allele[l];
+    idm[l] = 0;
+    if (allelemissing(a, l)) {
+      idm[l] = 1;
+      locim[cp.nmiss] = loci[l];
+      cp.miss[cp.nmiss++] = l;
+      cp.a1[l] = 1;
+    } else {
+      cp.a1[l] = static_cast<int16_t>(a);
+    }
+  }
+  nlocim = cp.nmiss;
+  return cp.nmiss;
+}
+
+bool nextsingle(completion_t &cp)
+{
+  for (int j = cp.nmiss - 1; j >= 0; j--) {
+    int l = cp.miss[j];
+    if (cp.a1[l] < loci[l]) {
+      cp.a1[l]++;
+      return true;
+    }
+    cp.a1[l] = 1;
+  }
+  return false;
+}
