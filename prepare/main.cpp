@@ -1,0 +1,6 @@
+#include "phf.h"
+
+int main(int argc, char **argv)
+{
+  return phfrun(argc, argv);
+}

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "files.h"
+
+using testing::ExitedWithCode;
+
+TEST(ParameterFile, SelectionBlocksAndPermutationWording)
+{
+  // Extra values are ignored; a selection flag of 2 selects and is echoed.
+  std::string echo = loadpar("3 1 0 1000\n4 2 5 9\n0 1\n1 0 2\n1 0 0 1\n0.1 0 0.5 1\n");
+  EXPECT_NE(echo.find("invoked \n"), std::string::npos);
+  EXPECT_NE(echo.find("  locus   3: alleles= 5 selection= 2 permutation= 0\n"),
+            std::string::npos);
+  EXPECT_NE(echo.find("prevalence of 0.1000\n"), std::string::npos);
+  EXPECT_EQ(echo.find("Blocks"), std::string::npos);
+  EXPECT_EQ(selected, 1);
+  EXPECT_EQ(selidx[0], 0);
+  EXPECT_EQ(selidx[1], 2);
+  EXPECT_EQ(selectp, 0);
+  EXPECT_EQ(selectn, 0);
+  EXPECT_EQ(iogenotype, 1);
+
+  echo = loadpar("2 0 0 5\n3 2\n1 0\n1 1\n1 1\n");
+  EXPECT_NE(echo.find("will be invoked 5 times\nNumber"), std::string::npos);
+  EXPECT_NE(echo.find("\nBlocks 1 and 2 have 2, 0 loci\n"), std::string::npos);
+  EXPECT_EQ(echo.find("disease"), std::string::npos);
+  EXPECT_EQ(selectn, -1);
+
+  // Nothing selected: the tables of the previous file are not kept.
+  loadpar("2 0 0 0\n3 2\n0 0\n0 0\n1 0\n");
+  EXPECT_EQ(selected, -1);
+  EXPECT_EQ(selectp, -1);
+  EXPECT_EQ(selectn, -1);
+  EXPECT_EQ(selidx[1], 0);
+}
+
+TEST(ParameterFile, ThirtyLociOnLinesOfAnyLength)
+{
+  std::string pad(3000, ' '), counts, flags;
+  for (int i = 1; i <= 30; i++) {
+    counts += pad + (i == 30 ? "50" : "2");
+    flags += pad + (i == 30 ? "1" : "0");
+  }
+  loadpar("30 0 0 0\n" + counts + "\n0 0\n" + flags + "\n" + flags + "\n");
+  EXPECT_EQ(nloci, 30);
+  EXPECT_EQ(alleles[29], 50);
+  EXPECT_EQ(selected, 0);
+  EXPECT_EQ(selidx[0], 29);
+}
+
+TEST(ParameterFile, PenetranceOrderIsOnlyAWarning)
+{
+  testing::internal::CaptureStderr();
+  loadpar("1 1 0 0\n2\n0 0\n1\n1\n0.2 0.9 0.5 0.1\n");
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("The order of penetrances is wrong !: ", 0), 0u) << err;
+  EXPECT_FLOAT_EQ(pen0, 0.9f);
+}
+
+TEST(ParameterFile, NumbersLeftOutOfLinesOneAndThreeKeepTheirValues)
+{
+  loadpar("2 1 1 7\n2 2\n1 1\n1 1\n1 1\n");
+  loadpar("2 0\n2 2\n0\n1 1\n1 1\n");
+  EXPECT_EQ(cc, 0);
+  EXPECT_EQ(permute, 1);
+  EXPECT_EQ(npermute, 7);
+  EXPECT_EQ(isgenotype, 0);
+  EXPECT_EQ(iogenotype, 1);
+}
+
+TEST(ParameterFileDeath, MalformedFilesAreRefused)
+{
+  struct {
+    std::string text;
+    const char *message;
+  } bad[] = {
+      {"31 0 0 0\n", "^Error: maximum number of loci exceeded: "},
+      {"-1 0 0 0\n\n0 0\n\n\n", "^Line 1 of .*bad.par declares -1 loci; the number of loci "
+                                "cannot be negative\n$"},
+      {"x\n4 2 5\n0 0\n1 0 1\n1 0 0\n", "^Line 1 of .*bad.par does not give the number of loci\n$"},
+      {"3 1 0 0\n4 2\n0 0\n1 0 1\n1 0 0\n",
+       "^Line 2 of .*bad.par has 2 allele counts; line 1 declares 3 loci\n$"},
+      {"2 1 0 0\n4 51\n0 0\n1 1\n1 1\n",
+       "^Line 2 of .*bad.par gives 51 alleles at locus 2; a locus has 1 to 50 alleles\n$"},
+      {"2 1 0 0\n0 5\n0 0\n1 1\n1 1\n", "^Line 2 of .*bad.par gives 0 alleles at locus 1;"},
+      {"3 1 0 0\n4 2 5\n0 0\n1 0\n1 0 0\n",
+       "^Line 4 of .*bad.par has 2 selection flags; line 1 declares 3 loci\n$"},
+      {"3 1 0 0\n4 2 5\n0 0\n1 0 1\n1 x 0\n",
+       "^Line 5 of .*bad.par has 1 permutation flags; line 1 declares 3 loci\n$"},
+      {"", "^.*bad.par ends before line 1; a parameter file has at least 5 lines\n$"},
+      {"3 1 0 0\n4 2 5\n0 0\n1 0 1\n", "^.*bad.par ends before line 5;"},
+  };
+  for (const auto &b : bad) {
+    std::string path = put("bad.par", b.text);
+    EXPECT_EXIT(getloci(path.c_str()), ExitedWithCode(1), b.message) << b.text;
+  }
+  EXPECT_EXIT(getloci("/nonexistent/study.par"), ExitedWithCode(1),
+              "^Error opening /nonexistent/study.par$");
+}

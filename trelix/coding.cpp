@@ -1,0 +1,33 @@
+// Genotype codes: the unordered allele pairs numbered by the larger allele,
+// then the smaller: (1,1)=1, (1,2)=2, (2,2)=3, (1,3)=4, ... (50,50)=1275.
+
+#include <cmath>
+
+#include "trelix.h"
+
+void swap_pair(int *x, int *y)
+{
+  int t = *x;
+  *x = *y;
+  *y = t;
+}
+
+int a2g(int a, int b)
+{
+  if (b < a)
+    swap_pair(&a, &b);
+  if (a <= 0)
+    return 0;
+  return a + b * (b - 1) / 2;
+}
+
+void g2a(int g, int *a, int *b)
+{
+  if (g == 0) {
+    *a = *b = 0;
+    return;
+  }
+  // The larger allele is the b with b(b-1)/2 < g <= b(b+1)/2.
+  *b = static_cast<int>((sqrt(8.0 * g - 7) - 1) / 2) + 1;
+  *a = g - *b * (*b - 1) / 2;
+}
