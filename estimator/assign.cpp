@@ -38,7 +38,7 @@ void pairs(int id, const int16_t *a1, const int16_t *a2, double P, bool complete
       insert(k, a1);
       insert(k, a1);
     } else {
-      double prob = P == 0 ? 0 : h[k - 1] * h[k - 1] / P;
+      double prob = P == 0 ? 0 : hfreq(k) * hfreq(k) / P;
       if (prob > pl) {
         printhap(id, 1, a1, prob, k);
         printhap(id, 2, a1, prob, k);
@@ -52,7 +52,7 @@ void pairs(int id, const int16_t *a1, const int16_t *a2, double P, bool complete
   for (int q = 0; q < count; q++) {
     phasepair(a1, a2, het, n, digits, A, B);
     int k1 = linenum(loci, A), k2 = linenums(loci, B);
-    double prob = P == 0 ? 0 : 2 * h[k1 - 1] * h[k2 - 1] / P;
+    double prob = P == 0 ? 0 : 2 * hfreq(k1) * hfreq(k2) / P;
     if (prob > pl) {
       printhap(id, 1, A, prob, k1);
       printhap(id, 2, B, prob, k2);
@@ -76,12 +76,12 @@ void singles(const geno_t &rec)
   }
   double P = 0;
   do
-    P += h[linenum(loci, cp.a1) - 1];
+    P += hfreq(linenum(loci, cp.a1));
   while (nextsingle(cp));
   firstsingle(rec, cp);
   do {
     int k = linenum(loci, cp.a1);
-    double prob = P == 0 ? 0 : h[k - 1] / P;
+    double prob = P == 0 ? 0 : hfreq(k) / P;
     if (prob > pl)
       printhap(rec.id, 1, cp.a1, prob, k);
   } while (nextsingle(cp));

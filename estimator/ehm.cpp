@@ -4,71 +4,61 @@
 #include <cmath>
 #include <cstring>
 
-#include "enumerate.h"
+#include "possible.h"
 
 namespace {
 
 // Adds to hm the expected haplotype copies of a two-allele record with
 // missing loci, shared out over its completions and their phases.
-void countpartial(const geno_t &rec)
+void countpartial(const geno_t &rec, int p)
 {
-  completion_t cp;
-  firstpair(rec, cp);
-  double total = 0;
-  do
-    total += phasep(cp.a1, cp.a2);
-  while (nextpair(cp));
+  double total = rec.gprob;
   double u = total == 0 ? 0 : rec.instances / total;
-
-  int het[HF_MAXLOCI];
-  int16_t digits[HF_MAXLOCI + 1], A[HF_MAXLOCI], B[HF_MAXLOCI];
-  firstpair(rec, cp);
-  do {
-    int m = hetloci(cp.a1, cp.a2, het);
-    if (m == 0) {
-      int k = linenum(loci, cp.a1) - 1;
-      hm[k] += 2 * h[k] * h[k] * u;
-      continue;
+  const pattern_t &pt = patterns[p];
+  if (pt.cached) {
+    for (int j = 0; j < pt.ncomp; j++) {
+      const comp_t &cm = comps[pt.first + j];
+      const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
+      if (cm.hom) {
+        int k = a[0];
+        hm[k] += 2 * h[k] * h[k] * u;
+        continue;
+      }
+      // The stored term is 2 h(A) h(B) under the current h.
+      const double *q = pairq.data() + cm.first;
+      for (int t = 0; t < cm.n; t++) {
+        double share = q[t] * u;
+        hm[a[t]] += share;
+        hm[b[t]] += share;
+      }
     }
-    memset(digits, 0, sizeof digits);
-    int n = nphases(m);
-    for (int t = 0; t < n; t++) {
-      phasepair(cp.a1, cp.a2, het, m, digits, A, B);
-      int ka = linenum(loci, A) - 1, kb = linenum(loci, B) - 1;
+    return;
+  }
+  forcompletions(p, [&](const compview_t &v) {
+    if (v.hom) {
+      int k = v.a[0];
+      hm[k] += 2 * h[k] * h[k] * u;
+      return;
+    }
+    for (int t = 0; t < v.n; t++) {
+      int ka = v.a[t], kb = v.b[t];
       double share = 2 * h[ka] * h[kb] * u;
       hm[ka] += share;
       hm[kb] += share;
-      digit2(1, digits, 0);
     }
-  } while (nextpair(cp));
+  });
 }
 
 // A hemizygous record: one haplotype copy per individual.
-void counthaploid(const geno_t &rec)
+void counthaploid(const geno_t &rec, int p)
 {
-  completion_t cp;
-  if (firstsingle(rec, cp) == 0) {
-    c[linenum(loci, cp.a1) - 1] += rec.instances;
+  if (patterns[p].full) {
+    forcompletions(p, [&](const compview_t &v) { c[v.a[0]] += rec.instances; });
     return;
   }
-  double total = 0;
-  do
-    total += h[linenum(loci, cp.a1) - 1];
-  while (nextsingle(cp));
+  double total = rec.gprob;
   double u = total == 0 ? 0 : rec.instances / total;
-  firstsingle(rec, cp);
-  do {
-    int k = linenum(loci, cp.a1) - 1;
-    hm[k] += h[k] * u;
-  } while (nextsingle(cp));
-}
-
-bool fullytyped(const geno_t &rec)
-{
-  for (int l = 0; l < nloci; l++)
-    if (allelemissing(rec.allele[2 * l], l) || allelemissing(rec.allele[2 * l + 1], l))
-      return false;
-  return true;
+  forcompletions(p, [&](const compview_t &v) { hm[v.a[0]] += h[v.a[0]] * u; });
 }
 
 } // namespace
@@ -76,62 +66,69 @@ bool fullytyped(const geno_t &rec)
 void counting(geno_t *table, int i)
 {
   const geno_t &rec = table[i];
-  int16_t a1[HF_MAXLOCI], a2[HF_MAXLOCI];
-  for (int l = 0; l < nloci; l++) {
-    a1[l] = rec.allele[2 * l];
-    a2[l] = rec.allele[2 * l + 1];
-  }
   double w = rec.instances;
-  int het[HF_MAXLOCI];
-  int m = hetloci(a1, a2, het);
-  if (m == 0) {
-    c[linenum(loci, a1) - 1] += 2 * w;
+  // The probability of the genotype under the current h is the sum of its
+  // phase terms, which the record holds already.
+  double total = rec.gprob;
+  const pattern_t &pt = patterns[recpattern[i]];
+  if (pt.cached) {
+    const comp_t &cm = comps[pt.first];
+    const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
+    if (cm.hom) {
+      c[a[0]] += 2 * w;
+      return;
+    }
+    if (total == 0)
+      return;
+    // The stored values are the phases' shares of the probability.
+    const double *s = pairq.data() + cm.first;
+    for (int t = 0; t < cm.n; t++) {
+      double sw = s[t] * w;
+      c[a[t]] += sw;
+      c[b[t]] += sw;
+    }
     return;
   }
-  int16_t digits[HF_MAXLOCI + 1], A[HF_MAXLOCI], B[HF_MAXLOCI];
-  int n = nphases(m);
-  double total = 0;
-  memset(digits, 0, sizeof digits);
-  for (int t = 0; t < n; t++) {
-    phasepair(a1, a2, het, m, digits, A, B);
-    total += 2 * h[linenum(loci, A) - 1] * h[linenum(loci, B) - 1];
-    digit2(1, digits, 0);
-  }
-  // A genotype that none of the current haplotypes can make (possible only
-  // when it carries no weight in the estimate) contributes nothing.
-  if (total == 0)
-    return;
-  memset(digits, 0, sizeof digits);
-  for (int t = 0; t < n; t++) {
-    phasepair(a1, a2, het, m, digits, A, B);
-    int ka = linenum(loci, A) - 1, kb = linenum(loci, B) - 1;
-    double share = 2 * h[ka] * h[kb] / total;
-    c[ka] += share * w;
-    c[kb] += share * w;
-    digit2(1, digits, 0);
-  }
+  forcompletions(recpattern[i], [&](const compview_t &v) {
+    if (v.hom) {
+      c[v.a[0]] += 2 * w;
+      return;
+    }
+    // A genotype that none of the current haplotypes can make (possible only
+    // when it carries no weight in the estimate) contributes nothing.
+    if (total == 0)
+      return;
+    for (int t = 0; t < v.n; t++) {
+      int ka = v.a[t], kb = v.b[t];
+      double share = 2 * h[ka] * h[kb] / total;
+      c[ka] += share * w;
+      c[kb] += share * w;
+    }
+  });
 }
 
 void geth(geno_t *table)
 {
-  for (int k = 0; k < hapall; k++) {
+  int n = static_cast<int>(hapk.size());
+  for (int k = 0; k < n; k++) {
     c[k] = 0;
     hm[k] = 0;
   }
   for (int i = 0; i < obscom; i++) {
     const geno_t &rec = table[i];
-    if (hemizygous(rec))
-      counthaploid(rec);
-    else if (fullytyped(rec))
+    int p = recpattern[i];
+    if (patterns[p].hemi)
+      counthaploid(rec, p);
+    else if (patterns[p].full)
       counting(table, i);
     else
-      countpartial(rec);
+      countpartial(rec, p);
   }
   double msum = 0;
-  for (int k = 0; k < hapall; k++)
+  for (int k = 0; k < n; k++)
     msum += hm[k];
   double copies = 2 * d_sample + msum + h_sample;
-  for (int k = 0; k < hapall; k++)
+  for (int k = 0; k < n; k++)
     h[k] = (c[k] + hm[k]) / copies;
 }
 
@@ -164,8 +161,7 @@ int ehm(geno_t *table)
   }
   int disseen = seenproduct - 1;
 
-  for (int i = 0; i < obscom; i++)
-    genp(table, i);
+  genall(table);
   double l0 = ll(table);
   fprintf(fo, "\nlog-likelihood assuming linkage equilibrium %.2lf\n", l0);
   fprintf(fo, "# parameters %d (%d, by # of specified alleles)\n\n", eqseen, eqspec);
@@ -176,8 +172,7 @@ int ehm(geno_t *table)
     geth(table);
     fprintf(fo, "Iteration %3d, ", iteration);
     iteration++;
-    for (int i = 0; i < obscom; i++)
-      genp(table, i);
+    genall(table);
     l1 = ll(table);
     fprintf(fo, "log-likelihood=%.2lf\n", l1);
     double gain = l1 - previous;
@@ -199,24 +194,22 @@ int ehm(geno_t *table)
   fprintf(fo, "FT = sqrt(h1*n)+sqrt(h1*n+1)-sqrt(4*h0+1)\n");
   fprintf(fo, "\n       h1             h1       h0     FT  haplotype/id\n\n");
 
-  int16_t maxima[HF_MAXLOCI + 1], digits[HF_MAXLOCI + 1];
-  for (int i = 0; i < nloci; i++)
-    maxima[i] = static_cast<int16_t>(loci[nloci - 1 - i] - 1);
-  maxima[nloci] = 1;
-  memset(digits, 0, sizeof digits);
+  // Haplotypes that no record can carry have frequency 0 after the first
+  // step, so the table walks the possible ones in number order.
   long rows = 0;
-  for (int k = 1; k <= hapall; k++) {
-    double h1 = h[k - 1];
+  int16_t a[HF_MAXLOCI];
+  for (size_t i = 0; i < hapk.size(); i++) {
+    double h1 = h[i];
     if (h1 > epsh) {
-      double e0 = h0[k - 1];
+      double e0 = h0[i];
       double ft = sqrt(h1 * n) + sqrt(h1 * n + 1) - sqrt(4 * e0 * n + 1);
       fprintf(fo, " %.6lf %.12lf %.6lf %6.2lf", h1, h1, e0, ft);
+      hapalleles(hapk[i], a);
       for (int l = 0; l < nloci; l++)
-        fprintf(fo, "%3d", digits[nloci - 1 - l] + 1);
-      fprintf(fo, " %d\n", k);
+        fprintf(fo, "%3d", a[l]);
+      fprintf(fo, " %d\n", hapk[i]);
       rows++;
     }
-    digitm(maxima, digits, 0);
   }
   fprintf(fo, "\nNumber of nonzero haplotypes = %ld\n\n", rows);
   nhaplotypes = static_cast<int>(rows);

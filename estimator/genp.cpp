@@ -4,15 +4,27 @@
 #include <cmath>
 #include <cstring>
 
-#include "enumerate.h"
+#include "possible.h"
+
+double hfreq(int number)
+{
+  int i = hapindex(number);
+  return i < 0 ? 0 : h[i];
+}
+
+double hfreq0(int number)
+{
+  int i = hapindex(number);
+  return i < 0 ? 0 : h0[i];
+}
 
 double phasep(const int16_t *a1, const int16_t *a2)
 {
   int het[HF_MAXLOCI];
   int m = hetloci(a1, a2, het);
   if (m == 0) {
-    int k = linenum(loci, a1);
-    return h[k - 1] * h[k - 1];
+    double f = hfreq(linenum(loci, a1));
+    return f * f;
   }
   int16_t digits[HF_MAXLOCI + 1];
   memset(digits, 0, sizeof digits);
@@ -21,36 +33,78 @@ double phasep(const int16_t *a1, const int16_t *a2)
   int n = nphases(m);
   for (int t = 0; t < n; t++) {
     phasepair(a1, a2, het, m, digits, A, B);
-    sum += 2 * h[linenum(loci, A) - 1] * h[linenum(loci, B) - 1];
+    sum += 2 * hfreq(linenum(loci, A)) * hfreq(linenum(loci, B));
     digit2(1, digits, 0);
   }
   return sum;
 }
 
+// The probability of a distinct genotype: the sum over its completions of
+// the probability of each complete genotype, itself the sum over its phases.
+// For a stored genotype the phase terms are kept for the next counting step.
+static double patternprob(int p)
+{
+  double prob = 0;
+  const pattern_t &pt = patterns[p];
+  if (pt.hemi) {
+    forcompletions(p, [&](const compview_t &v) { prob += h[v.a[0]]; });
+    return prob;
+  }
+  if (pt.cached) {
+    for (int j = 0; j < pt.ncomp; j++) {
+      const comp_t &cm = comps[pt.first + j];
+      const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
+      double *q = pairq.data() + cm.first;
+      double sub;
+      if (cm.hom) {
+        sub = h[a[0]] * h[a[0]];
+      } else {
+        sub = 0;
+        for (int t = 0; t < cm.n; t++) {
+          q[t] = 2 * h[a[t]] * h[b[t]];
+          sub += q[t];
+        }
+      }
+      prob += sub;
+    }
+    // A genotype typed everywhere has one completion; its phases' shares are
+    // the same for every record that carries it.
+    if (pt.full && prob != 0) {
+      const comp_t &cm = comps[pt.first];
+      double *q = pairq.data() + cm.first;
+      if (!cm.hom)
+        for (int t = 0; t < cm.n; t++)
+          q[t] = q[t] / prob;
+    }
+    return prob;
+  }
+  forcompletions(p, [&](const compview_t &v) {
+    double sub;
+    if (v.hom) {
+      sub = h[v.a[0]] * h[v.a[0]];
+    } else {
+      sub = 0;
+      for (int t = 0; t < v.n; t++)
+        sub += 2 * h[v.a[t]] * h[v.b[t]];
+    }
+    prob += sub;
+  });
+  return prob;
+}
+
 double genp(geno_t *table, int i)
 {
-  geno_t &rec = table[i];
-  completion_t cp;
-  double prob = 0;
-  if (hemizygous(rec)) {
-    if (firstsingle(rec, cp) == 0) {
-      prob = h[linenum(loci, cp.a1) - 1];
-    } else {
-      do
-        prob += h[linenum(loci, cp.a1) - 1];
-      while (nextsingle(cp));
-    }
-  } else {
-    if (firstpair(rec, cp) == 0) {
-      prob = phasep(cp.a1, cp.a2);
-    } else {
-      do
-        prob += phasep(cp.a1, cp.a2);
-      while (nextpair(cp));
-    }
-  }
-  rec.gprob = prob;
+  double prob = patternprob(recpattern[i]);
+  table[i].gprob = prob;
   return prob;
+}
+
+void genall(geno_t *table)
+{
+  for (size_t p = 0; p < patterns.size(); p++)
+    patterns[p].prob = patternprob(static_cast<int>(p));
+  for (int i = 0; i < obscom; i++)
+    table[i].gprob = patterns[recpattern[i]].prob;
 }
 
 double ll(const geno_t *table)

@@ -3,7 +3,15 @@
 
 #include <cstring>
 
-#include "enumerate.h"
+#include "possible.h"
+
+static double equilibrium(const int16_t *a)
+{
+  double prod = 1;
+  for (int l = 0; l < nloci; l++)
+    prod *= p[l][a[l] - 1];
+  return prod;
+}
 
 int getp(geno_t *table)
 {
@@ -91,33 +99,23 @@ int getp(geno_t *table)
     fprintf(fo, "\n");
   }
 
-  // Equilibrium frequencies: the product of the allele frequencies, walked in
-  // haplotype number order (digit 0 is the last locus).
-  int16_t maxima[HF_MAXLOCI + 1], digits[HF_MAXLOCI + 1], a[HF_MAXLOCI];
-  for (int i = 0; i < nloci; i++)
-    maxima[i] = static_cast<int16_t>(loci[nloci - 1 - i] - 1);
-  maxima[nloci] = 1;
-  memset(digits, 0, sizeof digits);
-  for (int r = 0; r < hapall; r++) {
-    double prod = 1;
-    for (int l = 0; l < nloci; l++) {
-      a[l] = static_cast<int16_t>(digits[nloci - 1 - l] + 1);
-      prod *= p[l][a[l] - 1];
-    }
-    h0[r] = prod;
-    h[r] = prod;
-    digitm(maxima, digits, 0);
+  // Equilibrium frequencies: the product of the allele frequencies, locus 1
+  // first. Only the haplotypes some record can carry are held.
+  int16_t a[HF_MAXLOCI];
+  for (size_t i = 0; i < hapk.size(); i++) {
+    hapalleles(hapk[i], a);
+    h0[i] = h[i] = equilibrium(a);
   }
 
   if (debug) {
     fprintf(fo, "\nHaplotype frequencies under linkage equilibrium\n\n");
-    memset(digits, 0, sizeof digits);
     for (int k = 1; k <= hapall; k++) {
-      fprintf(fo, "%.6lf [%.12lf]", h[k - 1], h[k - 1]);
+      hapalleles(k, a);
+      double e = equilibrium(a);
+      fprintf(fo, "%.6lf [%.12lf]", e, e);
       for (int l = 0; l < nloci; l++)
-        fprintf(fo, " %3d", digits[nloci - 1 - l] + 1);
+        fprintf(fo, " %3d", a[l]);
       fprintf(fo, " %d\n", k);
-      digitm(maxima, digits, 0);
     }
   }
   return 0;

@@ -55,7 +55,8 @@ extern int nalleles;
 extern int hapall;
 
 // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
-// c, hm haplotype vectors indexed by haplotype number - 1.
+// c, hm haplotype vectors over the haplotypes that some record can carry
+// (hapk of possible.h), in increasing haplotype number.
 extern double p[HF_MAXLOCI][HF_MAXALLELES];
 extern double pm[HF_MAXLOCI][HF_MAXALLELES];
 extern double *h;
@@ -109,13 +110,20 @@ void listrecords(const geno_t *table);
 // message when a locus has no typed individual.
 int getp(geno_t *table);
 
-// Genotype probabilities and the log-likelihood.
+// Genotype probabilities and the log-likelihood. hfreq and hfreq0 give h
+// and h0 of a haplotype number (0 for one that no record can carry).
+double hfreq(int number);
+double hfreq0(int number);
 double phasep(const int16_t *a1, const int16_t *a2);
 double genp(geno_t *table, int i);
+// genp for every record; identical genotypes are computed once.
+void genall(geno_t *table);
 double ll(const geno_t *table);
 
 // Haplotype-counting EM and its report section; ehm returns 0 or getp's code.
 int ehm(geno_t *table);
+// One step: the next h from the current one. Every record's gprob must
+// belong to the current h (genall after every change of h).
 void geth(geno_t *table);
 void counting(geno_t *table, int i);
 // The iterations stop when a step gains no more than 0.01 in log-likelihood

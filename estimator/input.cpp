@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "hf.h"
 #include "lines.h"
@@ -65,9 +66,35 @@ int scanblankpair(const char *&s, int16_t &a, int16_t &b)
   return scanallele(s, b) ? 2 : 1;
 }
 
+// Largest total of instances: far beyond any sample, and small enough that
+// the counts stay finite in the estimation and the counts of one-allele
+// records fit the integer totals of the report.
+const double MAXTOTAL = 1e9;
+
 bool missingallele(int a, int l)
 {
   return a < 1 || a > loci[l];
+}
+
+// The next line of the input. A line too long for the memory left ends the
+// program like every other allocation of the estimator.
+bool readline(FILE *f, std::string &line)
+{
+  try {
+    return hs_getline(f, line);
+  } catch (const std::bad_alloc &) {
+    nomemory();
+  }
+}
+
+// A NUL character hides the rest of its line from the scanning, so a damaged
+// or binary file could otherwise be read as a shorter, valid one.
+bool plaintext(const std::string &line, int lineno, const char *name)
+{
+  if (line.find('\0') == std::string::npos)
+    return true;
+  fprintf(stderr, "Line %d of %s holds a NUL character; the input must be plain text\n", lineno, name);
+  return false;
 }
 
 } // namespace
@@ -81,7 +108,11 @@ void hilo(int16_t *a, int16_t *b)
 
 void pilink(std::vector<geno_t> &list, const geno_t &rec)
 {
-  list.push_back(rec);
+  try {
+    list.push_back(rec);
+  } catch (const std::bad_alloc &) {
+    nomemory();
+  }
 }
 
 void pclink(std::vector<geno_t> &list, geno_t *table)
@@ -100,10 +131,12 @@ int readheader(FILE *f, const char *name)
 {
   std::string line;
   nloci = 0;
-  if (!hs_getline(f, line)) {
+  if (!readline(f, line)) {
     fprintf(stderr, "Line 1 of %s: no allele counts; the first line must give the number of alleles at each locus\n", name);
     return 1;
   }
+  if (!plaintext(line, 1, name))
+    return 1;
   const char *s = skipws(line.c_str());
   while (*s) {
     const char *start = s;
@@ -156,10 +189,13 @@ int readrecords(FILE *f, const char *name, std::vector<geno_t> &list)
   geno_t rec;
   memset(&rec, 0, sizeof rec);
   int accepted = 0;
+  double total = 0;
   int lineno = 1;
   ndiploid = nhaploid = 0;
-  while (hs_getline(f, line)) {
+  while (readline(f, line)) {
     lineno++;
+    if (!plaintext(line, lineno, name))
+      return 1;
     const char *s = line.c_str();
     long id;
     if (!scanlong(s, id))
@@ -236,6 +272,12 @@ int readrecords(FILE *f, const char *name, std::vector<geno_t> &list)
     }
     rec.y = 0;
     if (typed > 0) {
+      total += rec.instances;
+      if (total > MAXTOTAL) {
+        fprintf(stderr, "Line %d of %s: the instances add up to more than %.0e individuals; no sample is that large\n",
+                lineno, name, MAXTOTAL);
+        return 1;
+      }
       if (xdata) {
         if (rec.sex == 0)
           nhaploid++;

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <vector>
 
-#include "hf.h"
+#include "possible.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ void machineprecision()
 
 void inith(int n)
 {
-  size_t size = sizeof(double) * static_cast<size_t>(n);
+  size_t size = sizeof(double) * static_cast<size_t>(n > 0 ? n : 1);
   h = static_cast<double *>(xmalloc(size));
   h0 = static_cast<double *>(xmalloc(size));
   c = static_cast<double *>(xmalloc(size));
@@ -65,7 +65,6 @@ int hfmain(const char *name)
     fclose(f);
     return 1;
   }
-  inith(hapall);
   std::vector<geno_t> list;
   int status = readrecords(f, name, list);
   fclose(f);
@@ -82,6 +81,7 @@ int hfmain(const char *name)
   if (status == 0) {
     if (debug)
       listrecords(table);
+    buildpossible(table);
     status = ehm(table);
   }
   freeh();
@@ -100,6 +100,7 @@ int hfmain(const char *name)
   free(h0);
   free(h);
   h0 = h = nullptr;
+  freepossible();
   free(table);
   return status;
 }

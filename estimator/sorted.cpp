@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "hf.h"
+#include "possible.h"
 
 // Quicksort with the first record of the range as pivot. Each record of
 // higher frequency is rotated in front of the pivot; the order of equal
@@ -36,22 +36,15 @@ void qsorts(int lo, int hi)
 void sortedreport()
 {
   haplotypes = static_cast<hap_t *>(xmalloc(sizeof(hap_t) * (nhaplotypes > 0 ? nhaplotypes : 1)));
-  int16_t maxima[HF_MAXLOCI + 1], digits[HF_MAXLOCI + 1];
-  for (int i = 0; i < nloci; i++)
-    maxima[i] = static_cast<int16_t>(loci[nloci - 1 - i] - 1);
-  maxima[nloci] = 1;
-  memset(digits, 0, sizeof digits);
   int filled = 0;
-  for (int r = 0; r < hapall; r++) {
-    if (h[r] > epsh && filled < nhaplotypes) {
+  for (size_t i = 0; i < hapk.size(); i++) {
+    if (h[i] > epsh && filled < nhaplotypes) {
       hap_t &t = haplotypes[filled++];
-      t.id = r + 1;
-      t.h0 = h0[r];
-      t.h1 = h[r];
-      for (int l = 0; l < nloci; l++)
-        t.allele[l] = static_cast<int16_t>(digits[nloci - 1 - l] + 1);
+      t.id = hapk[i];
+      t.h0 = h0[i];
+      t.h1 = h[i];
+      hapalleles(hapk[i], t.allele);
     }
-    digitm(maxima, digits, 0);
   }
   qsorts(0, filled - 1);
 

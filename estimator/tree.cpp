@@ -46,8 +46,9 @@ void hptree(hnode_t *root, int *counter)
     node = stack.back();
     stack.pop_back();
     (*counter)++;
-    fprintf(fo, " %.6lf [%.12lf]", h0[node->key - 1], h0[node->key - 1]);
-    fprintf(fo, " %.6lf [%.12lf]", h[node->key - 1], h[node->key - 1]);
+    double e = hfreq0(node->key), f = hfreq(node->key);
+    fprintf(fo, " %.6lf [%.12lf]", e, e);
+    fprintf(fo, " %.6lf [%.12lf]", f, f);
     for (int l = 0; l < nloci; l++)
       fprintf(fo, " %2hd", node->allele[l]);
     fprintf(fo, " %d\n", node->key);

@@ -45,6 +45,7 @@ TEST(Sorted, OrderOfEqualFrequenciesFollowsTheRotation)
 TEST(Sorted, RunningSumsAndFreemanTukey)
 {
   loaded_t r = load("4\n1 50 1/2\n");
+  denseh();
   h[0] = 0.25, h0[0] = 0.25;
   h[1] = 0.5, h0[1] = 0.25;
   h[2] = 0.000001, h0[2] = 0.25; // equal to epsh: not listed
@@ -121,6 +122,7 @@ TEST(Assignment, MissingLocusCompletedInOrder)
 TEST(Tree, DistinctKeysListedInOrder)
 {
   loaded_t r = load("2 2 2\n1 1 1/1 1/1 1/1\n");
+  denseh();
   for (int k = 0; k < 8; k++)
     h[k] = h0[k] = 0;
   h0[2] = 0.1;
@@ -144,6 +146,7 @@ TEST(Tree, DistinctKeysListedInOrder)
 TEST(Tree, DeepTreeOfIncreasingKeys)
 {
   loaded_t r = load("50 50 50\n1 1 1/1 1/1 1/1\n");
+  denseh();
   memset(h, 0, sizeof(double) * hapall);
   memset(h0, 0, sizeof(double) * hapall);
   int16_t a[] = {1, 1, 1};

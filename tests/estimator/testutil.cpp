@@ -41,19 +41,28 @@ loaded_t load(const std::string &text)
   std::string name = tempfile(text);
   FILE *f = fopen(name.c_str(), "r");
   r.status = readheader(f, name.c_str());
+  h = h0 = c = hm = nullptr;
   if (r.status == 0) {
-    inith(hapall);
     std::vector<geno_t> list;
     r.status = readrecords(f, name.c_str(), list);
     if (r.status == 0)
       r.table = list;
-  } else {
-    h = h0 = c = hm = nullptr;
   }
   obscom = static_cast<int>(r.table.size());
+  if (r.status == 0)
+    buildpossible(r.table.data());
   fclose(f);
   unlink(name.c_str());
   return r;
+}
+
+void denseh()
+{
+  release();
+  hapk.resize(hapall);
+  for (int k = 0; k < hapall; k++)
+    hapk[k] = k + 1;
+  inith(hapall);
 }
 
 void release()
@@ -65,6 +74,7 @@ void release()
   h = h0 = c = hm = nullptr;
   hrtree(hrt);
   hrt = nullptr;
+  freepossible();
 }
 
 std::string emreport(const std::string &text)

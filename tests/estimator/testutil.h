@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hf.h"
+#include "possible.h"
 
 // Writes text to a fresh temporary file and returns its path.
 std::string tempfile(const std::string &text);
@@ -23,6 +23,9 @@ struct loaded_t {
 };
 loaded_t load(const std::string &text);
 void release();
+// Frequency vectors over every haplotype number (entry k - 1 for number k),
+// for tests that set frequencies by hand.
+void denseh();
 
 // Runs the EM on an input text and returns the report section it writes.
 std::string emreport(const std::string &text);
