@@ -3,88 +3,88 @@
 // probability exceeds the cutoff pl. Records without missing alleles also
 // enter every haplotype they can carry into the possible-haplotype tree.
 
-#include <cstring>
-
-#include "enumerate.h"
+#include "possible.h"
 
 namespace {
 
-void printhap(int id, int chromosome, const int16_t *a, double prob, long number)
+// One listed haplotype, given by its position in hapk.
+void printhap(int id, int chromosome, int pos, double prob)
 {
+  int16_t a[HF_MAXLOCI];
+  hapalleles(hapk[pos], a);
   fprintf(fo, "%5d [%d]", id, chromosome);
   for (int l = 0; l < nloci; l++)
     fprintf(fo, " %2d", a[l]);
-  fprintf(fo, " %lf %ld\n", prob, number);
+  fprintf(fo, " %lf %ld\n", prob, static_cast<long>(hapk[pos]));
 }
 
-void insert(int key, const int16_t *a)
+// The tree serves only the listing of possible haplotypes, printed when
+// debug is set; otherwise it is not built.
+void insert(int pos)
 {
-  hrt = hitree(hrt, key, a);
-}
-
-// The pairs of one complete two-allele genotype. P is the record's
-// probability; complete is true for a record without missing alleles,
-// whose homozygous genotype is listed whatever the cutoff and whose pairs
-// all enter the tree.
-void pairs(int id, const int16_t *a1, const int16_t *a2, double P, bool complete)
-{
-  int het[HF_MAXLOCI];
-  int n = hetloci(a1, a2, het);
-  if (n == 0) {
-    int k = linenum(loci, a1);
-    if (complete) {
-      printhap(id, 1, a1, 1.0, k);
-      printhap(id, 2, a1, 1.0, k);
-      insert(k, a1);
-      insert(k, a1);
-    } else {
-      double prob = P == 0 ? 0 : hfreq(k) * hfreq(k) / P;
-      if (prob > pl) {
-        printhap(id, 1, a1, prob, k);
-        printhap(id, 2, a1, prob, k);
-      }
-    }
+  if (!debug)
     return;
-  }
-  int16_t digits[HF_MAXLOCI + 1], A[HF_MAXLOCI], B[HF_MAXLOCI];
-  memset(digits, 0, sizeof digits);
-  int count = nphases(n);
-  for (int q = 0; q < count; q++) {
-    phasepair(a1, a2, het, n, digits, A, B);
-    int k1 = linenum(loci, A), k2 = linenums(loci, B);
-    double prob = P == 0 ? 0 : 2 * hfreq(k1) * hfreq(k2) / P;
-    if (prob > pl) {
-      printhap(id, 1, A, prob, k1);
-      printhap(id, 2, B, prob, k2);
-    }
-    if (complete) {
-      insert(k1, A);
-      insert(k2, B);
-    }
-    digit2(1, digits, 0);
-  }
+  int16_t a[HF_MAXLOCI];
+  hapalleles(hapk[pos], a);
+  hrt = hitree(hrt, hapk[pos], a);
 }
 
-void singles(const geno_t &rec)
+void singles(const geno_t &rec, int p)
 {
-  completion_t cp;
-  if (firstsingle(rec, cp) == 0) {
-    int k = linenum(loci, cp.a1);
-    printhap(rec.id, 1, cp.a1, 1.0, k);
-    insert(k, cp.a1);
+  if (patterns[p].full) {
+    forcompletions(p, [&](const compview_t &v) {
+      printhap(rec.id, 1, v.a[0], 1.0);
+      insert(v.a[0]);
+    });
     return;
   }
   double P = 0;
-  do
-    P += hfreq(linenum(loci, cp.a1));
-  while (nextsingle(cp));
-  firstsingle(rec, cp);
-  do {
-    int k = linenum(loci, cp.a1);
-    double prob = P == 0 ? 0 : hfreq(k) / P;
+  forcompletions(p, [&](const compview_t &v) { P += h[v.a[0]]; });
+  forcompletions(p, [&](const compview_t &v) {
+    double prob = P == 0 ? 0 : h[v.a[0]] / P;
     if (prob > pl)
-      printhap(rec.id, 1, cp.a1, prob, k);
-  } while (nextsingle(cp));
+      printhap(rec.id, 1, v.a[0], prob);
+  });
+}
+
+// The pairs of every completion of a two-allele record, in the order of
+// completions and phases; each unordered pair once. A record without
+// missing alleles lists its homozygous genotype whatever the cutoff, and
+// enters all its pairs into the tree.
+void pairs(const geno_t &rec, int p)
+{
+  bool complete = patterns[p].full;
+  double P = rec.gprob;
+  forcompletions(p, [&](const compview_t &v) {
+    if (v.hom) {
+      int k = v.a[0];
+      if (complete) {
+        printhap(rec.id, 1, k, 1.0);
+        printhap(rec.id, 2, k, 1.0);
+        insert(k);
+        insert(k);
+      } else {
+        double prob = P == 0 ? 0 : h[k] * h[k] / P;
+        if (prob > pl) {
+          printhap(rec.id, 1, k, prob);
+          printhap(rec.id, 2, k, prob);
+        }
+      }
+      return;
+    }
+    for (int t = 0; t < v.n; t++) {
+      int k1 = v.a[t], k2 = v.b[t];
+      double prob = P == 0 ? 0 : 2 * h[k1] * h[k2] / P;
+      if (prob > pl) {
+        printhap(rec.id, 1, k1, prob);
+        printhap(rec.id, 2, k2, prob);
+      }
+      if (complete) {
+        insert(k1);
+        insert(k2);
+      }
+    }
+  });
 }
 
 } // namespace
@@ -94,18 +94,14 @@ void ch(geno_t *table)
   fprintf(fo, "\nAssignment of haplotypes by posterior probabilities\n");
   fprintf(fo, "(ID[chromosome] haplotype, probability[cutoff=%lf] id)\n\n", pl);
   for (int i = 0; i < obscom; i++) {
-    const geno_t &rec = table[i];
-    if (hemizygous(rec)) {
-      singles(rec);
-      continue;
-    }
+    // The globals of missing loci describe the record in hand.
     completion_t cp;
-    if (firstpair(rec, cp) == 0) {
-      pairs(rec.id, cp.a1, cp.a2, rec.gprob, true);
-      continue;
+    if (hemizygous(table[i])) {
+      firstsingle(table[i], cp);
+      singles(table[i], recpattern[i]);
+    } else {
+      firstpair(table[i], cp);
+      pairs(table[i], recpattern[i]);
     }
-    do
-      pairs(rec.id, cp.a1, cp.a2, rec.gprob, false);
-    while (nextpair(cp));
   }
 }

@@ -14,6 +14,8 @@ std::vector<double> pairq;
 
 size_t pairbudget = size_t(24) << 20;
 
+size_t densebound = size_t(1) << 24;
+
 namespace {
 
 // Calls fn(number a, number b, hom) for every phase of every completion of
@@ -116,57 +118,91 @@ void buildpossible(const geno_t *table)
     recpattern[i] = found.first->second;
   }
 
-  // Every haplotype number any genotype can carry, and how many pairs each
-  // genotype has.
-  std::vector<size_t> npairs(patterns.size(), 0);
+  // One walk over every genotype: the haplotype numbers it can carry, and
+  // its completions and phases stored while the budget allows.
   hapk.clear();
-  size_t compact = size_t(1) << 22;
-  for (size_t p = 0; p < patterns.size(); p++) {
-    enumerate(
-        patterns[p].rec,
-        [&](int a, int b, int) {
-          hapk.push_back(a);
-          if (b != a)
-            hapk.push_back(b);
-          npairs[p]++;
-          if (hapk.size() > compact) {
-            sortunique(hapk);
-            compact = std::max(compact, 2 * hapk.size());
-          }
-        },
-        [] {});
-  }
-  sortunique(hapk);
-  hapk.shrink_to_fit();
-
-  // Store the pairs as positions in hapk, as far as the budget allows.
   comps.clear();
   pairsa.clear();
   pairsb.clear();
-  size_t stored = 0;
+  // With few possible numbers a table of flags collects them; otherwise a
+  // list kept sorted and free of repeats.
+  bool flagged = static_cast<size_t>(hapall) <= densebound;
+  std::vector<char> carried(flagged ? static_cast<size_t>(hapall) + 1 : 0, 0);
+  size_t compact = size_t(1) << 22;
+  auto collect = [&](int number) {
+    if (flagged) {
+      carried[number] = 1;
+      return;
+    }
+    hapk.push_back(number);
+    if (hapk.size() > compact) {
+      sortunique(hapk);
+      compact = std::max(compact, 2 * hapk.size());
+    }
+  };
   for (size_t p = 0; p < patterns.size(); p++) {
     pattern_t &pt = patterns[p];
-    if (stored + npairs[p] > pairbudget)
-      continue;
-    stored += npairs[p];
-    pt.cached = 1;
-    pt.first = comps.size();
+    size_t firstcomp = comps.size(), firstpair = pairsa.size();
+    bool fits = true;
     comp_t cm = {0, 0, pairsa.size()};
     enumerate(
         pt.rec,
         [&](int a, int b, int hom) {
-          pairsa.push_back(hapindex(a));
-          pairsb.push_back(hapindex(b));
+          collect(a);
+          if (b != a)
+            collect(b);
+          if (!fits)
+            return;
+          if (pairsa.size() >= pairbudget) {
+            fits = false;
+            return;
+          }
+          pairsa.push_back(a);
+          pairsb.push_back(b);
           cm.hom = hom;
           cm.n++;
         },
         [&] {
-          comps.push_back(cm);
-          pt.ncomp++;
+          if (fits)
+            comps.push_back(cm);
           cm = {0, 0, pairsa.size()};
         });
+    if (fits) {
+      pt.cached = 1;
+      pt.first = firstcomp;
+      pt.ncomp = static_cast<int>(comps.size() - firstcomp);
+    } else {
+      comps.resize(firstcomp);
+      pairsa.resize(firstpair);
+      pairsb.resize(firstpair);
+    }
   }
+  if (flagged) {
+    for (int k = 1; k <= hapall; k++)
+      if (carried[k])
+        hapk.push_back(k);
+    carried = std::vector<char>();
+  } else {
+    sortunique(hapk);
+  }
+  hapk.shrink_to_fit();
 
+  // Haplotype numbers become positions in hapk: through a table over all
+  // numbers when that is small, else by binary search.
+  if (flagged) {
+    std::vector<int> index(static_cast<size_t>(hapall) + 1, -1);
+    for (size_t i = 0; i < hapk.size(); i++)
+      index[hapk[i]] = static_cast<int>(i);
+    for (size_t t = 0; t < pairsa.size(); t++) {
+      pairsa[t] = index[pairsa[t]];
+      pairsb[t] = index[pairsb[t]];
+    }
+  } else {
+    for (size_t t = 0; t < pairsa.size(); t++) {
+      pairsa[t] = hapindex(pairsa[t]);
+      pairsb[t] = hapindex(pairsb[t]);
+    }
+  }
   pairq.assign(pairsa.size(), 0.0);
   inith(static_cast<int>(hapk.size()));
 }

@@ -176,6 +176,11 @@ TEST(EM, GenotypesEnumeratedAfreshGiveTheSameReport)
     EXPECT_EQ(emreport(sample), stored) << budget;
   }
   pairbudget = size_t(24) << 20;
+  // Possible haplotypes found by sorting rather than by a table of flags.
+  size_t bound = densebound;
+  densebound = 0;
+  EXPECT_EQ(emreport(sample), stored);
+  densebound = bound;
 }
 
 TEST(EM, WorkedTwoLocusSample)
