@@ -64,3 +64,33 @@ TEST(CommandLine, MemoryExhaustionEndsWithItsMessage)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Debug, RecordListingAndPossibleHaplotypes)
+{
+  // Two fully typed records: one homozygous (haplotype 1), one heterozygous
+  // at both loci (pairs 1/4 and 3/2); the partial record adds nothing.
+  std::string in = tempfile("2 2\n5 1 1/1 1/1\n6 2 1/2 1/2\n7 1 2/2 0/0\n");
+  debug = 1;
+  fo = tmpfile();
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(hfmain(in.c_str()), 0);
+  std::string listing = ::testing::internal::GetCapturedStdout();
+  debug = 0;
+  rewind(fo);
+  std::string report;
+  for (int ch; (ch = getc(fo)) != EOF;)
+    report.push_back(static_cast<char>(ch));
+  fclose(fo);
+  fo = stdout;
+  EXPECT_EQ(listing, "    5 1 0  1/ 1  1/ 1\n    6 2 0  1/ 2  1/ 2\n    7 1 0  2/ 2  0/ 0\n");
+  EXPECT_NE(report.find("Haplotype frequencies under linkage equilibrium"), std::string::npos);
+  EXPECT_NE(report.find("\nFrequencies of possible haplotypes\n\n"), std::string::npos);
+  EXPECT_NE(report.find("\nPossible haplotypes excluding missing loci = 4\n"), std::string::npos);
+  size_t at = report.find("Frequencies of possible haplotypes");
+  EXPECT_EQ(lines(report.substr(at)).size(), 2u + 4u + 2u);
+  unlink(in.c_str());
+}
+
+} // namespace
