@@ -14,12 +14,27 @@ std::vector<double> pairq;
 
 size_t pairbudget = size_t(24) << 20;
 
-size_t densebound = size_t(1) << 24;
+size_t densebound = size_t(1) << 28;
 
 namespace {
 
 // Calls fn(number a, number b, hom) for every phase of every completion of
 // a genotype, and done() after each completion.
+// The place value of each locus in the haplotype number (the product of the
+// allele counts of the loci after it).
+int place[HF_MAXLOCI];
+
+// With few enough haplotype numbers, one bit per number tells whether some
+// record can carry it, and the count of carried numbers before each word of
+// bits gives a number's position in hapk at once.
+std::vector<uint64_t> carried;
+std::vector<int> rankbefore;
+
+// Calls fn(number a, number b, hom) for every phase of every completion of
+// a genotype, and done() after each completion. Phase t exchanges the alleles
+// at the heterozygous loci whose bit is set in t (the last one never), so
+// its numbers follow from the previous phase's by the place values of the
+// loci whose bits change.
 template <class Pair, class Done> void enumerate(const geno_t &rec, Pair pair, Done done)
 {
   completion_t cp;
@@ -32,21 +47,35 @@ template <class Pair, class Done> void enumerate(const geno_t &rec, Pair pair, D
     } while (nextsingle(cp));
     return;
   }
-  int het[HF_MAXLOCI];
-  int16_t digits[HF_MAXLOCI + 1], A[HF_MAXLOCI], B[HF_MAXLOCI];
+  int het[HF_MAXLOCI], delta[HF_MAXLOCI];
+  char bit[HF_MAXLOCI];
   firstpair(rec, cp);
   do {
     int m = hetloci(cp.a1, cp.a2, het);
+    int ka = linenum(loci, cp.a1);
     if (m == 0) {
-      int k = linenum(loci, cp.a1);
-      pair(k, k, 1);
+      pair(ka, ka, 1);
     } else {
-      memset(digits, 0, sizeof digits);
+      int kb = linenum(loci, cp.a2);
+      for (int j = 0; j < m - 1; j++) {
+        delta[j] = (cp.a2[het[j]] - cp.a1[het[j]]) * place[het[j]];
+        bit[j] = 0;
+      }
       int n = nphases(m);
       for (int t = 0; t < n; t++) {
-        phasepair(cp.a1, cp.a2, het, m, digits, A, B);
-        pair(linenum(loci, A), linenum(loci, B), 0);
-        digit2(1, digits, 0);
+        pair(ka, kb, 0);
+        for (int j = 0; j < m - 1; j++) {
+          if (bit[j]) {
+            bit[j] = 0;
+            ka -= delta[j];
+            kb += delta[j];
+          } else {
+            bit[j] = 1;
+            ka += delta[j];
+            kb -= delta[j];
+            break;
+          }
+        }
       }
     }
     done();
@@ -84,6 +113,13 @@ void sortunique(std::vector<int> &v)
 
 int hapindex(int number)
 {
+  if (!carried.empty()) {
+    size_t w = static_cast<size_t>(number) >> 6;
+    uint64_t below = (uint64_t(1) << (number & 63)) - 1;
+    if (!((carried[w] >> (number & 63)) & 1))
+      return -1;
+    return rankbefore[w] + __builtin_popcountll(carried[w] & below);
+  }
   auto it = std::lower_bound(hapk.begin(), hapk.end(), number);
   if (it == hapk.end() || *it != number)
     return -1;
@@ -124,14 +160,16 @@ void buildpossible(const geno_t *table)
   comps.clear();
   pairsa.clear();
   pairsb.clear();
-  // With few possible numbers a table of flags collects them; otherwise a
-  // list kept sorted and free of repeats.
+  place[nloci - 1] = 1;
+  for (int l = nloci - 2; l >= 0; l--)
+    place[l] = place[l + 1] * loci[l + 1];
   bool flagged = static_cast<size_t>(hapall) <= densebound;
-  std::vector<char> carried(flagged ? static_cast<size_t>(hapall) + 1 : 0, 0);
+  carried.assign(flagged ? (static_cast<size_t>(hapall) >> 6) + 1 : 0, 0);
+  rankbefore.clear();
   size_t compact = size_t(1) << 22;
   auto collect = [&](int number) {
     if (flagged) {
-      carried[number] = 1;
+      carried[static_cast<size_t>(number) >> 6] |= uint64_t(1) << (number & 63);
       return;
     }
     hapk.push_back(number);
@@ -178,30 +216,25 @@ void buildpossible(const geno_t *table)
     }
   }
   if (flagged) {
-    for (int k = 1; k <= hapall; k++)
-      if (carried[k])
-        hapk.push_back(k);
-    carried = std::vector<char>();
+    rankbefore.resize(carried.size());
+    int count = 0;
+    for (size_t w = 0; w < carried.size(); w++) {
+      rankbefore[w] = count;
+      count += __builtin_popcountll(carried[w]);
+    }
+    hapk.reserve(count);
+    for (size_t w = 0; w < carried.size(); w++)
+      for (uint64_t bits = carried[w]; bits; bits &= bits - 1)
+        hapk.push_back(static_cast<int>((w << 6) + __builtin_ctzll(bits)));
   } else {
     sortunique(hapk);
   }
   hapk.shrink_to_fit();
 
-  // Haplotype numbers become positions in hapk: through a table over all
-  // numbers when that is small, else by binary search.
-  if (flagged) {
-    std::vector<int> index(static_cast<size_t>(hapall) + 1, -1);
-    for (size_t i = 0; i < hapk.size(); i++)
-      index[hapk[i]] = static_cast<int>(i);
-    for (size_t t = 0; t < pairsa.size(); t++) {
-      pairsa[t] = index[pairsa[t]];
-      pairsb[t] = index[pairsb[t]];
-    }
-  } else {
-    for (size_t t = 0; t < pairsa.size(); t++) {
-      pairsa[t] = hapindex(pairsa[t]);
-      pairsb[t] = hapindex(pairsb[t]);
-    }
+  // Haplotype numbers become positions in hapk.
+  for (size_t t = 0; t < pairsa.size(); t++) {
+    pairsa[t] = hapindex(pairsa[t]);
+    pairsb[t] = hapindex(pairsb[t]);
   }
   pairq.assign(pairsa.size(), 0.0);
   inith(static_cast<int>(hapk.size()));
@@ -216,6 +249,8 @@ void freepossible()
   pairsa = std::vector<int>();
   pairsb = std::vector<int>();
   pairq = std::vector<double>();
+  carried = std::vector<uint64_t>();
+  rankbefore = std::vector<int>();
 }
 
 void enumeratefresh(int p, void (*fn)(const compview_t &, void *), void *context)

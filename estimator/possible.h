@@ -15,8 +15,9 @@ extern std::vector<int> hapk;
 // genotype whose phases would pass this bound is enumerated afresh in every
 // step instead, with the same sums in the same order.
 extern size_t pairbudget;
-// Up to this many haplotype numbers (hapall), tables over all numbers find
-// the possible ones; beyond it they are sorted and searched.
+// Up to this many haplotype numbers (hapall), a table of one bit per number
+// finds the possible ones and their positions; beyond it they are sorted and
+// searched.
 extern size_t densebound;
 
 // Position of a haplotype number in hapk, or -1 when no record can carry it.
