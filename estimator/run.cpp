@@ -1,6 +1,8 @@
 // The estimator's start-up, command line and run sequence.
 
+#include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <ctime>
 #include <vector>
 
@@ -65,15 +67,20 @@ int hfmain(const char *name)
     fclose(f);
     return 1;
   }
+  // The records are read straight into the table; a record line takes at
+  // least two characters per locus and six more, which bounds their number.
   std::vector<geno_t> list;
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && st.st_size > 0)
+    list.reserve(std::min<size_t>(static_cast<size_t>(st.st_size) / (2 * nloci + 6) + 1, size_t(1) << 20));
   int status = readrecords(f, name, list);
   fclose(f);
   geno_t *table = nullptr;
   if (status == 0) {
     obscom = static_cast<int>(list.size());
-    table = static_cast<geno_t *>(xmalloc(sizeof(geno_t) * (obscom > 0 ? obscom : 1)));
-    pclink(list, table);
+    table = list.data();
     if (obscom == 0) {
+      fprintf(stderr, "Empty list.\n");
       fprintf(stderr, "%s has no genotype record typed at any locus; there is nothing to estimate\n", name);
       status = 1;
     }
@@ -101,7 +108,6 @@ int hfmain(const char *name)
   free(h);
   h0 = h = nullptr;
   freepossible();
-  free(table);
   return status;
 }
 
@@ -123,6 +129,8 @@ int hfrun(int argc, char **argv)
     } else {
       fo = out;
       outname = argv[2];
+      // The report runs to thousands of lines; fewer, larger writes.
+      setvbuf(fo, nullptr, _IOFBF, size_t(1) << 16);
       fprintf(fo, "The input/output files are: %s/%s\n\n", argv[1], argv[2]);
       if (argc > 3) {
         pl = atof(argv[3]);
