@@ -1,0 +1,121 @@
+// hfimport: genotypes from PLINK and VCF files into parameter, data and
+// estimator input files. Every reader fills the same in-memory window: the
+// markers chosen, every sample of the input, and the called alleles of each
+// sample at each chosen marker as spelled in the input.
+#pragma once
+
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Bad input or an impossible request: the message names the file and line
+// (or the option) and the program ends with status 1.
+struct import_error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Sex as PLINK codes it: 1 male, 2 female, 0 unknown.
+enum { SEX_UNKNOWN = 0, SEX_MALE = 1, SEX_FEMALE = 2 };
+// Case-control status: 2 case, 1 control, 0 unknown.
+enum { STATUS_UNKNOWN = 0, STATUS_CONTROL = 1, STATUS_CASE = 2 };
+
+struct marker_t {
+  std::string chrom;
+  std::string name;
+  long pos = 0;
+  int index = 0;                     // 1-based position among the input's markers
+  std::vector<std::string> alleles;  // allele spellings; allele number k is alleles[k-1]
+};
+
+struct sample_t {
+  std::string fid, iid;
+  int sex = SEX_UNKNOWN;
+  int status = STATUS_UNKNOWN;
+};
+
+// One call: the two allele spellings as read; an empty spelling is a missing
+// allele. A haploid call is stored as a homozygote.
+struct call_t {
+  std::string a, b;
+};
+
+struct window_t {
+  std::vector<marker_t> markers;
+  std::vector<sample_t> samples;
+  std::vector<std::vector<call_t>> calls;  // calls[marker][sample]
+};
+
+// Which markers to keep. At most one of names, region and index range is set;
+// none keeps every marker.
+struct selector_t {
+  std::vector<std::string> names;  // from a name list file
+  bool by_names = false;
+  std::string chrom;               // region: chromosome and inclusive positions
+  long from = 0, to = 0;
+  bool by_region = false;
+  int first = 0, last = 0;         // 1-based inclusive index range
+  bool by_index = false;
+};
+
+// Window selection (window.cpp).
+std::string canonical_chrom(const std::string &chrom);
+bool wanted(const selector_t &sel, const marker_t &m);
+void parse_region(const std::string &text, selector_t &sel);
+void parse_index_range(const std::string &text, selector_t &sel);
+void read_name_list(const std::string &path, selector_t &sel);
+void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
+                       const std::string &input);
+
+// Readers (plink_text.cpp, plink_bed.cpp, vcf.cpp). The file names are the
+// full paths of each part.
+window_t read_ped(const std::string &ped, const std::string &map, const selector_t &sel);
+window_t read_bed(const std::string &bed, const std::string &bim, const std::string &fam,
+                  const selector_t &sel);
+window_t read_vcf(const std::string &path, const selector_t &sel);
+bool vcf_supported();
+
+// Shared pieces of the PLINK readers (plink_text.cpp).
+std::vector<std::string> split_words(const std::string &line);
+int plink_sex(const std::string &code);
+int plink_status(const std::string &code);
+std::vector<marker_t> read_map(const std::string &path);
+void add_sample(window_t &w, std::set<std::string> &seen, const sample_t &s,
+                const std::string &at);
+
+// Sample tables: phenotype and sex files with a header line (samples.cpp).
+// Sets the status (or the sex) of every sample of the window from the named
+// column; samples that the table does not list get an unknown value.
+void apply_status_table(const std::string &path, const std::string &column, window_t &w,
+                        bool match_fid);
+void apply_sex_table(const std::string &path, const std::string &column, window_t &w,
+                     bool match_fid);
+
+// Allele numbering (alleles.cpp): every marker's alleles are numbered 1..L in
+// ascending order of their spelling, over the alleles called in any sample.
+// Returns per marker and sample the two numbers, smaller first, 0 for missing.
+struct coded_t {
+  std::vector<std::vector<int>> a, b;  // [marker][sample]
+};
+coded_t number_alleles(window_t &w);
+
+// Output files (writers.cpp).
+struct output_options_t {
+  bool trelix = true;     // parameter and data file
+  bool hf = false;        // autosomal estimator input
+  bool hfx = false;       // X-chromosome estimator input
+  bool use_status = true; // case-control status when the input has it
+  int permutations = 1000;
+  int block1 = -1;        // loci of Block 1 (the first ones of the window); -1: all
+};
+struct write_summary_t {
+  bool casecontrol = false;
+  int cases = 0, controls = 0, left_out = 0;  // data file
+  int hfx_males = 0, hfx_females = 0, hfx_unknown_sex = 0, hfx_het_males = 0;
+};
+void check_limits(const window_t &w, const output_options_t &opt);
+write_summary_t write_outputs(const std::string &prefix, const std::string &input,
+                              const window_t &w, const coded_t &c, const output_options_t &opt);
+
+// The whole program (run.cpp).
+int hfimportrun(int argc, char **argv);

@@ -1,0 +1,169 @@
+// PLINK binary files: .bim (markers with their two alleles), .fam
+// (individuals) and .bed (genotypes, two bits per individual, one block of
+// bytes per marker in SNP-major mode).
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "hfimport.h"
+
+namespace {
+
+std::string where(const std::string &path, int lineno)
+{
+  return path + ", line " + std::to_string(lineno) + ": ";
+}
+
+struct bim_t {
+  marker_t m;
+  std::string a1, a2;  // "0" for an allele the file does not know
+};
+
+std::vector<bim_t> read_bim(const std::string &path)
+{
+  std::ifstream in(path);
+  if (!in)
+    throw import_error(path + ": cannot open the marker file");
+  std::vector<bim_t> out;
+  std::string line;
+  int lineno = 0;
+  while (std::getline(in, line)) {
+    lineno++;
+    std::vector<std::string> w = split_words(line);
+    if (w.empty())
+      continue;
+    if (w.size() != 6)
+      throw import_error(where(path, lineno) + "expected 6 fields (chromosome, marker name, "
+                         "genetic distance, position, allele 1, allele 2), found " +
+                         std::to_string(w.size()));
+    char *end = nullptr;
+    errno = 0;
+    long p = strtol(w[3].c_str(), &end, 10);
+    if (*end != '\0' || errno != 0)
+      throw import_error(where(path, lineno) + "position " + w[3] + " is not a whole number");
+    bim_t b;
+    b.m.chrom = w[0];
+    b.m.name = w[1];
+    b.m.pos = p;
+    b.m.index = static_cast<int>(out.size()) + 1;
+    b.a1 = w[4];
+    b.a2 = w[5];
+    out.push_back(b);
+  }
+  if (out.empty())
+    throw import_error(path + ": no marker in the file");
+  return out;
+}
+
+void read_fam(const std::string &path, window_t &w)
+{
+  std::ifstream in(path);
+  if (!in)
+    throw import_error(path + ": cannot open the individual file");
+  std::set<std::string> seen;
+  std::string line;
+  int lineno = 0;
+  while (std::getline(in, line)) {
+    lineno++;
+    std::vector<std::string> f = split_words(line);
+    if (f.empty())
+      continue;
+    if (f.size() != 6)
+      throw import_error(where(path, lineno) + "expected 6 fields (family, individual, father, "
+                         "mother, sex, phenotype), found " + std::to_string(f.size()));
+    sample_t s;
+    s.fid = f[0];
+    s.iid = f[1];
+    s.sex = plink_sex(f[4]);
+    s.status = plink_status(f[5]);
+    add_sample(w, seen, s, where(path, lineno));
+  }
+  if (w.samples.empty())
+    throw import_error(path + ": no individual in the file");
+}
+
+} // namespace
+
+window_t read_bed(const std::string &bed, const std::string &bim, const std::string &fam,
+                  const selector_t &sel)
+{
+  std::vector<bim_t> all = read_bim(bim);
+  window_t w;
+  read_fam(fam, w);
+  std::vector<size_t> keep;
+  for (size_t k = 0; k < all.size(); k++)
+    if (wanted(sel, all[k].m)) {
+      keep.push_back(k);
+      w.markers.push_back(all[k].m);
+    }
+  check_names_found(sel, w.markers, bim);
+
+  FILE *f = fopen(bed.c_str(), "rb");
+  if (!f)
+    throw import_error(bed + ": cannot open the genotype file: " + strerror(errno));
+  const size_t n = w.samples.size();
+  const size_t block = (n + 3) / 4;
+  unsigned char magic[3];
+  bool ok = fread(magic, 1, 3, f) == 3;
+  long size = -1;
+  if (ok && fseek(f, 0, SEEK_END) == 0)
+    size = ftell(f);
+  std::string problem;
+  if (!ok || magic[0] != 0x6c || magic[1] != 0x1b)
+    problem = "not a PLINK binary genotype file (its first two bytes are not 6c 1b)";
+  else if (magic[2] == 0x00)
+    problem = "individual-major genotype order; only SNP-major files are read "
+              "(rewrite it with PLINK's --make-bed)";
+  else if (magic[2] != 0x01)
+    problem = "unknown genotype order byte (expected 01 for SNP-major)";
+  else if (size < 0 || static_cast<unsigned long>(size) != 3 + block * all.size())
+    problem = "holds " + std::to_string(size) + " bytes; " + std::to_string(all.size()) +
+              " markers of " + bim + " and " + std::to_string(n) + " individuals of " + fam +
+              " need " + std::to_string(3 + block * all.size());
+  if (!problem.empty()) {
+    fclose(f);
+    throw import_error(bed + ": " + problem);
+  }
+
+  std::vector<unsigned char> bytes(block);
+  w.calls.resize(keep.size());
+  for (size_t j = 0; j < keep.size(); j++) {
+    const bim_t &b = all[keep[j]];
+    long offset = static_cast<long>(3 + block * keep[j]);
+    if (fseek(f, offset, SEEK_SET) != 0 || fread(bytes.data(), 1, block, f) != block) {
+      fclose(f);
+      throw import_error(bed + ": cannot read the genotypes of marker " + b.m.name);
+    }
+    std::vector<call_t> &calls = w.calls[j];
+    calls.resize(n);
+    for (size_t i = 0; i < n; i++) {
+      // Two bits per individual, the first individual in the lowest bits:
+      // 00 homozygous allele 1, 10 heterozygous, 11 homozygous allele 2,
+      // 01 missing.
+      int g = (bytes[i / 4] >> (2 * (i % 4))) & 3;
+      const std::string *x = nullptr, *y = nullptr;
+      if (g == 0)
+        x = y = &b.a1;
+      else if (g == 2) {
+        x = &b.a1;
+        y = &b.a2;
+      } else if (g == 3)
+        x = y = &b.a2;
+      else
+        continue;
+      if (*x == "0" || *y == "0") {
+        fclose(f);
+        throw import_error(bed + ": individual " + w.samples[i].fid + " " + w.samples[i].iid +
+                           " has a call at marker " + b.m.name + " whose allele is unknown (0) in " +
+                           bim);
+      }
+      calls[i].a = *x;
+      calls[i].b = *y;
+    }
+  }
+  fclose(f);
+  return w;
+}

@@ -1,0 +1,160 @@
+// PLINK text files: the .map (one line per marker) and the .ped (one line
+// per individual: family, individual, father, mother, sex, phenotype, then
+// two alleles per marker).
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "hfimport.h"
+
+std::vector<std::string> split_words(const std::string &line)
+{
+  std::vector<std::string> words;
+  size_t i = 0, n = line.size();
+  while (i < n) {
+    while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+      i++;
+    size_t start = i;
+    while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+      i++;
+    if (i > start)
+      words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+// 1 male, 2 female; anything else unknown, as PLINK reads the sex column.
+int plink_sex(const std::string &code)
+{
+  if (code == "1")
+    return SEX_MALE;
+  if (code == "2")
+    return SEX_FEMALE;
+  return SEX_UNKNOWN;
+}
+
+// 2 case, 1 control; 0, -9 and every other value (a quantitative trait, NA)
+// leave the status unknown.
+int plink_status(const std::string &code)
+{
+  if (code == "2")
+    return STATUS_CASE;
+  if (code == "1")
+    return STATUS_CONTROL;
+  return STATUS_UNKNOWN;
+}
+
+namespace {
+
+std::string where(const std::string &path, int lineno)
+{
+  return path + ", line " + std::to_string(lineno) + ": ";
+}
+
+bool blank(const std::string &line)
+{
+  return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+} // namespace
+
+// Chromosome, name, genetic distance and base-pair position; the three-column
+// form without the genetic distance is accepted as well.
+std::vector<marker_t> read_map(const std::string &path)
+{
+  std::ifstream in(path);
+  if (!in)
+    throw import_error(path + ": cannot open the marker map");
+  std::vector<marker_t> markers;
+  std::string line;
+  int lineno = 0;
+  while (std::getline(in, line)) {
+    lineno++;
+    if (blank(line))
+      continue;
+    std::vector<std::string> w = split_words(line);
+    if (w.size() != 3 && w.size() != 4)
+      throw import_error(where(path, lineno) + "expected chromosome, marker name, "
+                         "genetic distance and position, found " + std::to_string(w.size()) +
+                         " fields");
+    const std::string &pos = w.back();
+    char *end = nullptr;
+    errno = 0;
+    long p = strtol(pos.c_str(), &end, 10);
+    if (pos.empty() || *end != '\0' || errno != 0)
+      throw import_error(where(path, lineno) + "position " + pos + " is not a whole number");
+    marker_t m;
+    m.chrom = w[0];
+    m.name = w[1];
+    m.pos = p;
+    m.index = static_cast<int>(markers.size()) + 1;
+    markers.push_back(m);
+  }
+  if (markers.empty())
+    throw import_error(path + ": no marker in the map");
+  return markers;
+}
+
+// A sample's family and individual identifiers must be unique: phenotype and
+// sex tables find samples by them.
+void add_sample(window_t &w, std::set<std::string> &seen, const sample_t &s,
+                const std::string &at)
+{
+  if (!seen.insert(s.fid + '\n' + s.iid).second)
+    throw import_error(at + "individual " + s.fid + " " + s.iid + " appears twice");
+  w.samples.push_back(s);
+}
+
+window_t read_ped(const std::string &ped, const std::string &map, const selector_t &sel)
+{
+  std::vector<marker_t> all = read_map(map);
+  std::vector<int> keep;  // input indexes of the markers in the window
+  window_t w;
+  for (size_t k = 0; k < all.size(); k++)
+    if (wanted(sel, all[k])) {
+      keep.push_back(static_cast<int>(k));
+      w.markers.push_back(all[k]);
+    }
+  check_names_found(sel, w.markers, map);
+  w.calls.resize(keep.size());
+
+  std::ifstream in(ped);
+  if (!in)
+    throw import_error(ped + ": cannot open the genotype file");
+  std::set<std::string> seen;
+  std::string line;
+  int lineno = 0;
+  const size_t expected = 6 + 2 * all.size();
+  while (std::getline(in, line)) {
+    lineno++;
+    if (blank(line))
+      continue;
+    std::vector<std::string> f = split_words(line);
+    if (f.size() != expected)
+      throw import_error(where(ped, lineno) + "expected " + std::to_string(expected) +
+                         " fields (6 for the individual and 2 alleles for each of the " +
+                         std::to_string(all.size()) + " markers of " + map + "), found " +
+                         std::to_string(f.size()));
+    sample_t s;
+    s.fid = f[0];
+    s.iid = f[1];
+    s.sex = plink_sex(f[4]);
+    s.status = plink_status(f[5]);
+    add_sample(w, seen, s, where(ped, lineno));
+    for (size_t j = 0; j < keep.size(); j++) {
+      const std::string &a = f[6 + 2 * keep[j]], &b = f[7 + 2 * keep[j]];
+      call_t c;
+      // A call with one allele missing is missing as a whole.
+      if (a != "0" && b != "0") {
+        c.a = a;
+        c.b = b;
+      }
+      w.calls[j].push_back(c);
+    }
+  }
+  if (w.samples.empty())
+    throw import_error(ped + ": no individual in the file");
+  return w;
+}

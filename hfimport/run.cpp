@@ -1,0 +1,209 @@
+// The command line of hfimport and the run: read the window of markers,
+// number the alleles, check the limits, write the files.
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "hfimport.h"
+#include "hs_limits.h"
+
+namespace {
+
+struct request_t {
+  std::string input, prefix;
+  selector_t sel;
+  int windows = 0;
+  std::string pheno, pheno_col, sex_file;
+  output_options_t out;
+};
+
+bool ends_with(const std::string &s, const std::string &tail)
+{
+  return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int count_option(const std::string &name, const std::string &value, int least)
+{
+  char *end = nullptr;
+  errno = 0;
+  long v = strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno != 0 || v < least || v > INT_MAX)
+    throw import_error(name + " " + value + ": expected a whole number of at least " +
+                       std::to_string(least));
+  return static_cast<int>(v);
+}
+
+request_t parse(int argc, char **argv)
+{
+  request_t q;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i], value;
+    bool has_value = false;
+    size_t eq = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.erase(eq);
+      has_value = true;
+    }
+    auto take = [&]() -> std::string {
+      if (has_value)
+        return value;
+      if (i + 1 >= argc)
+        throw import_error(arg + ": a value must follow");
+      return argv[++i];
+    };
+    if (arg == "--markers") {
+      read_name_list(take(), q.sel);
+      q.windows++;
+    } else if (arg == "--region") {
+      parse_region(take(), q.sel);
+      q.windows++;
+    } else if (arg == "--index") {
+      parse_index_range(take(), q.sel);
+      q.windows++;
+    } else if (arg == "--pheno")
+      q.pheno = take();
+    else if (arg == "--pheno-col")
+      q.pheno_col = take();
+    else if (arg == "--sex-file")
+      q.sex_file = take();
+    else if (arg == "--permutations")
+      q.out.permutations = count_option(arg, take(), 0);
+    else if (arg == "--block1")
+      q.out.block1 = count_option(arg, take(), 0);
+    else if (arg == "--no-status" && !has_value)
+      q.out.use_status = false;
+    else if (arg == "--hf" && !has_value)
+      q.out.hf = true;
+    else if (arg == "--hfx" && !has_value)
+      q.out.hfx = true;
+    else if (arg == "--estimator-only" && !has_value)
+      q.out.trelix = false;
+    else if (arg.size() > 1 && arg[0] == '-')
+      throw import_error(std::string(argv[i]) + ": unknown option (hfimport --help lists them)");
+    else
+      positional.push_back(arg);
+  }
+  if (positional.size() != 2)
+    throw import_error("expected an input file and an output prefix (hfimport --help shows how)");
+  q.input = positional[0];
+  q.prefix = positional[1];
+  if (q.windows > 1)
+    throw import_error("--markers, --region and --index choose the window in different ways; "
+                       "give one of them");
+  if (!q.pheno.empty() && q.pheno_col.empty())
+    throw import_error("--pheno " + q.pheno + ": name the status column with --pheno-col");
+  if (q.pheno.empty() && !q.pheno_col.empty())
+    throw import_error("--pheno-col needs --pheno FILE");
+  if (!q.out.trelix && !q.out.hf && !q.out.hfx)
+    throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
+  if (!q.sex_file.empty() && !q.out.hfx)
+    throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
+  return q;
+}
+
+std::string stem_of(const std::string &path, const std::string &suffix)
+{
+  return path.substr(0, path.size() - suffix.size());
+}
+
+window_t read_input(const request_t &q, bool &plink)
+{
+  plink = true;
+  if (ends_with(q.input, ".ped")) {
+    std::string stem = stem_of(q.input, ".ped");
+    return read_ped(q.input, stem + ".map", q.sel);
+  }
+  if (ends_with(q.input, ".bed")) {
+    std::string stem = stem_of(q.input, ".bed");
+    return read_bed(q.input, stem + ".bim", stem + ".fam", q.sel);
+  }
+  if (ends_with(q.input, ".vcf") || ends_with(q.input, ".vcf.gz") ||
+      ends_with(q.input, ".vcf.bgz") || ends_with(q.input, ".bcf")) {
+    plink = false;
+    return read_vcf(q.input, q.sel);
+  }
+  throw import_error(q.input + ": unknown kind of file; expected a name ending in .ped, .bed, "
+                     ".vcf, .vcf.gz or .bcf");
+}
+
+void report(const request_t &q, const window_t &w, const write_summary_t &s)
+{
+  printf("hfimport: %zu marker%s and %zu individual%s read from %s\n", w.markers.size(),
+         w.markers.size() == 1 ? "" : "s", w.samples.size(), w.samples.size() == 1 ? "" : "s",
+         q.input.c_str());
+  printf("  %s.legend: marker names, allele numbers and individual identifiers\n",
+         q.prefix.c_str());
+  if (q.out.trelix) {
+    printf("  %s.par, %s.dat: ", q.prefix.c_str(), q.prefix.c_str());
+    if (s.casecontrol)
+      printf("case-control data, %d cases, %d controls", s.cases, s.controls);
+    else
+      printf("%zu individuals without case-control status", w.samples.size());
+    printf(", %d permutations\n", q.out.permutations);
+    if (s.left_out)
+      printf("  %d individual%s without case-control status left out of %s.dat\n", s.left_out,
+             s.left_out == 1 ? "" : "s", q.prefix.c_str());
+  }
+  if (q.out.hf)
+    printf("  %s.hf: estimator input for hf, %zu individuals\n", q.prefix.c_str(),
+           w.samples.size());
+  if (q.out.hfx) {
+    printf("  %s.hfx: estimator input for hfx, %d males, %d females\n", q.prefix.c_str(),
+           s.hfx_males, s.hfx_females);
+    if (s.hfx_unknown_sex)
+      printf("  %d individual%s of unknown sex left out of %s.hfx\n", s.hfx_unknown_sex,
+             s.hfx_unknown_sex == 1 ? "" : "s", q.prefix.c_str());
+    if (s.hfx_het_males)
+      printf("  %d heterozygous call%s in males written as missing in %s.hfx\n", s.hfx_het_males,
+             s.hfx_het_males == 1 ? "" : "s", q.prefix.c_str());
+    for (const marker_t &m : w.markers)
+      if (canonical_chrom(m.chrom) != "X") {
+        printf("  note: marker %s lies on chromosome %s, not on the X chromosome\n",
+               m.name.c_str(), m.chrom.c_str());
+        break;
+      }
+  }
+}
+
+} // namespace
+
+int hfimportrun(int argc, char **argv)
+{
+  try {
+    if (argc < 2) {
+      fprintf(stderr, "Usage: hfimport [options] INPUT PREFIX\n"
+                      "(hfimport --help lists the inputs, outputs and options)\n");
+      return 1;
+    }
+    request_t q = parse(argc, argv);
+    bool plink = true;
+    window_t w = read_input(q, plink);
+    if (!q.pheno.empty())
+      apply_status_table(q.pheno, q.pheno_col, w, plink);
+    if (!q.sex_file.empty())
+      apply_sex_table(q.sex_file, "sex", w, plink);
+    coded_t c = number_alleles(w);
+    check_limits(w, q.out);
+    write_summary_t s = write_outputs(q.prefix, q.input, w, c, q.out);
+    report(q, w, s);
+    if (fflush(stdout) != 0) {
+      fprintf(stderr, "hfimport: cannot write to standard output: %s\n", strerror(errno));
+      return 1;
+    }
+    return 0;
+  } catch (const import_error &e) {
+    fflush(stdout);
+    fprintf(stderr, "hfimport: %s\n", e.what());
+    return 1;
+  } catch (const std::bad_alloc &) {
+    fflush(stdout);
+    fprintf(stderr, "hfimport: out of memory\n");
+    return 1;
+  }
+}

@@ -1,0 +1,6 @@
+// The help text of hfimport.
+#pragma once
+
+#include <cstdio>
+
+void hfimport_help(FILE *f);

@@ -1,0 +1,140 @@
+// VCF and BCF files, plain or compressed, read through htslib. Samples are
+// the header's sample columns; the marker name is the ID column, or
+// CHROM:POS when the ID is missing; alleles are REF and the ALT alleles.
+
+#include "hfimport.h"
+
+#ifdef HF_HAVE_HTSLIB
+
+#include <cstdlib>
+#include <set>
+
+#include <htslib/hts.h>
+#include <htslib/vcf.h>
+
+bool vcf_supported()
+{
+  return true;
+}
+
+namespace {
+
+// Everything htslib hands out, released on every way out.
+struct vcf_handles_t {
+  htsFile *file = nullptr;
+  bcf_hdr_t *hdr = nullptr;
+  bcf1_t *rec = nullptr;
+  int32_t *gt = nullptr;
+  ~vcf_handles_t()
+  {
+    free(gt);
+    if (rec)
+      bcf_destroy(rec);
+    if (hdr)
+      bcf_hdr_destroy(hdr);
+    if (file)
+      hts_close(file);
+  }
+};
+
+} // namespace
+
+window_t read_vcf(const std::string &path, const selector_t &sel)
+{
+  hts_set_log_level(HTS_LOG_ERROR);
+  vcf_handles_t h;
+  h.file = hts_open(path.c_str(), "r");
+  if (!h.file)
+    throw import_error(path + ": cannot open the VCF/BCF file");
+  const htsFormat *fmt = hts_get_format(h.file);
+  if (fmt->category != variant_data)
+    throw import_error(path + ": not a VCF or BCF file");
+  h.hdr = bcf_hdr_read(h.file);
+  if (!h.hdr)
+    throw import_error(path + ": cannot read the VCF header");
+  window_t w;
+  int n = bcf_hdr_nsamples(h.hdr);
+  if (n == 0)
+    throw import_error(path + ": the file has no sample columns");
+  std::set<std::string> seen;
+  for (int i = 0; i < n; i++) {
+    sample_t s;
+    s.iid = h.hdr->samples[i];
+    s.fid = s.iid;
+    add_sample(w, seen, s, path + ": ");
+  }
+  h.rec = bcf_init();
+  int ngt_arr = 0, index = 0;
+  int status;
+  while ((status = bcf_read(h.file, h.hdr, h.rec)) == 0) {
+    index++;
+    std::string at = path + ", record " + std::to_string(index) + ": ";
+    if (bcf_unpack(h.rec, BCF_UN_STR) < 0)
+      throw import_error(at + "cannot decode the record");
+    marker_t m;
+    m.chrom = bcf_seqname_safe(h.hdr, h.rec);
+    m.pos = h.rec->pos + 1;
+    m.index = index;
+    std::string id = h.rec->d.id ? h.rec->d.id : ".";
+    m.name = id == "." ? m.chrom + ":" + std::to_string(m.pos) : id;
+    if (!wanted(sel, m))
+      continue;
+    for (int k = 0; k < h.rec->n_allele; k++)
+      m.alleles.push_back(h.rec->d.allele[k]);
+    int ngt = bcf_get_genotypes(h.hdr, h.rec, &h.gt, &ngt_arr);
+    if (ngt < 0)
+      throw import_error(at + "marker " + m.name + " has no GT field");
+    int ploidy = ngt / n;
+    std::vector<call_t> calls(n);
+    for (int i = 0; i < n; i++) {
+      int32_t *p = h.gt + i * ploidy;
+      int x = -1, y = -1, have = 0;
+      bool missing = false;
+      for (int j = 0; j < ploidy && p[j] != bcf_int32_vector_end; j++) {
+        if (bcf_gt_is_missing(p[j]))
+          missing = true;
+        else if (have++ == 0)
+          x = bcf_gt_allele(p[j]);
+        else if (have == 2)
+          y = bcf_gt_allele(p[j]);
+      }
+      if (missing || have == 0)
+        continue;
+      if (have > 2)
+        throw import_error(at + "sample " + w.samples[i].iid + " has a call of ploidy " +
+                           std::to_string(have) + " at marker " + m.name +
+                           "; only haploid and diploid calls are read");
+      if (have == 1)
+        y = x;  // a haploid call, as for males on the X chromosome
+      if (x < 0 || y < 0 || x >= h.rec->n_allele || y >= h.rec->n_allele)
+        throw import_error(at + "sample " + w.samples[i].iid + " has an allele index beyond "
+                           "the alleles of marker " + m.name);
+      calls[i].a = m.alleles[x];
+      calls[i].b = m.alleles[y];
+    }
+    m.alleles.clear();
+    w.markers.push_back(m);
+    w.calls.push_back(calls);
+  }
+  if (status < -1)
+    throw import_error(path + ", record " + std::to_string(index + 1) +
+                       ": cannot read the record (malformed or truncated file)");
+  check_names_found(sel, w.markers, path);
+  return w;
+}
+
+#else
+
+bool vcf_supported()
+{
+  return false;
+}
+
+window_t read_vcf(const std::string &path, const selector_t &)
+{
+  throw import_error(path + ": this hfimport was built without htslib and cannot read VCF or "
+                     "BCF files; convert the file to PLINK format, or rebuild with htslib "
+                     "(libhts-dev) installed");
+}
+
+#endif

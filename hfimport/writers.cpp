@@ -1,0 +1,240 @@
+// The output files: TRELIX parameter and data files (for hfp and phf),
+// estimator input for hf and hfx, and the legend that maps the numbers in
+// them back to marker names, allele spellings and individuals.
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "hfimport.h"
+#include "hs_limits.h"
+
+namespace {
+
+std::string count(size_t n, const char *one, const char *many)
+{
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
+void check_limits(const window_t &w, const output_options_t &opt)
+{
+  size_t n = w.markers.size();
+  if (n == 0)
+    throw import_error("no marker of the input lies in the window");
+  if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI))
+    throw import_error("the window holds " + count(n, "marker", "markers") +
+                       "; parameter and data files for hfp and phf take at most " +
+                       std::to_string(TX_MAXLOCI) + " loci (with --estimator-only, estimator "
+                       "input takes up to " + std::to_string(HF_MAXLOCI) + ")");
+  if ((opt.hf || opt.hfx) && n > static_cast<size_t>(HF_MAXLOCI))
+    throw import_error("the window holds " + count(n, "marker", "markers") +
+                       "; the estimator takes at most " + std::to_string(HF_MAXLOCI) + " loci");
+  int maxalleles = opt.trelix ? TX_MAXALLELES : HF_MAXALLELES;
+  long long haplotypes = 1;
+  for (const marker_t &m : w.markers) {
+    if (m.alleles.size() > static_cast<size_t>(maxalleles))
+      throw import_error("marker " + m.name + " has " + std::to_string(m.alleles.size()) +
+                         " alleles; the programs take at most " + std::to_string(maxalleles) +
+                         " alleles per locus");
+    haplotypes *= static_cast<long long>(m.alleles.size());
+    // The estimator numbers every possible haplotype with a 32-bit integer.
+    if (haplotypes > INT_MAX)
+      throw import_error("the window's markers have more possible haplotypes than the "
+                         "estimator can number (" + std::to_string(INT_MAX) +
+                         "); choose fewer markers");
+  }
+  if (opt.block1 > static_cast<int>(n))
+    throw import_error("--block1 " + std::to_string(opt.block1) + " asks for more loci than the " +
+                       count(n, "marker", "markers") + " of the window");
+}
+
+namespace {
+
+// A file opened for writing, closed with its errors checked, so that a full
+// disk is reported instead of leaving a cut file behind as a success.
+struct out_t {
+  std::string path;
+  FILE *f = nullptr;
+  explicit out_t(const std::string &p) : path(p)
+  {
+    f = fopen(p.c_str(), "w");
+    if (!f)
+      throw import_error(p + ": cannot open for writing: " + strerror(errno));
+  }
+  void close()
+  {
+    bool bad = ferror(f) != 0;
+    int err = errno;
+    if (fclose(f) != 0) {
+      bad = true;
+      err = errno;
+    }
+    f = nullptr;
+    if (bad)
+      throw import_error(path + ": error while writing: " + strerror(err));
+  }
+  ~out_t()
+  {
+    if (f)
+      fclose(f);
+  }
+};
+
+void write_header_counts(FILE *f, const window_t &w)
+{
+  for (size_t k = 0; k < w.markers.size(); k++)
+    fprintf(f, "%s%zu", k ? " " : "", w.markers[k].alleles.size());
+  fprintf(f, "\n");
+}
+
+void write_trelix(const std::string &prefix, const window_t &w, const coded_t &c,
+                  const output_options_t &opt, write_summary_t &s)
+{
+  size_t nm = w.markers.size(), ns = w.samples.size();
+  int block1 = opt.block1 < 0 ? static_cast<int>(nm) : opt.block1;
+  out_t par(prefix + ".par");
+  fprintf(par.f, "%zu %d %d %d\n", nm, s.casecontrol ? 1 : 0, opt.permutations > 0 ? 1 : 0,
+          opt.permutations);
+  write_header_counts(par.f, w);
+  fprintf(par.f, "0 0\n");  // allele pairs in the data file, no listing
+  for (size_t k = 0; k < nm; k++)
+    fprintf(par.f, "%s1", k ? " " : "");
+  fprintf(par.f, "\n");
+  for (size_t k = 0; k < nm; k++)
+    fprintf(par.f, "%s%d", k ? " " : "", static_cast<int>(k) < block1 ? 1 : 0);
+  fprintf(par.f, "\n");
+  par.close();
+
+  out_t dat(prefix + ".dat");
+  for (size_t i = 0; i < ns; i++) {
+    int label = 0;
+    if (s.casecontrol) {
+      if (w.samples[i].status == STATUS_UNKNOWN) {
+        s.left_out++;
+        continue;
+      }
+      label = w.samples[i].status == STATUS_CASE ? 1 : 0;
+    }
+    fprintf(dat.f, "%zu %d", i + 1, label);
+    for (size_t k = 0; k < nm; k++)
+      fprintf(dat.f, " %d %d", c.a[k][i], c.b[k][i]);
+    fprintf(dat.f, "\n");
+  }
+  dat.close();
+}
+
+void write_hf(const std::string &path, const window_t &w, const coded_t &c)
+{
+  out_t out(path);
+  write_header_counts(out.f, w);
+  for (size_t i = 0; i < w.samples.size(); i++) {
+    fprintf(out.f, "%zu 1", i + 1);
+    for (size_t k = 0; k < w.markers.size(); k++)
+      fprintf(out.f, " %d/%d", c.a[k][i], c.b[k][i]);
+    fprintf(out.f, "\n");
+  }
+  out.close();
+}
+
+// X chromosome: a male carries one allele per locus (sex value 0), a female
+// two (sex value 1). A heterozygous call in a male cannot be a true
+// hemizygous genotype (a genotyping error, or a marker of the
+// pseudoautosomal region): that call is written as missing and counted.
+// Individuals of unknown sex are left out.
+void write_hfx(const std::string &path, const window_t &w, const coded_t &c, write_summary_t &s)
+{
+  out_t out(path);
+  write_header_counts(out.f, w);
+  for (size_t i = 0; i < w.samples.size(); i++) {
+    int sex = w.samples[i].sex;
+    if (sex == SEX_UNKNOWN) {
+      s.hfx_unknown_sex++;
+      continue;
+    }
+    if (sex == SEX_MALE) {
+      s.hfx_males++;
+      fprintf(out.f, "%zu 1 0", i + 1);
+      for (size_t k = 0; k < w.markers.size(); k++) {
+        int a = c.a[k][i];
+        if (a != c.b[k][i]) {
+          s.hfx_het_males++;
+          a = 0;
+        }
+        fprintf(out.f, " %d", a);
+      }
+    } else {
+      s.hfx_females++;
+      fprintf(out.f, "%zu 1 1", i + 1);
+      for (size_t k = 0; k < w.markers.size(); k++)
+        fprintf(out.f, " %d/%d", c.a[k][i], c.b[k][i]);
+    }
+    fprintf(out.f, "\n");
+  }
+  out.close();
+}
+
+const char *sex_word(int sex)
+{
+  return sex == SEX_MALE ? "male" : sex == SEX_FEMALE ? "female" : "unknown";
+}
+
+const char *status_word(int status)
+{
+  return status == STATUS_CASE ? "case" : status == STATUS_CONTROL ? "control" : "unknown";
+}
+
+void write_legend(const std::string &prefix, const std::string &input, const window_t &w)
+{
+  out_t out(prefix + ".legend");
+  fprintf(out.f, "# hfimport legend for %s\n", input.c_str());
+  fprintf(out.f, "# locus <locus number> <marker> <chromosome> <position> <input index> "
+                 "<allele number>=<allele> ...\n");
+  for (size_t k = 0; k < w.markers.size(); k++) {
+    const marker_t &m = w.markers[k];
+    fprintf(out.f, "locus %zu %s %s %ld %d", k + 1, m.name.c_str(), m.chrom.c_str(), m.pos,
+            m.index);
+    for (size_t a = 0; a < m.alleles.size(); a++)
+      fprintf(out.f, " %zu=%s", a + 1, m.alleles[a].c_str());
+    fprintf(out.f, "\n");
+  }
+  fprintf(out.f, "# individual <identifier> <family> <individual> <sex> <status>\n");
+  for (size_t i = 0; i < w.samples.size(); i++) {
+    const sample_t &s = w.samples[i];
+    fprintf(out.f, "individual %zu %s %s %s %s\n", i + 1, s.fid.c_str(), s.iid.c_str(),
+            sex_word(s.sex), status_word(s.status));
+  }
+  out.close();
+}
+
+} // namespace
+
+write_summary_t write_outputs(const std::string &prefix, const std::string &input,
+                              const window_t &w, const coded_t &c, const output_options_t &opt)
+{
+  write_summary_t s;
+  if (opt.use_status)
+    for (const sample_t &smp : w.samples) {
+      if (smp.status == STATUS_CASE)
+        s.cases++;
+      else if (smp.status == STATUS_CONTROL)
+        s.controls++;
+    }
+  s.casecontrol = opt.use_status && s.cases + s.controls > 0;
+  if (opt.trelix && s.casecontrol && (s.cases == 0 || s.controls == 0))
+    throw import_error(input + ": the " + count(s.cases + s.controls, "individual", "individuals") +
+                       " with case-control status are all " +
+                       (s.cases ? "cases" : "controls") +
+                       "; a case-control test needs both (--no-status converts without "
+                       "the status)");
+  write_legend(prefix, input, w);
+  if (opt.trelix)
+    write_trelix(prefix, w, c, opt, s);
+  if (opt.hf)
+    write_hf(prefix + ".hf", w, c);
+  if (opt.hfx)
+    write_hfx(prefix + ".hfx", w, c, s);
+  return s;
+}

@@ -1,0 +1,249 @@
+// The readers: PLINK text and binary files, VCF, phenotype and sex tables.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "hfimport.h"
+#include "tmpfiles.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+const char *MAP = "1 rs1 0 100\n1 rs2 0 200\n1 rs3 300\n";
+
+std::string pair_of(const call_t &c)
+{
+  return c.a.empty() ? "-" : c.a + c.b;
+}
+
+} // namespace
+
+TEST(PedReader, KeepsOnlyTheWindowColumnsAndReadsSexAndStatus)
+{
+  scratch_t t;
+  std::string map = t.write("d.map", MAP);
+  std::string ped = t.write("d.ped",
+                            "f1 i1 0 0 1 2 A G C C T T\n"
+                            "\n"
+                            "f2 i2 0 0 2 1 G G 0 0 T 0\n"
+                            "f3 i3 0 0 0 -9\tA A C A 0 0\r\n");
+  selector_t sel;
+  parse_index_range("2-3", sel);
+  window_t w = read_ped(ped, map, sel);
+  ASSERT_EQ(w.markers.size(), 2u);
+  EXPECT_EQ(w.markers[0].name, "rs2");
+  EXPECT_EQ(w.markers[1].pos, 300);  // three-column map line
+  ASSERT_EQ(w.samples.size(), 3u);
+  EXPECT_EQ(w.samples[0].sex, SEX_MALE);
+  EXPECT_EQ(w.samples[0].status, STATUS_CASE);
+  EXPECT_EQ(w.samples[1].status, STATUS_CONTROL);
+  EXPECT_EQ(w.samples[2].sex, SEX_UNKNOWN);
+  EXPECT_EQ(w.samples[2].status, STATUS_UNKNOWN);
+  std::vector<std::string> rs2, rs3;
+  for (int i = 0; i < 3; i++) {
+    rs2.push_back(pair_of(w.calls[0][i]));
+    rs3.push_back(pair_of(w.calls[1][i]));
+  }
+  EXPECT_EQ(rs2, (std::vector<std::string>{"CC", "-", "CA"}));
+  // A call with one allele missing is missing as a whole.
+  EXPECT_EQ(rs3, (std::vector<std::string>{"TT", "-", "-"}));
+}
+
+TEST(PedReader, BadLinesAreNamedByFileAndLine)
+{
+  scratch_t t;
+  std::string map = t.write("d.map", MAP);
+  selector_t all;
+  std::string ped = t.write("short.ped", "f1 i1 0 0 1 2 A G C C T T\nf2 i2 0 0 1 2 A G C C\n");
+  EXPECT_THAT(error_of([&] { read_ped(ped, map, all); }),
+              HasSubstr("short.ped, line 2: expected 12 fields"));
+  ped = t.write("twice.ped", "f1 i1 0 0 1 2 A G C C T T\nf1 i1 0 0 1 2 A G C C T T\n");
+  EXPECT_THAT(error_of([&] { read_ped(ped, map, all); }),
+              HasSubstr("twice.ped, line 2: individual f1 i1 appears twice"));
+  std::string badmap = t.write("bad.map", "1 rs1 0 100\n1 rs2 0 2e5\n");
+  EXPECT_THAT(error_of([&] { read_ped(ped, badmap, all); }),
+              HasSubstr("bad.map, line 2: position 2e5 is not a whole number"));
+  EXPECT_THAT(error_of([&] { read_ped(t.dir + "/none.ped", map, all); }),
+              HasSubstr("none.ped: cannot open"));
+}
+
+namespace {
+
+// Three individuals, two markers: genotypes in the .bed's two-bit codes.
+std::string bed_bytes(unsigned char mode, int extra = 0)
+{
+  std::string b = {'\x6c', '\x1b', static_cast<char>(mode)};
+  // marker 1: hom A1 (00), het (10), hom A2 (11): 0b00111000
+  b += static_cast<char>(0x38);
+  // marker 2: missing (01), hom A1 (00), het (10): 0b00100001
+  b += static_cast<char>(0x21);
+  b += std::string(extra, '\0');
+  return b;
+}
+
+const char *BIM = "2 m1 0 10 A G\n2 m2 0 20 T C\n";
+const char *FAM = "a 1 0 0 1 2\na 2 0 0 2 1\nb 1 0 0 2 1\n";
+
+} // namespace
+
+TEST(BedReader, DecodesTheTwoBitGenotypesOfEachMarker)
+{
+  scratch_t t;
+  std::string bed = t.write("d.bed", bed_bytes(1));
+  selector_t all;
+  window_t w = read_bed(bed, t.write("d.bim", BIM), t.write("d.fam", FAM), all);
+  ASSERT_EQ(w.samples.size(), 3u);
+  std::vector<std::string> m1, m2;
+  for (int i = 0; i < 3; i++) {
+    m1.push_back(pair_of(w.calls[0][i]));
+    m2.push_back(pair_of(w.calls[1][i]));
+  }
+  EXPECT_EQ(m1, (std::vector<std::string>{"AA", "AG", "GG"}));
+  EXPECT_EQ(m2, (std::vector<std::string>{"-", "TT", "TC"}));
+  // The same IID in two families is two individuals.
+  EXPECT_EQ(w.samples[2].fid, "b");
+}
+
+TEST(BedReader, ChecksMagicModeAndSize)
+{
+  scratch_t t;
+  std::string bim = t.write("d.bim", BIM), fam = t.write("d.fam", FAM);
+  selector_t all;
+  std::string bed = t.write("wrong.bed", "#fileformat=VCF");
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, fam, all); }),
+              HasSubstr("wrong.bed: not a PLINK binary genotype file"));
+  bed = t.write("imajor.bed", bed_bytes(0));
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, fam, all); }), HasSubstr("individual-major"));
+  bed = t.write("long.bed", bed_bytes(1, 1));
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, fam, all); }),
+              HasSubstr("long.bed: holds 6 bytes; 2 markers of"));
+  bed = t.write("short.bed", bed_bytes(1).substr(0, 4));
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, fam, all); }), HasSubstr("holds 4 bytes"));
+  bed = t.write("empty.bed", "");
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, fam, all); }), HasSubstr("not a PLINK binary"));
+}
+
+TEST(BedReader, ACallOfAnAlleleTheBimDoesNotKnowIsAnError)
+{
+  scratch_t t;
+  selector_t all;
+  std::string bed = t.write("d.bed", bed_bytes(1));
+  std::string bim = t.write("d.bim", "2 m1 0 10 0 G\n2 m2 0 20 T C\n");
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, t.write("d.fam", FAM), all); }),
+              HasSubstr("whose allele is unknown (0)"));
+  bim = t.write("five.bim", "2 m1 0 10 A\n");
+  EXPECT_THAT(error_of([&] { read_bed(bed, bim, t.write("d.fam", FAM), all); }),
+              HasSubstr("five.bim, line 1: expected 6 fields"));
+}
+
+TEST(VcfReader, ReadsDiploidHaploidAndMissingCalls)
+{
+  if (!vcf_supported())
+    GTEST_SKIP() << "built without htslib";
+  scratch_t t;
+  std::string vcf = t.write(
+      "d.vcf",
+      "##fileformat=VCFv4.2\n##contig=<ID=X>\n"
+      "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\ts2\ts3\n"
+      "X\t10\trs1\tA\tG,T\t.\tPASS\t.\tGT\t0/2\t1\t./.\n"
+      "X\t20\t.\tC\tT\t.\tPASS\t.\tGT\t0|1\t.\t1/.\n");
+  selector_t all;
+  window_t w = read_vcf(vcf, all);
+  ASSERT_EQ(w.markers.size(), 2u);
+  EXPECT_EQ(w.markers[1].name, "X:20");  // no ID: chromosome and position
+  EXPECT_EQ(w.samples[1].iid, "s2");
+  EXPECT_EQ(pair_of(w.calls[0][0]), "AT");
+  EXPECT_EQ(pair_of(w.calls[0][1]), "GG");  // haploid: hemizygous male
+  EXPECT_EQ(pair_of(w.calls[0][2]), "-");
+  EXPECT_EQ(pair_of(w.calls[1][0]), "CT");
+  EXPECT_EQ(pair_of(w.calls[1][2]), "-");  // half-missing
+}
+
+TEST(VcfReader, RefusesFilesThatAreNotVariantData)
+{
+  if (!vcf_supported())
+    GTEST_SKIP() << "built without htslib";
+  scratch_t t;
+  selector_t all;
+  EXPECT_THAT(error_of([&] { read_vcf(t.write("text.vcf", "hello\n"), all); }),
+              HasSubstr("text.vcf"));
+  EXPECT_THAT(error_of([&] { read_vcf(t.dir + "/none.vcf", all); }), HasSubstr("none.vcf"));
+}
+
+namespace {
+
+window_t three_samples()
+{
+  window_t w;
+  for (auto [fid, iid] : {std::pair{"a", "1"}, {"a", "2"}, {"b", "3"}}) {
+    sample_t s;
+    s.fid = fid;
+    s.iid = iid;
+    s.status = STATUS_CASE;
+    w.samples.push_back(s);
+  }
+  return w;
+}
+
+} // namespace
+
+TEST(SampleTables, StatusComesFromTheNamedColumnAndUnlistedSamplesAreUnknown)
+{
+  scratch_t t;
+  window_t w = three_samples();
+  apply_status_table(t.write("p", "FID IID age affected\nb 3 40 1\na 1 50 2\nz 9 60 1\n"),
+                     "affected", w, true);
+  EXPECT_EQ(w.samples[0].status, STATUS_CASE);
+  EXPECT_EQ(w.samples[1].status, STATUS_UNKNOWN);  // not in the table
+  EXPECT_EQ(w.samples[2].status, STATUS_CONTROL);
+}
+
+TEST(SampleTables, FamilyMustMatchWhenTheTableHasIt)
+{
+  scratch_t t;
+  window_t w = three_samples();
+  apply_status_table(t.write("p", "FID IID st\nb 1 1\n"), "st", w, true);
+  EXPECT_EQ(w.samples[0].status, STATUS_UNKNOWN);
+  // Without PLINK families (VCF), the IID alone finds the sample.
+  apply_status_table(t.write("p", "FID IID st\nb 1 1\n"), "st", w, false);
+  EXPECT_EQ(w.samples[0].status, STATUS_CONTROL);
+}
+
+TEST(SampleTables, BadTablesAreNamedByFileAndLine)
+{
+  scratch_t t;
+  window_t w = three_samples();
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p1", "IID x\n1 1\n"), "st", w, true); }),
+              HasSubstr("p1, line 1: the header line has no column named st"));
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p2", "name st\n1 1\n"), "st", w, true); }),
+              HasSubstr("names no sample column"));
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p3", "IID st\n1 1\n2 yes\n"), "st", w, true); }),
+              HasSubstr("p3, line 3: status yes is neither"));
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p4", "IID st\n1 1\n1 2\n"), "st", w, true); }),
+              HasSubstr("p4, line 3: sample 1 is listed again (first on line 2)"));
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p5", "IID age st\n1 1\n"), "st", w, true); }),
+              HasSubstr("p5, line 2: expected 3 fields"));
+  EXPECT_THAT(error_of([&] { apply_sex_table(t.write("s1", "IID sex\n1 X\n"), "sex", w, true); }),
+              HasSubstr("s1, line 2: sex X is neither"));
+}
+
+TEST(SampleTables, AnIidInTwoFamiliesNeedsTheFamilyColumn)
+{
+  scratch_t t;
+  window_t w = three_samples();
+  w.samples[2].iid = "1";
+  EXPECT_THAT(error_of([&] { apply_status_table(t.write("p", "IID st\n1 2\n"), "st", w, true); }),
+              HasSubstr("belongs to several families"));
+}
+
+TEST(SampleTables, SexCodesInLettersAndNumbers)
+{
+  scratch_t t;
+  window_t w = three_samples();
+  apply_sex_table(t.write("s", "#IID Sex\n1 M\n2 female\n3 NA\n"), "sex", w, false);
+  EXPECT_EQ(w.samples[0].sex, SEX_MALE);
+  EXPECT_EQ(w.samples[1].sex, SEX_FEMALE);
+  EXPECT_EQ(w.samples[2].sex, SEX_UNKNOWN);
+}
