@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 #include <ctime>
+#include <new>
 #include <vector>
 
 #include "possible.h"
@@ -140,7 +141,14 @@ int hfrun(int argc, char **argv)
       }
     }
   }
-  int status = hfmain(argv[1]);
+  // Tables grown in standard containers signal exhausted memory by an
+  // exception; it ends the run like every other allocation failure.
+  int status = 0;
+  try {
+    status = hfmain(argv[1]);
+  } catch (const std::bad_alloc &) {
+    nomemory();
+  }
   bool failed = ferror(fo) != 0;
   if (fo == stdout)
     failed = fflush(stdout) != 0 || failed;

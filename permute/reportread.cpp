@@ -112,6 +112,19 @@ void getnhaps(FILE *f, const char *path, int *full, int *partial)
     head = hs_getline(f, line);
   if (!head)
     incomplete(path, "no haplotype table");
+  // The tables are sized from the count line: hold it against the rows
+  // present before any table is allocated, so that a damaged count can
+  // neither ask for memory the rows do not need nor leave rows unread.
+  long first = ftell(f);
+  int present = 0;
+  while (present <= nhaps && hs_getline(f, line) && line.size() > 1)
+    present++;
+  if (present > nhaps)
+    incomplete(path, "more table rows than nonzero haplotypes");
+  if (present < nhaps)
+    incomplete(path, "fewer table rows than nonzero haplotypes");
+  if (first < 0 || fseek(f, first, SEEK_SET) != 0)
+    incomplete(path, "the haplotype table cannot be read twice");
 }
 
 void geth(FILE *f, const char *path, int kind, int a)

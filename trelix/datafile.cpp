@@ -104,8 +104,19 @@ int readrecs(const char *path, int &skipped)
   std::string line;
   std::string id;
   int lineno = 0;
-  while (hs_getline(f, line)) {
+  for (;;) {
+    bool got;
+    try {
+      got = hs_getline(f, line);
+    } catch (const std::bad_alloc &) {
+      hs_fatal(1, "Out of memory reading line %d of %s\n", lineno + 1, path);
+    }
+    if (!got)
+      break;
     lineno++;
+    // A NUL character would hide the rest of the line from the scanning.
+    if (line.find('\0') != std::string::npos)
+      hs_fatal(1, "Line %d of %s holds a NUL character; a data file must be plain text\n", lineno, path);
     const char *s = line.c_str();
     int label;
     if (!scan_word(s, id) || !scan_int(s, label) || !scan_rest(s))

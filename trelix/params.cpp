@@ -9,6 +9,7 @@
 // ignored.
 
 #include <cstdio>
+#include <new>
 
 #include "fatal.h"
 #include "lines.h"
@@ -34,10 +35,26 @@ int selectn;
 
 namespace {
 
+// The next line, which must be plain text: a NUL character would hide the
+// rest of the line from the scanning.
+bool nextline(FILE *f, std::string &line, const char *path, int lineno)
+{
+  bool got;
+  try {
+    got = hs_getline(f, line);
+  } catch (const std::bad_alloc &) {
+    hs_fatal(1, "Out of memory reading line %d of %s\n", lineno, path);
+  }
+  if (got && line.find('\0') != std::string::npos)
+    hs_fatal(1, "Line %d of %s holds a NUL character; a parameter file must be plain text\n", lineno,
+             path);
+  return got;
+}
+
 // Lines 1 to 5 must all be present.
 void needline(FILE *f, std::string &line, const char *path, int lineno)
 {
-  if (!hs_getline(f, line))
+  if (!nextline(f, line, path, lineno))
     hs_fatal(1, "%s ends before line %d; a parameter file has at least 5 lines\n", path,
              lineno);
 }
@@ -131,7 +148,7 @@ int getloci(const char *path)
 
   // The disease model is taken only when line 6 gives all four numbers;
   // otherwise it keeps its previous values.
-  if (hs_getline(f, line)) {
+  if (nextline(f, line, path, 6)) {
     float q, f0, f1, f2;
     if (sscanf(line.c_str(), "%f %f %f %f", &q, &f0, &f1, &f2) == 4) {
       freq = q;

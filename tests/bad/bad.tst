@@ -1,0 +1,50 @@
+# Bad input, one small file per class, through the real programs:
+# <status> <case> <program> <arguments>; $IN/../bad/inputs holds the files.
+# Refusals end with status 1 and a message naming the file and line, and
+# leave no report beyond its first line; the rows with status 0 are inputs
+# that must run normally. Generated inputs (lines of 100,000 characters),
+# resource faults and hfp's report reader are in faults.py.
+#
+# Estimator input
+1 bad_hf_empty hf $IN/../bad/inputs/empty.txt out.hfo
+1 bad_hf_header_only hf $IN/../bad/inputs/header_only.txt out.hfo
+1 bad_hf_binary hf $IN/../bad/inputs/binary.txt out.hfo
+1 bad_hf_nul_header hf $IN/../bad/inputs/nul_header.txt out.hfo
+1 bad_hf_alleles0 hf $IN/../bad/inputs/alleles0.txt out.hfo
+1 bad_hf_allele_text hf $IN/../bad/inputs/allele_text.txt out.hfo
+1 bad_hf_huge_instances hf $IN/../bad/inputs/huge_instances.txt out.hfo
+1 bad_hf_id_64bit hf $IN/../bad/inputs/id_64bit.txt out.hfo
+# Alleles above the locus's count, 0 and negative mark the locus missing.
+0 bad_hf_allele_range hf $IN/../bad/inputs/allele_range.txt out.hfo
+1 bad_hfx_sex_missing hfx $IN/../bad/inputs/x_sex_missing.txt out.hfo
+1 bad_hfx_male_text hfx $IN/../bad/inputs/x_male_text.txt out.hfo
+1 bad_hfx_blank_pair hfx $IN/../bad/inputs/x_blank_pair.txt out.hfo
+1 bad_hfx_empty hfx $IN/../bad/inputs/empty.txt out.hfo
+# The sample of examples/xchrom.txt with CRLF line ends: the same report.
+0 bad_hfx_crlf hfx $IN/../bad/inputs/x_crlf.txt out.hfo
+# hf writes its report to a full device: the failure is reported.
+1 bad_hf_full hf $EX/twoloci.txt /dev/full
+#
+# TRELIX parameter file (phf; hfp reads it with the same routine)
+1 bad_phf_par_empty phf $IN/../bad/inputs/empty.par $IN/trelix/example.dat out.hf
+1 bad_phf_par_short_list phf $IN/../bad/inputs/short_list.par $IN/trelix/example.dat out.hf
+1 bad_phf_par_missing_lines phf $IN/../bad/inputs/missing_lines.par $IN/trelix/example.dat out.hf
+1 bad_phf_par_loci_text phf $IN/../bad/inputs/loci_text.par $IN/trelix/example.dat out.hf
+1 bad_phf_par_alleles51 phf $IN/../bad/inputs/alleles51.par $IN/trelix/example.dat out.hf
+1 bad_phf_par_nul phf $IN/../bad/inputs/nul.par $IN/trelix/example.dat out.hf
+# Penetrances f0 > f2: a warning, and the run goes on.
+0 bad_phf_penetrance_order phf $IN/../bad/inputs/penetrance_order.par $IN/trelix/example.dat out.hf
+# CRLF parameter and data files give the output of phf_example.
+0 bad_phf_crlf phf $IN/../bad/inputs/crlf.par $IN/../bad/inputs/crlf.dat out.hf
+#
+# TRELIX data file
+1 bad_phf_dat_few_values phf $IN/trelix/example.par $IN/../bad/inputs/few_values.dat out.hf
+1 bad_phf_dat_allele_text phf $IN/trelix/example.par $IN/../bad/inputs/allele_text.dat out.hf
+1 bad_phf_dat_nul phf $IN/trelix/example.par $IN/../bad/inputs/nul.dat out.hf
+1 bad_phf_dat_code1276 phf $IN/../bad/inputs/codes.par $IN/../bad/inputs/code1276.dat out.hf
+1 bad_phf_dat_code_negative phf $IN/../bad/inputs/codes.par $IN/../bad/inputs/code_negative.dat out.hf
+# Identifiers of 12 and more characters are kept whole (listing on).
+0 bad_phf_dat_long_id phf $IN/../bad/inputs/listing.par $IN/../bad/inputs/long_id.dat out.hf
+# Negative allele numbers mark the allele missing.
+0 bad_phf_dat_allele_negative phf $IN/trelix/example.par $IN/../bad/inputs/allele_negative.dat out.hf
+0 bad_phf_dat_empty phf $IN/trelix/example.par $IN/../bad/inputs/empty.dat out.hf
