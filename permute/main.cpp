@@ -1,8 +1,8 @@
 #include <cstdio>
-#include <cstring>
 
 #include "hfp.h"
 #include "hs_limits.h"
+#include "infoflags.h"
 
 #ifndef HS_VERSION
 #define HS_VERSION "unknown"
@@ -35,13 +35,8 @@ void help()
 
 int main(int argc, char **argv)
 {
-  if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
-    help();
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
-    printf("hfp (HAPLOSIFT) %s\n", HS_VERSION);
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
+  int status = hs_infoflags(argc, argv, "hfp", HS_VERSION, help);
+  if (status >= 0)
+    return status;
   return hfprun(argc, argv);
 }

@@ -1,8 +1,8 @@
 #include <cstdio>
-#include <cstring>
 
 #include "phf.h"
 #include "hs_limits.h"
+#include "infoflags.h"
 
 #ifndef HS_VERSION
 #define HS_VERSION "unknown"
@@ -29,13 +29,8 @@ void help()
 
 int main(int argc, char **argv)
 {
-  if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
-    help();
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
-    printf("phf (HAPLOSIFT) %s\n", HS_VERSION);
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
+  int status = hs_infoflags(argc, argv, "phf", HS_VERSION, help);
+  if (status >= 0)
+    return status;
   return phfrun(argc, argv);
 }

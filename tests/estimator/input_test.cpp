@@ -12,18 +12,6 @@ namespace {
 using ::testing::ExitedWithCode;
 using ::testing::HasSubstr;
 
-// Reads a text; returns the reader's status and fills table.
-int readtext(const std::string &text, std::vector<geno_t> &table, std::string *err = nullptr)
-{
-  ::testing::internal::CaptureStderr();
-  loaded_t r = load(text);
-  std::string e = ::testing::internal::GetCapturedStderr();
-  if (err)
-    *err = e;
-  table = r.table;
-  release();
-  return r.status;
-}
 
 TEST(Header, CountsLociHaplotypesAndLargestAlleleCount)
 {

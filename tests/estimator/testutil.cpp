@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -75,6 +77,18 @@ void release()
   hrtree(hrt);
   hrt = nullptr;
   freepossible();
+}
+
+int readtext(const std::string &text, std::vector<geno_t> &table, std::string *err)
+{
+  ::testing::internal::CaptureStderr();
+  loaded_t r = load(text);
+  std::string e = ::testing::internal::GetCapturedStderr();
+  if (err)
+    *err = e;
+  table = r.table;
+  release();
+  return r.status;
 }
 
 std::string emreport(const std::string &text)

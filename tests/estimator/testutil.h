@@ -27,6 +27,10 @@ void release();
 // for tests that set frequencies by hand.
 void denseh();
 
+// Reads an input text with standard error captured into *err; returns the
+// reader's status and the records, and frees what load allocated.
+int readtext(const std::string &text, std::vector<geno_t> &table, std::string *err = nullptr);
+
 // Runs the EM on an input text and returns the report section it writes.
 std::string emreport(const std::string &text);
 
