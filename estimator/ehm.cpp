@@ -14,26 +14,6 @@ void countpartial(const geno_t &rec, int p)
 {
   double total = rec.gprob;
   double u = total == 0 ? 0 : rec.instances / total;
-  const pattern_t &pt = patterns[p];
-  if (pt.cached) {
-    for (int j = 0; j < pt.ncomp; j++) {
-      const comp_t &cm = comps[pt.first + j];
-      const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
-      if (cm.hom) {
-        int k = a[0];
-        hm[k] += 2 * h[k] * h[k] * u;
-        continue;
-      }
-      // The stored term is 2 h(A) h(B) under the current h.
-      const double *q = pairq.data() + cm.first;
-      for (int t = 0; t < cm.n; t++) {
-        double share = q[t] * u;
-        hm[a[t]] += share;
-        hm[b[t]] += share;
-      }
-    }
-    return;
-  }
   forcompletions(p, [&](const compview_t &v) {
     if (v.hom) {
       int k = v.a[0];
@@ -42,7 +22,8 @@ void countpartial(const geno_t &rec, int p)
     }
     for (int t = 0; t < v.n; t++) {
       int ka = v.a[t], kb = v.b[t];
-      double share = 2 * h[ka] * h[kb] * u;
+      // A stored term is 2 h(A) h(B) under the current h already.
+      double share = (v.q ? v.q[t] : 2 * h[ka] * h[kb]) * u;
       hm[ka] += share;
       hm[kb] += share;
     }
@@ -70,25 +51,6 @@ void counting(geno_t *table, int i)
   // The probability of the genotype under the current h is the sum of its
   // phase terms, which the record holds already.
   double total = rec.gprob;
-  const pattern_t &pt = patterns[recpattern[i]];
-  if (pt.cached) {
-    const comp_t &cm = comps[pt.first];
-    const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
-    if (cm.hom) {
-      c[a[0]] += 2 * w;
-      return;
-    }
-    if (total == 0)
-      return;
-    // The stored values are the phases' shares of the probability.
-    const double *s = pairq.data() + cm.first;
-    for (int t = 0; t < cm.n; t++) {
-      double sw = s[t] * w;
-      c[a[t]] += sw;
-      c[b[t]] += sw;
-    }
-    return;
-  }
   forcompletions(recpattern[i], [&](const compview_t &v) {
     if (v.hom) {
       c[v.a[0]] += 2 * w;
@@ -100,7 +62,8 @@ void counting(geno_t *table, int i)
       return;
     for (int t = 0; t < v.n; t++) {
       int ka = v.a[t], kb = v.b[t];
-      double share = 2 * h[ka] * h[kb] / total;
+      // A stored value is the phase's share of the probability already.
+      double share = v.q ? v.q[t] : 2 * h[ka] * h[kb] / total;
       c[ka] += share * w;
       c[kb] += share * w;
     }

@@ -50,52 +50,28 @@ static double patternprob(int p)
     forcompletions(p, [&](const compview_t &v) { prob += h[v.a[0]]; });
     return prob;
   }
-  if (pt.cached) {
-    for (int j = 0; j < pt.ncomp; j++) {
-      const comp_t &cm = comps[pt.first + j];
-      const int *a = pairsa.data() + cm.first, *b = pairsb.data() + cm.first;
-      double *q = pairq.data() + cm.first;
-      double sub;
-      if (cm.hom) {
-        sub = h[a[0]] * h[a[0]];
-      } else {
-        sub = 0;
-        for (int t = 0; t < cm.n; t++) {
-          q[t] = 2 * h[a[t]] * h[b[t]];
-          sub += q[t];
-        }
-      }
-      prob += sub;
-    }
-    // A genotype typed everywhere has one completion; its phases' shares are
-    // the same for every record that carries it.
-    if (pt.full && prob != 0) {
-      const comp_t &cm = comps[pt.first];
-      double *q = pairq.data() + cm.first;
-      if (!cm.hom)
-        for (int t = 0; t < cm.n; t++)
-          q[t] = q[t] / prob;
-    }
-    return prob;
-  }
   forcompletions(p, [&](const compview_t &v) {
     double sub;
     if (v.hom) {
       sub = h[v.a[0]] * h[v.a[0]];
     } else {
       sub = 0;
-      for (int t = 0; t < v.n; t++)
-        sub += 2 * h[v.a[t]] * h[v.b[t]];
+      for (int t = 0; t < v.n; t++) {
+        double term = 2 * h[v.a[t]] * h[v.b[t]];
+        if (v.q)
+          v.q[t] = term;
+        sub += term;
+      }
     }
     prob += sub;
   });
-  return prob;
-}
-
-double genp(geno_t *table, int i)
-{
-  double prob = patternprob(recpattern[i]);
-  table[i].gprob = prob;
+  // A stored genotype typed everywhere has one completion; its phases' shares
+  // of the probability are the same for every record that carries it.
+  if (pt.cached && pt.full && prob != 0)
+    forcompletions(p, [&](const compview_t &v) {
+      for (int t = 0; !v.hom && t < v.n; t++)
+        v.q[t] = v.q[t] / prob;
+    });
   return prob;
 }
 

@@ -101,7 +101,6 @@ void digit2(int maximum, int16_t *digits, int k);
 // message naming the file and line to standard error.
 void hilo(int16_t *a, int16_t *b);
 void pilink(std::vector<geno_t> &list, const geno_t &rec);
-void pclink(std::vector<geno_t> &list, geno_t *table);
 int readheader(FILE *f, const char *name);
 int readrecords(FILE *f, const char *name, std::vector<geno_t> &list);
 void listrecords(const geno_t *table);
@@ -115,8 +114,8 @@ int getp(geno_t *table);
 double hfreq(int number);
 double hfreq0(int number);
 double phasep(const int16_t *a1, const int16_t *a2);
-double genp(geno_t *table, int i);
-// genp for every record; identical genotypes are computed once.
+// Every record's probability under the current h, in its gprob; identical
+// genotypes are computed once.
 void genall(geno_t *table);
 double ll(const geno_t *table);
 

@@ -115,18 +115,6 @@ void pilink(std::vector<geno_t> &list, const geno_t &rec)
   }
 }
 
-void pclink(std::vector<geno_t> &list, geno_t *table)
-{
-  if (list.empty()) {
-    fprintf(stderr, "Empty list.\n");
-    return;
-  }
-  for (size_t i = 0; i < list.size(); i++)
-    table[i] = list[i];
-  list.clear();
-  list.shrink_to_fit();
-}
-
 int readheader(FILE *f, const char *name)
 {
   std::string line;

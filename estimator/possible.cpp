@@ -265,7 +265,7 @@ void enumeratefresh(int p, void (*fn)(const compview_t &, void *), void *context
         hom = h2;
       },
       [&] {
-        compview_t v = {hom, static_cast<int>(a.size()), a.data(), b.data()};
+        compview_t v = {hom, static_cast<int>(a.size()), a.data(), b.data(), nullptr};
         fn(v, context);
         a.clear();
         b.clear();

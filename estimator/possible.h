@@ -27,12 +27,15 @@ void hapalleles(int number, int16_t *a);
 
 // One completion of a distinct genotype over its missing loci: a single
 // haplotype (hemizygous record), a homozygous pair (hom), or n phases, each
-// a pair of positions a[t], b[t] in hapk.
+// a pair of positions a[t], b[t] in hapk. For a stored genotype, q[t] holds
+// what genall last kept of phase t (see pairq); for one enumerated afresh q
+// is null and the phase terms are computed where they are needed.
 struct compview_t {
   int hom;
   int n;
   const int *a;
   const int *b;
+  double *q;
 };
 
 // One distinct genotype of the sample; identical records share it.
@@ -79,7 +82,8 @@ template <class F> void forcompletions(int p, F fn)
   if (pt.cached) {
     for (int j = 0; j < pt.ncomp; j++) {
       const comp_t &cm = comps[pt.first + j];
-      compview_t v = {cm.hom, cm.n, pairsa.data() + cm.first, pairsb.data() + cm.first};
+      compview_t v = {cm.hom, cm.n, pairsa.data() + cm.first, pairsb.data() + cm.first,
+                      pairq.data() + cm.first};
       fn(v);
     }
     return;

@@ -85,11 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (s != 0)
       return;
     obscom = static_cast<int>(list.size());
-    geno_t *table = static_cast<geno_t *>(xmalloc(sizeof(geno_t) * (obscom > 0 ? obscom : 1)));
-    pclink(list, table);
-    checkrecords(table, obscom);
-    listrecords(table);
-    free(table);
+    checkrecords(list.data(), obscom);
+    listrecords(list.data());
   });
   // The reader reports bad input by its return value; only xmalloc ends
   // the program, with status -1, when memory runs out.

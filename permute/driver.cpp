@@ -83,7 +83,9 @@ void casecontrolpasses()
   }
 }
 
-void blockpasses(int *perm, int *work)
+// perm and work serve shuffle; first and second hold the allele columns of
+// the locus being permuted.
+void blockpasses(int *perm, int *work, int *first, int *second)
 {
   bool block1 = selectp >= 0, block2 = selectn >= 0;
   float chi1 = 0, chi2 = 0, chi12 = 0, ll0 = 0, ll1 = 0, ll2 = 0;
@@ -111,16 +113,14 @@ void blockpasses(int *perm, int *work)
         if (!sel[l] || !selp[l])
           continue;
         shuffle(perm, work, sample_size, l);
-        int(*pairs)[2] = static_cast<int(*)[2]>(allocate(sizeof(int[2]) * sample_size, "error allocating memory for alleles"));
         for (int k = 0; k < sample_size; k++) {
-          pairs[k][0] = individuals[k].pair[l][0];
-          pairs[k][1] = individuals[k].pair[l][1];
+          first[k] = individuals[k].pair[l][0];
+          second[k] = individuals[k].pair[l][1];
         }
         for (int k = 0; k < sample_size; k++) {
-          individuals[k].pair[l][0] = pairs[perm[k]][0];
-          individuals[k].pair[l][1] = pairs[perm[k]][1];
+          individuals[k].pair[l][0] = first[perm[k]];
+          individuals[k].pair[l][1] = second[perm[k]];
         }
-        free(pairs);
       }
     }
     printf("permutation: %d/%d, Chi-square=%f\r", ip, npermute, chi0);
@@ -334,6 +334,8 @@ int hfprun(int argc, char **argv)
   int *perm = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
   int *work = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
   int nsel = selected + 1;
+  int *first = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
+  int *second = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
   nalleles = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
   hap = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
 
@@ -350,10 +352,12 @@ int hfprun(int argc, char **argv)
   if (cc)
     casecontrolpasses();
   else
-    blockpasses(perm, work);
+    blockpasses(perm, work, first, second);
 
   free(perm);
   free(work);
+  free(first);
+  free(second);
   free(individuals);
   individuals = nullptr;
   removetemps();

@@ -41,6 +41,16 @@ double *table(int n)
   return static_cast<double *>(xmalloc(sizeof(double) * static_cast<size_t>(n > 0 ? n : 1)));
 }
 
+// A list of n haplotype frequencies and identifiers with the end marker
+// after its last row.
+void endmarked(int n, double **freq, double **id)
+{
+  *freq = table(n + 1);
+  *id = table(n + 1);
+  (*freq)[n] = ENDFREQ;
+  (*id)[n] = ENDID;
+}
+
 [[noreturn]] void incomplete(const char *path, const char *what)
 {
   hfpfail("The estimator's report %s is incomplete: %s\n", path, what);
@@ -131,15 +141,9 @@ void geth(FILE *f, const char *path, int kind, int a)
 {
   if (a == 0) {
     if (kind == 0) {
-      h1coobs = table(nhaps + 1);
-      hidcoobs = table(nhaps + 1);
-      h1coobs[nhaps] = ENDFREQ;
-      hidcoobs[nhaps] = ENDID;
+      endmarked(nhaps, &h1coobs, &hidcoobs);
     } else if (kind == 1) {
-      h1caobs = table(nhaps + 1);
-      hidcaobs = table(nhaps + 1);
-      h1caobs[nhaps] = ENDFREQ;
-      hidcaobs[nhaps] = ENDID;
+      endmarked(nhaps, &h1caobs, &hidcaobs);
     } else {
       h0 = table(nhaps);
       h1 = table(nhaps);
@@ -151,15 +155,9 @@ void geth(FILE *f, const char *path, int kind, int a)
     }
   }
   if (kind == 0) {
-    h1con = table(nhaps + 1);
-    hidco = table(nhaps + 1);
-    h1con[nhaps] = ENDFREQ;
-    hidco[nhaps] = ENDID;
+    endmarked(nhaps, &h1con, &hidco);
   } else if (kind == 1) {
-    h1cas = table(nhaps + 1);
-    hidca = table(nhaps + 1);
-    h1cas[nhaps] = ENDFREQ;
-    hidca[nhaps] = ENDID;
+    endmarked(nhaps, &h1cas, &hidca);
   } else {
     ft = table(nhaps);
     hid = table(nhaps);
