@@ -290,9 +290,12 @@ void *xmalloc(size_t size)
 
 int hfprun(int argc, char **argv)
 {
+  // The calendar text ends in its own line end; written with "%s\n", an
+  // empty line follows the date in the banner and in the report.
   time_t now = time(nullptr);
-  char when[32];
-  snprintf(when, sizeof when, "%.24s", ctime(&now));
+  const char *calendar = ctime(&now);
+  std::string whenline = calendar ? calendar : "(no calendar time)\n";
+  const char *when = whenline.c_str();
   printf("\nHAPLOSIFT/PERMUTE, %.2f Quillon 05/03\n", VERSION);
   printf("%s\n", when);
   printf("Maximum number of loci = %d\n", TX_MAXLOCI);
