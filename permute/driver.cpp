@@ -38,93 +38,99 @@ void *allocate(size_t size, const char *what)
   return block;
 }
 
-// The directory of this program goes first on the search path, so that the
-// shell finds the estimator installed beside it under the name hf.sun.
-void findestimator()
-{
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0)
-    return;
-  self[n] = '\0';
-  char *slash = strrchr(self, '/');
-  if (slash == nullptr)
-    return;
-  *slash = '\0';
-  const char *path = getenv("PATH");
-  std::string search = std::string(self) + ":" + (path ? path : "/usr/bin:/bin");
-  setenv("PATH", search.c_str(), 1);
-}
-
 // Observed statistics and their counts of permuted values at least as large.
 float x2obs, x2obs1, x2obs2, x2obs12;
 int count0, count1, count12;
 int df, df1, df2, df12;
 
-void casecontrolpasses()
+// Estimator runs of all passes, and those ended by the EM's step cap.
+long runs, cappedruns;
+
+// Case-control mode: the labels are permuted after every pass, the last
+// one included: for j from the last entry down to 1, entries rand() % j
+// and j exchange places, and the first `cases` entries become the cases.
+void ccdraw(int)
 {
-  for (ip = 0; ip <= npermute; ip++) {
-    float x2 = getx2het();
-    for (int j = sample_size - 1; j >= 1; j--) {
-      int g = rand() % j;
-      ind_t = individuals[g];
-      individuals[g] = individuals[j];
-      individuals[j] = ind_t;
-    }
-    for (int i = 0; i < sample_size; i++)
-      individuals[i].label = i < cases ? 1 : 0;
-    if (ip == 0) {
-      x2obs = x2;
-    } else {
-      if (x2 >= x2obs)
-        count0++;
-      printf("Permutation: %d/%d, Chi-square=%f\r", ip, npermute, x2);
-    }
+  for (int j = sample_size - 1; j >= 1; j--) {
+    int g = rand() % j;
+    ind_t = individuals[g];
+    individuals[g] = individuals[j];
+    individuals[j] = ind_t;
+  }
+  for (int i = 0; i < sample_size; i++)
+    individuals[i].label = i < cases ? 1 : 0;
+}
+
+void ccfold(int pass, const passresult_t &r)
+{
+  ip = pass;
+  runs += r.runs;
+  cappedruns += r.capped;
+  if (hapwise)
+    foldcasecontrol(r.cases, r.controls, pass);
+  if (pass == 0) {
+    x2obs = r.x2;
+  } else {
+    if (r.x2 >= x2obs)
+      count0++;
+    printf("Permutation: %d/%d, Chi-square=%f\r", pass, npermute, r.x2);
   }
 }
 
 // perm and work serve shuffle; first and second hold the allele columns of
 // the locus being permuted.
-void blockpasses(int *perm, int *work, int *first, int *second)
+int *perm, *work, *first, *second;
+
+// Block mode: the data are not permuted after the observed pass, so pass 1
+// evaluates the data as read; after every later pass each Block 1 locus
+// gets its own permutation among the individuals typed there.
+void blockdraw(int pass)
 {
-  bool block1 = selectp >= 0, block2 = selectn >= 0;
-  float chi1 = 0, chi2 = 0, chi12 = 0, ll0 = 0, ll1 = 0, ll2 = 0;
-  for (ip = 0; ip <= npermute; ip++) {
-    float chi0 = getx2block(0, &ll0);
-    if (block1)
-      chi1 = getx2block(1, &ll1);
-    if (ip == 0 && block2)
-      chi2 = getx2block(2, &ll2);
-    if (block1 && block2)
-      chi12 = 2 * ((ll0 - ll1) - ll2);
-    if (ip == 0) {
-      x2obs = chi0;
-      x2obs1 = chi1;
-      x2obs2 = chi2;
-      x2obs12 = chi12;
-    } else {
-      if (chi0 >= x2obs)
-        count0++;
-      if (block1 && chi1 >= x2obs1)
-        count1++;
-      if (block1 && block2 && chi12 >= x2obs12)
-        count12++;
-      for (int l = 0; l < nloci; l++) {
-        if (!sel[l] || !selp[l])
-          continue;
-        shuffle(perm, work, sample_size, l);
-        for (int k = 0; k < sample_size; k++) {
-          first[k] = individuals[k].pair[l][0];
-          second[k] = individuals[k].pair[l][1];
-        }
-        for (int k = 0; k < sample_size; k++) {
-          individuals[k].pair[l][0] = first[perm[k]];
-          individuals[k].pair[l][1] = second[perm[k]];
-        }
-      }
+  if (pass == 0)
+    return;
+  for (int l = 0; l < nloci; l++) {
+    if (!sel[l] || !selp[l])
+      continue;
+    shuffle(perm, work, sample_size, l);
+    for (int k = 0; k < sample_size; k++) {
+      first[k] = individuals[k].pair[l][0];
+      second[k] = individuals[k].pair[l][1];
     }
-    printf("permutation: %d/%d, Chi-square=%f\r", ip, npermute, chi0);
+    for (int k = 0; k < sample_size; k++) {
+      individuals[k].pair[l][0] = first[perm[k]];
+      individuals[k].pair[l][1] = second[perm[k]];
+    }
   }
+}
+
+// Block 2's log-likelihood, computed in the observed pass only.
+float ll2obs;
+
+void blockfold(int pass, const passresult_t &r)
+{
+  ip = pass;
+  runs += r.runs;
+  cappedruns += r.capped;
+  bool block1 = selectp >= 0, block2 = selectn >= 0;
+  if (hapwise)
+    foldpooled(r.pooled, pass);
+  if (pass == 0)
+    ll2obs = r.ll2;
+  float chi12 = block1 && block2 ? 2 * ((r.ll0 - r.ll1) - ll2obs) : 0;
+  if (pass == 0) {
+    x2obs = r.chi0;
+    x2obs1 = r.chi1;
+    x2obs2 = r.chi2;
+    x2obs12 = chi12;
+  } else {
+    if (r.chi0 >= x2obs)
+      count0++;
+    if (block1 && r.chi1 >= x2obs1)
+      count1++;
+    if (block1 && block2 && chi12 >= x2obs12)
+      count12++;
+  }
+  printf("permutation: %d/%d, Chi-square=%f\r", pass, npermute, r.chi0);
 }
 
 void pooledtable(FILE *out)
@@ -175,7 +181,7 @@ void casecontroltable(FILE *out)
 void report(FILE *out, const char *when, const char *parfile, const char *datfile)
 {
   fprintf(out, "\nHAPLOSIFT/PERMUTE, %.2f Quillon 03/03\n", VERSION);
-  fprintf(out, "%s\n", when);
+  fprintf(out, "%s\n", when); // its own line end, then an empty line
   fprintf(out, "Parameter file=%s, data file=%s\n\n\n", parfile, datfile);
   fprintf(out, "*** Global test of association ***\n\n");
   fprintf(out, "Observed Chi-square=%.2f, df=%d\n\n", x2obs, df);
@@ -258,49 +264,22 @@ int dfree12()
   return static_cast<int>((possible(0) - 1) - (possible(1) - 1) - (possible(2) - 1));
 }
 
-void removetemps()
-{
-  remove("hf.tmp");
-  remove("temp.hf");
-  remove("temp.hfo");
-  if (cc) {
-    remove("temp1.hfo");
-    remove("temp2.hfo");
-  }
-}
-
-void hfpfail(const char *fmt, ...)
-{
-  fflush(stdout);
-  va_list ap;
-  va_start(ap, fmt);
-  vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  removetemps();
-  exit(1);
-}
-
-void *xmalloc(size_t size)
-{
-  void *block = malloc(size ? size : 1);
-  if (block == nullptr)
-    hs_fatal(-1, "Sorry, but I cannot allocate memory\n");
-  return block;
-}
-
 int hfprun(int argc, char **argv)
 {
   // The calendar text ends in its own line end; written with "%s\n", an
   // empty line follows the date in the banner and in the report.
   time_t now = time(nullptr);
   const char *calendar = ctime(&now);
-  std::string whenline = calendar ? calendar : "(no calendar time)\n";
-  const char *when = whenline.c_str();
+  std::string when = calendar ? calendar : "(no calendar time)\n";
   printf("\nHAPLOSIFT/PERMUTE, %.2f Quillon 05/03\n", VERSION);
-  printf("%s\n", when);
+  printf("%s\n", when.c_str());
   printf("Maximum number of loci = %d\n", TX_MAXLOCI);
   printf("Maximum number of alleles = %d\n\n", TX_MAXALLELES);
-  if (argc < 3)
+  options_t opt;
+  int at = parseoptions(argc, argv, opt);
+  int npos = argc - at;
+  char **pos = argv + at;
+  if (npos < 2)
     hs_fatal(1,
              "Usage: %s parfile datfile [<outfile> [seed]]\n\n"
              "where:\n\n"
@@ -308,20 +287,24 @@ int hfprun(int argc, char **argv)
              "outfile is output file, omitted when using computer screen\n"
              "seed is an integer for pseudorandom number generator\n",
              argv[0]);
-  if (argc > 4)
-    seed = atoi(argv[4]);
+  const char *parfile = pos[0], *datfile = pos[1];
+  const char *outfile = npos > 2 ? pos[2] : nullptr;
+  if (npos > 3)
+    seed = atoi(pos[3]);
   srand(static_cast<unsigned>(seed));
-  findestimator();
+  inprocess = opt.inprocess;
+  if (!inprocess)
+    findestimator();
 
-  getloci(argv[1]);
+  getloci(parfile);
   if (npermute < 0)
-    hs_fatal(1, "%s: the number of permutations is %d; it must be 0 or more\n", argv[1], npermute);
+    hs_fatal(1, "%s: the number of permutations is %d; it must be 0 or more\n", parfile, npermute);
   printf("\n");
-  noid_new(argv[2]);
+  noid_new(datfile);
   if (sample_size == 0)
-    hs_fatal(1, "%s: no individual is typed at a selected locus; there is nothing to test\n", argv[2]);
+    hs_fatal(1, "%s: no individual is typed at a selected locus; there is nothing to test\n", datfile);
   if (cc && (cases == 0 || cases == sample_size))
-    hs_fatal(1, "%s: the %d individuals kept are all %s; a case-control test needs both\n", argv[2],
+    hs_fatal(1, "%s: the %d individuals kept are all %s; a case-control test needs both\n", datfile,
              sample_size, cases == 0 ? "controls" : "cases");
 
   individuals = static_cast<indiv_t *>(allocate(sizeof(indiv_t) * sample_size, "error allocating memory for individuals"));
@@ -334,11 +317,11 @@ int hfprun(int argc, char **argv)
       individuals[i].pair[l][1] = node->pair[l][1];
     }
   }
-  int *perm = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
-  int *work = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
+  perm = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
+  work = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
   int nsel = selected + 1;
-  int *first = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
-  int *second = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
+  first = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
+  second = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
   nalleles = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
   hap = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
 
@@ -352,10 +335,19 @@ int hfprun(int argc, char **argv)
       nalleles[k] = nalleles[k + 1] * alleles[selidx[k + 1]];
   }
 
+  // More workers than passes would have nothing to do.
+  int workers = opt.jobs < npermute + 1 ? opt.jobs : npermute + 1;
+  catchsignals();
+  setrunphase(true);
+  makeworkdirs(workers, opt.jobs > 1);
+  if (inprocess)
+    initinprocess(workers);
   if (cc)
-    casecontrolpasses();
+    runpasses(workers, ccdraw, ccfold);
   else
-    blockpasses(perm, work, first, second);
+    runpasses(workers, blockdraw, blockfold);
+  if (inprocess)
+    freeinprocess();
 
   free(perm);
   free(work);
@@ -364,24 +356,31 @@ int hfprun(int argc, char **argv)
   free(individuals);
   individuals = nullptr;
   removetemps();
+  setrunphase(false);
+  if (interruption())
+    reraise(interruption());
 
   FILE *out = stdout;
-  if (argc > 3) {
-    out = fopen(argv[3], "w");
+  if (outfile != nullptr) {
+    out = fopen(outfile, "w");
     if (out == nullptr) {
-      fprintf(stderr, "\nI can't open file %s for output", argv[3]);
+      fprintf(stderr, "\nI can't open file %s for output", outfile);
       fprintf(stderr, "\nSo I will write to the screen\n");
       out = stdout;
     }
   }
-  report(out, when, argv[1], argv[2]);
+  report(out, when.c_str(), parfile, datfile);
   bool failed = ferror(out) != 0;
   if (out != stdout)
     failed = fclose(out) != 0 || failed;
   else
     failed = fflush(stdout) != 0 || failed;
   if (failed)
-    hs_fatal(1, "Error writing the report%s%s\n", argc > 3 ? " to " : "", argc > 3 ? argv[3] : "");
+    hs_fatal(1, "Error writing the report%s%s\n", outfile ? " to " : "", outfile ? outfile : "");
+  if (cappedruns > 0)
+    fprintf(stderr, "Warning: in %ld of the %ld estimator runs the EM stopped at its cap of %d iterations, "
+                    "still gaining more than 0.01 in log-likelihood\n",
+            cappedruns, runs, EM_STEP_CAP);
   free(nalleles);
   free(hap);
   return 0;

@@ -3,6 +3,7 @@
 // of nonzero haplotypes. Per-haplotype counts compare every permuted pass
 // with the observed one.
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,19 +12,18 @@
 #include "hfp.h"
 #include "lines.h"
 
-int nhaps, fobs, pobs, nhaps0, fobs0, pobs0;
-double *h0, *h1, *ftobs, *hidobs, *ftp, *ft, *hid;
-int nhapcas, nhapcon, fobsca, pobsca, fobsco, pobsco;
+int nhaps0, fobs0, pobs0;
+double *h0, *h1, *ftobs, *hidobs, *ftp;
 int nhapcas0, nhapcon0, fobsca0, pobsca0, fobsco0, pobsco0;
-double *h1cas, *hidca, *h1con, *hidco;
 double *h1caobs, *hidcaobs, *h1coobs, *hidcoobs;
-double *ftcc, *fticc, *ftss, *ftccobs, *fticcobs, *ftssobs, *ftpcc;
-int *scored, *scoredobs;
+double *ftccobs, *fticcobs, *ftssobs, *ftpcc;
+int *scoredobs;
 
 namespace {
 
 const char LDMARK[] = "assuming linkage disequilibrium =";
 const char X2MARK[] = "chi-square=";
+const char ITERMARK[] = "Iteration ";
 const double ENDID = 4294967295.0; // above every haplotype identifier
 const double ENDFREQ = 10;
 
@@ -36,19 +36,41 @@ bool valueafter(const std::string &line, const char *marker, float *value)
   return sscanf(line.c_str() + at + strlen(marker), "%f", value) == 1;
 }
 
+// An iteration line "Iteration %3d, log-likelihood=%.2lf": its number and
+// its log-likelihood in hundredths, as printed (false when it is not a
+// finite number).
+bool iterationline(const std::string &line, int *number, long long *hundredths, bool *finite)
+{
+  if (line.compare(0, sizeof ITERMARK - 1, ITERMARK) != 0)
+    return false;
+  int n = 0;
+  if (sscanf(line.c_str(), "Iteration %d, log-likelihood=%n", number, &n) < 1 || n == 0)
+    return false;
+  char *end = nullptr;
+  double value = strtod(line.c_str() + n, &end);
+  *finite = end != line.c_str() + n && std::isfinite(value) && fabs(value) < 1e15;
+  *hundredths = *finite ? llround(value * 100) : 0;
+  return true;
+}
+
 double *table(int n)
 {
   return static_cast<double *>(xmalloc(sizeof(double) * static_cast<size_t>(n > 0 ? n : 1)));
 }
 
-// A list of n haplotype frequencies and identifiers with the end marker
-// after its last row.
-void endmarked(int n, double **freq, double **id)
+// A list of frequencies and identifiers with the end marker after its
+// last row.
+void endmarked(const std::vector<double> &freq, const std::vector<double> &id, double **f, double **i)
 {
-  *freq = table(n + 1);
-  *id = table(n + 1);
-  (*freq)[n] = ENDFREQ;
-  (*id)[n] = ENDID;
+  size_t n = freq.size();
+  *f = table(static_cast<int>(n + 1));
+  *i = table(static_cast<int>(n + 1));
+  for (size_t k = 0; k < n; k++) {
+    (*f)[k] = freq[k];
+    (*i)[k] = id[k];
+  }
+  (*f)[n] = ENDFREQ;
+  (*i)[n] = ENDID;
 }
 
 [[noreturn]] void incomplete(const char *path, const char *what)
@@ -56,63 +78,92 @@ void endmarked(int n, double **freq, double **id)
   hfpfail("The estimator's report %s is incomplete: %s\n", path, what);
 }
 
+FILE *openreport(const char *path, const char *command)
+{
+  FILE *f = fopen(path, "re");
+  if (f == nullptr)
+    hfpfail("The estimator (\"%s\") left no report %s\n", command, path);
+  return f;
+}
+
 } // namespace
+
+void readvalues(FILE *f, const char *path, const char *command, bool wantx2, runread_t &out)
+{
+  std::string line;
+  float value = 0;
+  bool haveln = false, havex2 = false;
+  // The last two iteration lines.
+  int last = 0;
+  long long lastll = 0, prevll = 0;
+  bool lastfinite = false, prevfinite = false;
+  while (!(haveln && (!wantx2 || havex2)) && hs_getline(f, line)) {
+    int number;
+    long long ll;
+    bool finite;
+    if (!haveln && iterationline(line, &number, &ll, &finite)) {
+      prevll = lastll;
+      prevfinite = lastfinite;
+      last = number;
+      lastll = ll;
+      lastfinite = finite;
+      continue;
+    }
+    if (valueafter(line, LDMARK, &value)) {
+      out.ll = value;
+      haveln = true;
+    }
+    if (wantx2 && haveln && valueafter(line, X2MARK, &value)) {
+      out.x2 = value;
+      havex2 = true;
+    }
+  }
+  if (!haveln)
+    hfpfail("The report %s of \"%s\" has no log-likelihood under linkage disequilibrium\n", path, command);
+  if (wantx2 && !havex2)
+    hfpfail("The report %s of \"%s\" has no disequilibrium chi-square\n", path, command);
+  // The EM stops when a step gains 0.01 or less, else after its 50th step.
+  // From the printed figures: the cap ended it when the 50th step's
+  // log-likelihood is two hundredths or more above the 49th's; a printed
+  // gain of 0.01 may be a true one at or below 0.01, and is not counted.
+  out.capped = last == EM_STEP_CAP && lastfinite && prevfinite && lastll - prevll > 1;
+}
 
 float getln(const char *path, const char *command)
 {
-  FILE *f = fopen(path, "r");
-  if (f == nullptr)
-    hfpfail("The estimator (\"%s\") left no report %s\n", command, path);
-  std::string line;
-  float value = 0;
-  bool found = false;
-  while (!found && hs_getline(f, line))
-    found = valueafter(line, LDMARK, &value);
+  FILE *f = openreport(path, command);
+  runread_t v;
+  readvalues(f, path, command, false, v);
   fclose(f);
-  if (!found)
-    hfpfail("The report %s of \"%s\" has no log-likelihood under linkage disequilibrium\n", path, command);
-  return value;
+  return v.ll;
 }
 
 float getx2ln(float *out, const char *command)
 {
   const char *path = "temp.hfo";
-  FILE *f = fopen(path, "r");
-  if (f == nullptr)
-    hfpfail("The estimator (\"%s\") left no report %s\n", command, path);
-  std::string line;
-  float value = 0;
-  bool haveln = false, havex2 = false;
-  while (!havex2 && hs_getline(f, line)) {
-    if (valueafter(line, LDMARK, &value)) {
-      *out = value;
-      haveln = true;
-    }
-    if (haveln && valueafter(line, X2MARK, &value))
-      havex2 = true;
-  }
+  FILE *f = openreport(path, command);
+  runread_t v;
+  readvalues(f, path, command, true, v);
   fclose(f);
-  if (!haveln)
-    hfpfail("The report %s of \"%s\" has no log-likelihood under linkage disequilibrium\n", path, command);
-  if (!havex2)
-    hfpfail("The report %s of \"%s\" has no disequilibrium chi-square\n", path, command);
-  return value;
+  *out = v.ll;
+  return v.x2;
 }
 
-void getnhaps(FILE *f, const char *path, int *full, int *partial)
+void readtable(FILE *f, const char *path, hapreport_t &t)
 {
+  rewind(f);
   std::string line;
   bool counts = false, rows = false;
   while (!rows && hs_getline(f, line)) {
     if (line.find("with F/P") != std::string::npos)
-      counts = sscanf(line.c_str(), "%d/%d", full, partial) == 2;
+      counts = sscanf(line.c_str(), "%d/%d", &t.full, &t.partial) == 2;
     size_t at = line.find("nonzero haplotypes =");
     if (at != std::string::npos)
-      rows = sscanf(line.c_str() + at + strlen("nonzero haplotypes ="), "%d", &nhaps) == 1;
+      rows = sscanf(line.c_str() + at + strlen("nonzero haplotypes ="), "%d", &t.nhaps) == 1;
   }
   if (!counts)
     incomplete(path, "no F/P line");
-  if (!rows || nhaps < 0)
+  if (!rows || t.nhaps < 0)
     incomplete(path, "no count of nonzero haplotypes");
   rewind(f);
   bool head = false;
@@ -122,51 +173,15 @@ void getnhaps(FILE *f, const char *path, int *full, int *partial)
     head = hs_getline(f, line);
   if (!head)
     incomplete(path, "no haplotype table");
-  // The tables are sized from the count line: hold it against the rows
-  // present before any table is allocated, so that a damaged count can
-  // neither ask for memory the rows do not need nor leave rows unread.
-  long first = ftell(f);
-  int present = 0;
-  while (present <= nhaps && hs_getline(f, line) && line.size() > 1)
-    present++;
-  if (present > nhaps)
-    incomplete(path, "more table rows than nonzero haplotypes");
-  if (present < nhaps)
-    incomplete(path, "fewer table rows than nonzero haplotypes");
-  if (first < 0 || fseek(f, first, SEEK_SET) != 0)
-    incomplete(path, "the haplotype table cannot be read twice");
-}
-
-void geth(FILE *f, const char *path, int kind, int a)
-{
-  if (a == 0) {
-    if (kind == 0) {
-      endmarked(nhaps, &h1coobs, &hidcoobs);
-    } else if (kind == 1) {
-      endmarked(nhaps, &h1caobs, &hidcaobs);
-    } else {
-      h0 = table(nhaps);
-      h1 = table(nhaps);
-      hidobs = table(nhaps);
-      ftobs = table(nhaps);
-      ftp = table(nhaps);
-      for (int i = 0; i < nhaps; i++)
-        ftp[i] = 0;
-    }
-  }
-  if (kind == 0) {
-    endmarked(nhaps, &h1con, &hidco);
-  } else if (kind == 1) {
-    endmarked(nhaps, &h1cas, &hidca);
-  } else {
-    ft = table(nhaps);
-    hid = table(nhaps);
-  }
-
-  std::string line;
-  int row = 0;
+  // The table is sized from the count line: rows beyond it are refused
+  // before they are stored, so that a damaged count can neither ask for
+  // memory the rows do not need nor leave rows unread.
+  t.h1.clear();
+  t.h0.clear();
+  t.ft.clear();
+  t.id.clear();
   while (hs_getline(f, line) && line.size() > 1) {
-    if (row == nhaps)
+    if (static_cast<int>(t.id.size()) == t.nhaps)
       incomplete(path, "more table rows than nonzero haplotypes");
     double freq1, freq0, dev;
     int n = 0;
@@ -183,34 +198,12 @@ void geth(FILE *f, const char *path, int kind, int a)
     int id;
     if (sscanf(s, "%d", &id) != 1)
       incomplete(path, "a haplotype row has no identifier");
-    if (kind == 0) {
-      h1con[row] = freq1;
-      hidco[row] = id;
-      if (a == 0) {
-        h1coobs[row] = freq1;
-        hidcoobs[row] = id;
-      }
-    } else if (kind == 1) {
-      h1cas[row] = freq1;
-      hidca[row] = id;
-      if (a == 0) {
-        h1caobs[row] = freq1;
-        hidcaobs[row] = id;
-      }
-    } else {
-      ft[row] = dev;
-      hid[row] = id;
-      if (a == 0) {
-        h1[row] = freq1;
-        h0[row] = freq0;
-        ftobs[row] = dev;
-        hidobs[row] = id;
-      }
-    }
-    row++;
+    t.h1.push_back(freq1);
+    t.h0.push_back(freq0);
+    t.ft.push_back(dev);
+    t.id.push_back(id);
   }
-  fclose(f);
-  if (row < nhaps)
+  if (static_cast<int>(t.id.size()) < t.nhaps)
     incomplete(path, "fewer table rows than nonzero haplotypes");
 }
 
@@ -240,58 +233,56 @@ void mergerows(const double *hca, const double *idca, const double *hco, const d
   }
 }
 
-int gethappy(int kind, int a)
+void foldpooled(const hapreport_t &t, int pass)
 {
-  (void)kind;
-  if (cc == 0) {
-    FILE *f = fopen("temp.hfo", "r");
-    if (f == nullptr)
-      hfpfail("no file temp.hfo: %s\n", strerror(errno));
-    getnhaps(f, "temp.hfo", &fobs, &pobs);
-    if (a == 0) {
-      nhaps0 = nhaps;
-      fobs0 = fobs;
-      pobs0 = pobs;
+  if (pass == 0) {
+    nhaps0 = t.nhaps;
+    fobs0 = t.full;
+    pobs0 = t.partial;
+    for (double *old : {h0, h1, hidobs, ftobs, ftp})
+      free(old);
+    h0 = table(nhaps0);
+    h1 = table(nhaps0);
+    hidobs = table(nhaps0);
+    ftobs = table(nhaps0);
+    ftp = table(nhaps0);
+    for (int i = 0; i < nhaps0; i++) {
+      h1[i] = t.h1[i];
+      h0[i] = t.h0[i];
+      ftobs[i] = t.ft[i];
+      hidobs[i] = t.id[i];
+      ftp[i] = 0;
     }
-    geth(f, "temp.hfo", 2, a);
-    if (a > 0)
-      for (int i = 0; i < nhaps0; i++)
-        for (int j = 0; j < nhaps; j++)
-          if (hid[j] == hidobs[i]) {
-            if (fabs(ft[j]) >= fabs(ftobs[i]))
-              ftp[i]++;
-            break;
-          }
-    free(ft);
-    free(hid);
-    ft = hid = nullptr;
-    return 0;
+    return;
   }
-  if (cc != 1)
-    return 0;
+  for (int i = 0; i < nhaps0; i++)
+    for (int j = 0; j < t.nhaps; j++)
+      if (t.id[j] == hidobs[i]) {
+        if (fabs(t.ft[j]) >= fabs(ftobs[i]))
+          ftp[i]++;
+        break;
+      }
+}
 
-  FILE *f = fopen("temp1.hfo", "r");
-  if (f == nullptr)
-    hfpfail("no file temp1.hfo: %s\n", strerror(errno));
-  getnhaps(f, "temp1.hfo", &fobsca, &pobsca);
-  nhapcas = nhaps;
-  geth(f, "temp1.hfo", 1, a);
-  f = fopen("temp2.hfo", "r");
-  if (f == nullptr)
-    hfpfail("no file temp2.hfo: %s\n", strerror(errno));
-  getnhaps(f, "temp2.hfo", &fobsco, &pobsco);
-  geth(f, "temp2.hfo", 0, a);
-  nhapcon = nhaps;
-  nhaps = nhapcas + nhapcon;
-
-  if (a == 0) {
+void foldcasecontrol(const hapreport_t &cases, const hapreport_t &controls, int pass)
+{
+  int nhaps = cases.nhaps + controls.nhaps;
+  double *h1cas, *hidca, *h1con, *hidco;
+  endmarked(cases.h1, cases.id, &h1cas, &hidca);
+  endmarked(controls.h1, controls.id, &h1con, &hidco);
+  if (pass == 0) {
     nhaps0 = nhaps;
-    nhapcas0 = nhapcas;
-    nhapcon0 = nhapcon;
-    fobsca0 = fobsca;
-    pobsca0 = pobsca;
-    fobsco0 = fobsco;
-    pobsco0 = pobsco;
+    nhapcas0 = cases.nhaps;
+    nhapcon0 = controls.nhaps;
+    fobsca0 = cases.full;
+    pobsca0 = cases.partial;
+    fobsco0 = controls.full;
+    pobsco0 = controls.partial;
+    for (double *old : {h1caobs, hidcaobs, h1coobs, hidcoobs, ftccobs, fticcobs, ftpcc, ftssobs})
+      free(old);
+    free(scoredobs);
+    endmarked(cases.h1, cases.id, &h1caobs, &hidcaobs);
+    endmarked(controls.h1, controls.id, &h1coobs, &hidcoobs);
     ftccobs = table(nhaps);
     fticcobs = table(nhaps);
     ftpcc = table(nhaps);
@@ -302,11 +293,9 @@ int gethappy(int kind, int a)
       scoredobs[i] = 0;
     }
   }
-  ftcc = table(nhaps);
-  fticc = table(nhaps);
-  ftss = table(nhaps);
-  scored = static_cast<int *>(xmalloc(sizeof(int) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
-  double nca = fobsca + pobsca, nco = fobsco + pobsco;
+  double *ftcc = table(nhaps), *fticc = table(nhaps), *ftss = table(nhaps);
+  int *scored = static_cast<int *>(xmalloc(sizeof(int) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
+  double nca = cases.full + cases.partial, nco = controls.full + controls.partial;
 
   mergerow_t *rows = static_cast<mergerow_t *>(xmalloc(sizeof(mergerow_t) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
   mergerows(h1cas, hidca, h1con, hidco, nhaps, rows);
@@ -322,7 +311,7 @@ int gethappy(int kind, int a)
     ftcc[i] = z;
     fticc[i] = rows[i].id;
     ftss[i] = rows[i].code;
-    if (a == 0) {
+    if (pass == 0) {
       ftccobs[i] = z;
       fticcobs[i] = rows[i].id;
       ftssobs[i] = rows[i].code;
@@ -331,7 +320,7 @@ int gethappy(int kind, int a)
   }
   free(rows);
 
-  if (a > 0)
+  if (pass > 0)
     for (int k = 0; k < nhaps0; k++) {
       if (!scoredobs[k])
         continue;
@@ -342,16 +331,31 @@ int gethappy(int kind, int a)
           break;
         }
     }
-  free(h1cas);
-  free(hidca);
-  free(h1con);
-  free(hidco);
-  free(ftcc);
-  free(fticc);
-  free(ftss);
+  for (double *done : {h1cas, hidca, h1con, hidco, ftcc, fticc, ftss})
+    free(done);
   free(scored);
-  h1cas = hidca = h1con = hidco = ftcc = fticc = ftss = nullptr;
-  scored = nullptr;
+}
+
+int gethappy(int kind, int a)
+{
+  (void)kind;
+  auto tableof = [](const char *path, hapreport_t &t) {
+    FILE *f = fopen(path, "re");
+    if (f == nullptr)
+      hfpfail("no file %s: %s\n", path, strerror(errno));
+    readtable(f, path, t);
+    fclose(f);
+  };
+  if (cc == 0) {
+    hapreport_t t;
+    tableof("temp.hfo", t);
+    foldpooled(t, a);
+  } else if (cc == 1) {
+    hapreport_t cases, controls;
+    tableof("temp1.hfo", cases);
+    tableof("temp2.hfo", controls);
+    foldcasecontrol(cases, controls, a);
+  }
   return 0;
 }
 

@@ -1,11 +1,11 @@
-// Estimator runs: the input file temp.hf written from the current
-// arrangement of individuals, the estimator started through the shell, and
-// the statistic read back from its report.
+// The estimator runs of one pass: the input temp.hf written from the
+// pass's arrangement of individuals, the estimator run (as a program or in
+// process), and the values read back from its report.
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sys/wait.h>
+#include <string>
 
 #include "hfp.h"
 
@@ -25,19 +25,47 @@ bool written(int locus, int kind)
   return selp[locus] == 0;
 }
 
-// Writes temp.hf with the loci of kind and the individuals that pass the
-// filter (-1 all, 1 cases, 0 controls).
-void writetemp(int kind, int filter)
+// One estimator run of a pass: the individuals that pass the filter, the
+// loci of kind, the command line whose report it reads; the table too when
+// table is non-null.
+runread_t estimate(int worker, const indiv_t *people, int kind, int filter, const char *command,
+                   const char *report, bool wantx2, hapreport_t *table, passresult_t &r)
 {
-  FILE *f = fopen(TEMPIN, "w");
+  runread_t v;
+  if (inprocess) {
+    v = estimateinprocess(worker, people, kind, filter, command, wantx2, table);
+  } else {
+    const std::string &dir = workdirs[static_cast<size_t>(worker)];
+    writetemp((dir + TEMPIN).c_str(), people, kind, filter);
+    runestimator(worker, command, report);
+    std::string path = dir + report;
+    FILE *f = fopen(path.c_str(), "re");
+    if (f == nullptr)
+      hfpfail("The estimator (\"%s\") left no report %s\n", command, path.c_str());
+    readvalues(f, path.c_str(), command, wantx2, v);
+    if (table != nullptr)
+      readtable(f, path.c_str(), *table);
+    fclose(f);
+  }
+  r.runs++;
+  if (v.capped)
+    r.capped++;
+  return v;
+}
+
+} // namespace
+
+void writetemp(const char *path, const indiv_t *people, int kind, int filter)
+{
+  FILE *f = fopen(path, "we");
   if (f == nullptr)
-    hfpfail("I can't open file %s for output...exit (%s)\n", TEMPIN, strerror(errno));
+    hfpfail("I can't open file %s for output...exit (%s)\n", path, strerror(errno));
   for (int l = 0; l < nloci; l++)
     if (written(l, kind))
       fprintf(f, "%2d ", alleles[l]);
   fprintf(f, "\n");
   for (int i = 0; i < sample_size; i++) {
-    const indiv_t &ind = individuals[i];
+    const indiv_t &ind = people[i];
     if (filter == 1 && ind.label != 1)
       continue;
     if (filter == 0 && ind.label == 1)
@@ -50,53 +78,36 @@ void writetemp(int kind, int filter)
   }
   bool failed = ferror(f) != 0;
   if (fclose(f) != 0 || failed)
-    hfpfail("Error writing %s: %s\n", TEMPIN, strerror(errno));
+    hfpfail("Error writing %s: %s\n", path, strerror(errno));
 }
 
-// Runs one estimator command line, whose report is the file report; a
-// report left by an earlier run is removed first, so that it can never be
-// taken for this run's.
-void runestimator(const char *command, const char *report)
+void computepass(int worker, const indiv_t *people, int pass, passresult_t &r)
 {
-  remove(report);
-  fflush(stdout);
-  int status = system(command);
-  if (status == -1)
-    hfpfail("Cannot start the shell for \"%s\": %s\n", command, strerror(errno));
-  if (WIFSIGNALED(status) || !WIFEXITED(status))
-    hfpfail("The estimator run \"%s\" was stopped by a signal; no report %s\n", command, report);
-  if (WEXITSTATUS(status) == 127)
-    hfpfail("The estimator hf.sun cannot be found or started (\"%s\"); no report %s\n", command, report);
-  if (WEXITSTATUS(status) != 0)
-    hfpfail("The estimator run \"%s\" failed with status %d; its report %s is not usable\n", command,
-            WEXITSTATUS(status), report);
-}
-
-} // namespace
-
-float getx2het()
-{
-  writetemp(0, -1);
-  runestimator(hfomcmd, "temp.hfo");
-  float pooled = getln("temp.hfo", hfomcmd);
-  writetemp(0, 1);
-  runestimator(hfascmd, "temp1.hfo");
-  float casesll = getln("temp1.hfo", hfascmd);
-  writetemp(0, 0);
-  runestimator(hfoncmd, "temp2.hfo");
-  float controlsll = getln("temp2.hfo", hfoncmd);
-  if (hapwise)
-    gethappy(0, ip);
-  return 2 * (casesll + controlsll - pooled);
-}
-
-float getx2block(int kind, float *out)
-{
-  writetemp(kind, -1);
-  runestimator(hfomcmd, "temp.hfo");
-  if (hapwise && kind == 0)
-    gethappy(kind, ip);
-  return getx2ln(out, hfomcmd);
+  if (cc) {
+    // The pooled sample, the cases, the controls.
+    float pooled = estimate(worker, people, 0, -1, hfomcmd, "temp.hfo", false, nullptr, r).ll;
+    float casesll = estimate(worker, people, 0, 1, hfascmd, "temp1.hfo", false, hapwise ? &r.cases : nullptr, r).ll;
+    float controlsll =
+        estimate(worker, people, 0, 0, hfoncmd, "temp2.hfo", false, hapwise ? &r.controls : nullptr, r).ll;
+    r.x2 = 2 * (casesll + controlsll - pooled);
+    return;
+  }
+  // All selected loci; Block 1; Block 2, whose genotypes are never
+  // permuted, in the observed pass only. Only the run over all selected
+  // loci feeds the per-haplotype analysis.
+  runread_t v = estimate(worker, people, 0, -1, hfomcmd, "temp.hfo", true, hapwise ? &r.pooled : nullptr, r);
+  r.chi0 = v.x2;
+  r.ll0 = v.ll;
+  if (selectp >= 0) {
+    v = estimate(worker, people, 1, -1, hfomcmd, "temp.hfo", true, nullptr, r);
+    r.chi1 = v.x2;
+    r.ll1 = v.ll;
+  }
+  if (pass == 0 && selectn >= 0) {
+    v = estimate(worker, people, 2, -1, hfomcmd, "temp.hfo", true, nullptr, r);
+    r.chi2 = v.x2;
+    r.ll2 = v.ll;
+  }
 }
 
 int shuffle(int *perm, int *work, int n, int locus)
