@@ -12,22 +12,33 @@ namespace {
 
 void help()
 {
-  printf("Usage: hfp parfile datfile [outfile [seed]]\n\n"
+  printf("Usage: hfp [options] parfile datfile [outfile [seed]]\n\n"
          "Permutation p values for case-control association, or for disequilibrium\n"
          "within and between two blocks of loci, from TRELIX parameter and data files.\n"
-         "Runs the estimator hf (as hf.sun, found beside hfp) on the observed data and on\n"
-         "every permuted data set.\n\n"
+         "Runs the estimator hf (as hf.sun, found beside hfp, else on the search path)\n"
+         "on the observed data and on every permuted data set.\n\n"
          "  parfile   TRELIX parameter file: loci, case-control flag, permutation flag and\n"
          "            number of permutations; allele counts; input and listing flags;\n"
          "            selection flags; Block 1 flags; optional disease model\n"
          "  datfile   TRELIX data file: identifier, label (1 case), genotypes\n"
          "  outfile   the report (default: the screen)\n"
-         "  seed      seed of the pseudo-random generator (default 3000)\n\n");
+         "  seed      seed of the pseudo-random generator (default 3000)\n\n"
+         "Options (before parfile; -- ends them):\n"
+         "  -j N, --jobs N  run passes on N workers at once (0: one per core; default 1).\n"
+         "                  The report is the same for every N.\n"
+         "  --in-process    run the estimator inside hfp, without programs or files;\n"
+         "                  the report is the same. Combines with --jobs (threads).\n\n");
   printf("Limits: %d loci, %d alleles per locus.\n", TX_MAXLOCI, TX_MAXALLELES);
-  printf("Uses temp.hf, temp.hfo, temp1.hfo, temp2.hfo and hf.tmp in the working\n"
-         "directory: run one hfp per directory at a time.\n"
-         "Exit status: 0 after a complete run; 1 on bad input, a missing or failing\n"
-         "estimator, or an unwritable report; 255 when memory runs out.\n"
+  printf("One worker uses temp.hf, temp.hfo, temp1.hfo, temp2.hfo and hf.tmp in the\n"
+         "working directory: run one hfp per directory at a time. With --jobs N above 1\n"
+         "each worker uses the same names in its own directory hfp-jobK.XXXXXX there.\n"
+         "All are removed at the end, on failure and on SIGINT, SIGTERM or SIGHUP.\n"
+         "When the EM of some estimator runs ended at its 50-iteration cap, one\n"
+         "\"Warning: \" line on standard error says in how many.\n"
+         "Exit status: 0 after a complete run, also when outfile cannot be opened (the\n"
+         "report then goes to the screen); 1 on bad input or options, a missing or\n"
+         "failing estimator, a report that fails while being written, or no memory for\n"
+         "the individuals; 255 when memory for the haplotype tables runs out.\n"
          "See man hfp.\n");
 }
 

@@ -202,4 +202,81 @@ TEST_F(Reports, MissingOrTruncatedReportsStopTheRun)
   EXPECT_EXIT(gethappy(0, 0), ExitedWithCode(1), "more table rows");
 }
 
+// A report's EM section with iteration lines whose log-likelihoods rise by
+// 0.05 per step, the last two given.
+std::string iterations(int steps, const char *before, const char *last)
+{
+  std::string text = "log-likelihood assuming linkage equilibrium -20.00\n\n";
+  char line[80];
+  for (int i = 1; i <= steps; i++) {
+    if (i == steps - 1)
+      snprintf(line, sizeof line, "Iteration %3d, log-likelihood=%s\n", i, before);
+    else if (i == steps)
+      snprintf(line, sizeof line, "Iteration %3d, log-likelihood=%s\n", i, last);
+    else
+      snprintf(line, sizeof line, "Iteration %3d, log-likelihood=%.2f\n", i, -20 + 0.05 * i);
+    text += line;
+  }
+  return text + "\nlog-likelihood assuming linkage disequilibrium =-9.98\n"
+                "\nTest of marker-marker disequilibrium, chi-square=20.04\n";
+}
+
+TEST_F(Reports, StepCapFromTheLastTwoIterationLines)
+{
+  struct {
+    int steps;
+    const char *before, *last;
+    bool capped;
+  } cases[] = {
+      {50, "-10.00", "-9.98", true},   // still gaining 0.02 at the cap
+      {50, "-10.00", "-9.99", false},  // a printed gain of 0.01: the gain rule may have ended it
+      {50, "-10.00", "-10.01", false}, // a fall ends it
+      {50, "-10.00", "nan", false},    // so does a gain that is not a number
+      {49, "-10.00", "-9.90", false},  // stopped before the cap
+      {51, "-10.00", "-9.90", false},  // not this estimator's cap
+  };
+  for (const auto &c : cases) {
+    putreport("temp.hfo", iterations(c.steps, c.before, c.last));
+    FILE *f = fopen("temp.hfo", "r");
+    runread_t v;
+    readvalues(f, "temp.hfo", "cmd", true, v);
+    fclose(f);
+    EXPECT_EQ(v.capped, c.capped) << c.steps << " " << c.before << " " << c.last;
+    EXPECT_FLOAT_EQ(v.x2, 20.04f);
+  }
+}
+
+TEST(Options, BeforeThePositionalArguments)
+{
+  struct {
+    std::vector<const char *> argv;
+    int first, jobs;
+    bool inprocess;
+  } good[] = {
+      {{"hfp", "a.par", "b.dat"}, 1, 1, false},
+      {{"hfp", "--jobs", "3", "a.par"}, 3, 3, false},
+      {{"hfp", "-j2", "--in-process", "a.par"}, 3, 2, true},
+      {{"hfp", "--jobs=4", "--", "-odd.par"}, 3, 4, false},
+      {{"hfp", "a.par", "--jobs", "2"}, 1, 1, false}, // options end at the first file
+  };
+  for (auto &c : good) {
+    options_t o;
+    c.argv.push_back(nullptr);
+    EXPECT_EQ(parseoptions(static_cast<int>(c.argv.size()) - 1, const_cast<char **>(c.argv.data()), o), c.first);
+    EXPECT_EQ(o.jobs, c.jobs);
+    EXPECT_EQ(o.inprocess, c.inprocess);
+  }
+  options_t o;
+  const char *every[] = {"hfp", "--jobs", "0", "a", nullptr};
+  parseoptions(4, const_cast<char **>(every), o);
+  EXPECT_GE(o.jobs, 1);
+  for (std::vector<const char *> bad : {std::vector<const char *>{"hfp", "--jobs", "x"},
+                                        {"hfp", "--jobs", "-1"}, {"hfp", "-j", "2000"}, {"hfp", "--jobs"},
+                                        {"hfp", "--frob", "a"}}) {
+    bad.push_back(nullptr);
+    EXPECT_EXIT(parseoptions(static_cast<int>(bad.size()) - 1, const_cast<char **>(bad.data()), o),
+                ExitedWithCode(1), "hfp: ");
+  }
+}
+
 } // namespace
