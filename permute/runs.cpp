@@ -3,6 +3,7 @@
 // process), and the values read back from its report.
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,26 +58,45 @@ runread_t estimate(int worker, const indiv_t *people, int kind, int filter, cons
 
 void writetemp(const char *path, const indiv_t *people, int kind, int filter)
 {
-  FILE *f = fopen(path, "we");
-  if (f == nullptr)
-    hfpfail("I can't open file %s for output...exit (%s)\n", path, strerror(errno));
+  // Formatted by hand into one buffer, byte for byte what "%2d ", "%d 1"
+  // and " %d %d" would give: the file is written once per estimator run.
+  std::string text;
+  char digits[16];
+  auto number = [&](int v) {
+    std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, v);
+    text.append(digits, r.ptr);
+  };
+  int cols[TX_MAXLOCI], ncols = 0;
   for (int l = 0; l < nloci; l++)
-    if (written(l, kind))
-      fprintf(f, "%2d ", alleles[l]);
-  fprintf(f, "\n");
+    if (written(l, kind)) {
+      cols[ncols++] = l;
+      if (alleles[l] >= 0 && alleles[l] < 10)
+        text += ' ';
+      number(alleles[l]);
+      text += ' ';
+    }
+  text += '\n';
+  text.reserve(text.size() + static_cast<size_t>(sample_size) * (12 + 6 * static_cast<size_t>(ncols)));
   for (int i = 0; i < sample_size; i++) {
     const indiv_t &ind = people[i];
     if (filter == 1 && ind.label != 1)
       continue;
     if (filter == 0 && ind.label == 1)
       continue;
-    fprintf(f, "%d 1", ind.seq);
-    for (int l = 0; l < nloci; l++)
-      if (written(l, kind))
-        fprintf(f, " %d %d", ind.pair[l][0], ind.pair[l][1]);
-    fprintf(f, "\n");
+    number(ind.seq);
+    text += " 1";
+    for (int c = 0; c < ncols; c++) {
+      text += ' ';
+      number(ind.pair[cols[c]][0]);
+      text += ' ';
+      number(ind.pair[cols[c]][1]);
+    }
+    text += '\n';
   }
-  bool failed = ferror(f) != 0;
+  FILE *f = fopen(path, "we");
+  if (f == nullptr)
+    hfpfail("I can't open file %s for output...exit (%s)\n", path, strerror(errno));
+  bool failed = fwrite(text.data(), 1, text.size(), f) != text.size() || ferror(f) != 0;
   if (fclose(f) != 0 || failed)
     hfpfail("Error writing %s: %s\n", path, strerror(errno));
 }
