@@ -18,6 +18,7 @@ namespace {
 struct engine_t {
   hfstate_t *state = nullptr;
   std::vector<geno_t> records;
+  int columns = 0; // loci columns that may hold alleles of an earlier run
   std::string report;
 };
 std::vector<engine_t> engines;
@@ -63,23 +64,33 @@ runread_t estimateinprocess(int worker, const indiv_t *people, int kind, int fil
       cols[n++] = l;
     }
   // The records as the estimator reads them from temp.hf: identifier,
-  // one instance, each pair smaller allele first, everything else 0.
-  e.records.resize(static_cast<size_t>(sample_size));
+  // one instance, each pair smaller allele first, everything else 0. The
+  // table is zeroed once; columns a run leaves unused are zeroed again.
+  if (e.records.size() < static_cast<size_t>(sample_size)) {
+    geno_t zero;
+    memset(&zero, 0, sizeof zero);
+    e.records.assign(static_cast<size_t>(sample_size), zero);
+    e.columns = 0;
+  }
   size_t count = 0;
   for (int i = 0; i < sample_size; i++) {
     const indiv_t &ind = people[i];
     if ((filter == 1 && ind.label != 1) || (filter == 0 && ind.label == 1))
       continue;
     geno_t &g = e.records[count++];
-    memset(&g, 0, sizeof g);
     g.id = ind.seq;
     g.instances = 1;
+    g.gprob = 0;
     for (int c = 0; c < n; c++) {
       int a = ind.pair[cols[c]][0], b = ind.pair[cols[c]][1];
       g.allele[2 * c] = static_cast<int16_t>(a < b ? a : b);
       g.allele[2 * c + 1] = static_cast<int16_t>(a < b ? b : a);
     }
+    for (int c = n; c < e.columns; c++)
+      g.allele[2 * c] = g.allele[2 * c + 1] = 0;
   }
+  if (n > e.columns)
+    e.columns = n;
   int rc = hf_set_data(e.state, loci, n, e.records.data(), count);
   if (rc == HF_OK)
     rc = hf_estimate(e.state);
