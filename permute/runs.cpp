@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "hfp.h"
 
@@ -93,6 +94,11 @@ void writetemp(const char *path, const indiv_t *people, int kind, int filter)
     }
     text += '\n';
   }
+  // A fresh file rather than a truncated one (unlink leaves a directory of
+  // that name alone, for the message below): ext4 starts writing a file
+  // back to disk when it is closed after truncation, and this one lives
+  // for milliseconds.
+  unlink(path);
   FILE *f = fopen(path, "we");
   if (f == nullptr)
     hfpfail("I can't open file %s for output...exit (%s)\n", path, strerror(errno));

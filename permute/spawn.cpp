@@ -130,6 +130,9 @@ void runestimator(int worker, const char *command, const char *report)
   const std::string &dir = workdirs[static_cast<size_t>(worker)];
   std::string reportpath = dir + report;
   remove(reportpath.c_str());
+  // hf.tmp is created afresh, not truncated, for the reason given in
+  // writetemp; its content is the same.
+  unlink((dir + "hf.tmp").c_str());
   if (runsabandoned())
     interrupted();
   if (estimator.empty())
