@@ -204,7 +204,7 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     }
   }
   if (w->all.empty())
-    throw window_failed(xdata ? "no individual of known sex typed" : "no individual typed");
+    throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
   int l = untyped_locus(w->all, nloci, xdata);
   if (l >= 0)
     throw window_failed("untyped marker " + ms[l]->m.name +
