@@ -3,6 +3,7 @@
 // and write their rows in marker order.
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -102,6 +103,8 @@ struct pool_t {
   }
 };
 
+const std::chrono::milliseconds TICK(250);
+
 struct tally_t {
   size_t ok = 0, flagged = 0;
   long permutations = 0;
@@ -166,7 +169,12 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
       auto room = [&] {
         return pool.queue.size() < 2 * pool.threads.size() && seq - written < pool_t::AHEAD;
       };
-      pool.progress.wait(lock, [&] { return room() || pool.done.count(written) > 0; });
+      if (!pool.progress.wait_for(lock, TICK, [&] { return room() || pool.done.count(written) > 0; })) {
+        completed = pool.completed;
+        lock.unlock();
+        bar.update(completed);  // the clock moves on while a long window runs
+        continue;
+      }
       if (room()) {
         pool.queue.push_back(std::move(job));
         completed = pool.completed;
@@ -179,10 +187,20 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   while (written < hi) {
     {
       std::unique_lock<std::mutex> lock(pool.mu);
-      pool.progress.wait(lock, [&] { return pool.done.count(written) > 0; });
+      if (!pool.progress.wait_for(lock, TICK, [&] { return pool.done.count(written) > 0; })) {
+        size_t completed = pool.completed;
+        lock.unlock();
+        bar.update(completed);
+        continue;
+      }
     }
     written = write_ready(pool, written, out, tally);
-    bar.update(written - lo);
+    size_t completed;
+    {
+      std::lock_guard<std::mutex> lock(pool.mu);
+      completed = pool.completed;
+    }
+    bar.update(completed);
   }
   bar.end();
 }
