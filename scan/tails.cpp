@@ -5,11 +5,20 @@
 // into the tail, where disequilibrium tests of strongly linked markers live.
 
 #include <cmath>
+#include <math.h>
 #include <limits>
 
 #include "scan.h"
 
 namespace {
+
+// ln Gamma(a) for a > 0. lgamma itself sets the global signgam and so races
+// between threads; lgamma_r returns the sign instead.
+double log_gamma(double a)
+{
+  int sign;
+  return lgamma_r(a, &sign);
+}
 
 // P(a, x) by its series, for x < a + 1.
 double gamma_lower_series(double a, double x)
@@ -21,7 +30,7 @@ double gamma_lower_series(double a, double x)
     if (std::fabs(term) < std::fabs(sum) * 1e-17)
       break;
   }
-  return sum * std::exp(-x + a * std::log(x) - std::lgamma(a));
+  return sum * std::exp(-x + a * std::log(x) - log_gamma(a));
 }
 
 // Q(a, x) by its continued fraction, for x >= a + 1.
@@ -44,7 +53,7 @@ double gamma_upper_fraction(double a, double x)
     if (std::fabs(delta - 1.0) < 1e-16)
       break;
   }
-  return std::exp(-x + a * std::log(x) - std::lgamma(a)) * f;
+  return std::exp(-x + a * std::log(x) - log_gamma(a)) * f;
 }
 
 } // namespace
