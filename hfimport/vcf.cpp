@@ -141,9 +141,9 @@ bool vcf_supported()
 
 window_t read_vcf(const std::string &path, const selector_t &)
 {
-  throw import_error(path + ": this hfimport was built without htslib and cannot read VCF or "
-                     "BCF files; convert the file to PLINK format, or rebuild with htslib "
-                     "(libhts-dev) installed");
+  throw import_error(path + ": this hfimport was built without htslib (-DHS_VCF=OFF) and "
+                     "cannot read VCF or BCF files; convert the file to PLINK format, or "
+                     "rebuild with libhts-dev installed and HS_VCF on");
 }
 
 #endif
