@@ -115,10 +115,16 @@ std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selecto
                                           bool marker_pass);
 bool vcf_supported();
 
+// Every file a run reads is checked before it is read, and a genotype file
+// named on the command line before the companions found from its name: a
+// misspelt stud.ped is reported as such, not as a missing stud.map. Throws
+// import_error for a directory or a file that cannot be opened.
+void check_input(const std::string &path);
+
 // The source for INPUT by its name: NAME.ped with NAME.map, NAME.bed with
 // NAME.bim and NAME.fam, or a VCF/BCF file (.vcf, .vcf.gz, .vcf.bgz, .bcf).
 // plink is set for the PLINK kinds, whose samples have family identifiers
-// (source.cpp).
+// (source.cpp). Each file is checked with check_input first.
 std::unique_ptr<marker_source_t> open_input(const std::string &input, const selector_t &sel,
                                             bool marker_pass, bool &plink);
 
@@ -132,8 +138,10 @@ window_t read_vcf(const std::string &path, const selector_t &sel);
 
 // Shared pieces of the PLINK readers (plink_text.cpp).
 std::vector<std::string> split_words(const std::string &line);
-int plink_sex(const std::string &code);
-int plink_status(const std::string &code);
+// The sex and status of a .ped or .fam line; a field that is neither a
+// number nor NA or . is an error, reported at "at" (file and line).
+int plink_sex(const std::string &code, const std::string &at);
+int plink_status(const std::string &code, const std::string &at);
 std::vector<marker_t> read_map(const std::string &path);
 void add_sample(std::vector<sample_t> &samples, std::set<std::string> &seen, const sample_t &s,
                 const std::string &at);

@@ -53,7 +53,9 @@ request_t parse(int argc, char **argv)
       return argv[++i];
     };
     if (arg == "--markers") {
-      read_name_list(take(), q.sel);
+      std::string list = take();
+      check_input(list);
+      read_name_list(list, q.sel);
       q.windows++;
     } else if (arg == "--region") {
       parse_region(take(), q.sel);
@@ -99,6 +101,10 @@ request_t parse(int argc, char **argv)
     throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
   if (!q.sex_file.empty() && !q.out.hfx)
     throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
+  if (!q.pheno.empty())
+    check_input(q.pheno);
+  if (!q.sex_file.empty())
+    check_input(q.sex_file);
   return q;
 }
 

@@ -1,7 +1,12 @@
 // The input by its kind, and whole windows read through the marker-by-marker
 // sources: the one reader of every program that takes PLINK or VCF files.
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "hfimport.h"
+#include "isdir.h"
 
 namespace {
 
@@ -17,21 +22,36 @@ std::string stem_of(const std::string &path, const std::string &suffix)
 
 } // namespace
 
+void check_input(const std::string &path)
+{
+  if (hs_is_directory(path.c_str()))
+    throw import_error(path + " " HS_ISDIR_TEXT);
+  FILE *f = fopen(path.c_str(), "r");
+  if (!f)
+    throw import_error(path + ": cannot open: " + strerror(errno));
+  fclose(f);
+}
+
 std::unique_ptr<marker_source_t> open_input(const std::string &input, const selector_t &sel,
                                             bool marker_pass, bool &plink)
 {
   plink = true;
   if (ends_with(input, ".ped")) {
     std::string stem = stem_of(input, ".ped");
+    check_input(input);
+    check_input(stem + ".map");
     return open_ped(input, stem + ".map", sel);
   }
   if (ends_with(input, ".bed")) {
     std::string stem = stem_of(input, ".bed");
+    for (const char *part : {".bed", ".bim", ".fam"})
+      check_input(stem + part);
     return open_bed(input, stem + ".bim", stem + ".fam", sel);
   }
   if (ends_with(input, ".vcf") || ends_with(input, ".vcf.gz") || ends_with(input, ".vcf.bgz") ||
       ends_with(input, ".bcf")) {
     plink = false;
+    check_input(input);
     return open_vcf(input, sel, marker_pass);
   }
   throw import_error(input + ": unknown kind of file; expected a name ending in .ped, .bed, "

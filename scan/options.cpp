@@ -75,7 +75,9 @@ scan_options_t scan_parse(int argc, char **argv)
       return argv[++i];
     };
     if (arg == "--markers") {
-      read_name_list(take(), o.sel);
+      std::string list = take();
+      check_input(list);
+      read_name_list(list, o.sel);
       windows++;
     } else if (arg == "--region") {
       parse_region(take(), o.sel);
@@ -134,5 +136,9 @@ scan_options_t scan_parse(int argc, char **argv)
     throw import_error("--pheno " + o.pheno + ": name the status column with --pheno-col");
   if (o.pheno.empty() && !o.pheno_col.empty())
     throw import_error("--pheno-col needs --pheno FILE");
+  if (!o.pheno.empty())
+    check_input(o.pheno);
+  if (!o.sex_file.empty())
+    check_input(o.sex_file);
   return o;
 }

@@ -246,9 +246,9 @@ def main():
             ("fewer markers than the window", [prefix + ".ped", "--window", "9"], 1,
              "no window of 9 markers", None),
             ("unreadable input", [os.path.join(work, "none.bed")], 1,
-             "none.bim: cannot open the marker file", None),
+             "none.bed: cannot open: No such file", None),
             ("missing map", [os.path.join(work, "nomap", "cc.ped")], 1,
-             "cc.map: cannot open the marker map", None),
+             "cc.map: cannot open: No such file", None),
             ("bad option", [prefix + ".ped", "--window", "x"], 1, "--window x", None),
         ]
         for what, argv, status, message, rows_ok in edge:
