@@ -14,6 +14,8 @@
 #include <new>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "scan.h"
 
 namespace {
@@ -205,6 +207,28 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   bar.end();
 }
 
+// Renaming the finished table over one of the files being read would lose
+// that file: refuse an output that is an input.
+void check_output_is_not_input(const scan_options_t &o)
+{
+  struct stat out;
+  if (stat(o.output.c_str(), &out) != 0)
+    return;
+  std::vector<std::string> inputs = {o.input, o.pheno, o.sex_file};
+  for (const char *kind : {".ped", ".bed"})
+    if (o.input.size() > 4 && o.input.compare(o.input.size() - 4, 4, kind) == 0) {
+      std::string stem = o.input.substr(0, o.input.size() - 4);
+      for (const char *part : {".map", ".bim", ".fam"})
+        inputs.push_back(stem + part);
+    }
+  for (const std::string &path : inputs) {
+    struct stat in;
+    if (!path.empty() && stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino)
+      throw import_error(o.output + ": the output would replace the input file " + path);
+  }
+}
+
 std::string thousands(long n)
 {
   std::string s = std::to_string(n);
@@ -227,6 +251,7 @@ int hfscanrun(int argc, char **argv)
     scan_options_t o = scan_parse(argc, argv);
     if (o.jobs == 0)
       o.jobs = std::max(1u, std::thread::hardware_concurrency());
+    check_output_is_not_input(o);
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     std::vector<sample_t> samples = src->samples;

@@ -262,6 +262,9 @@ def main():
                 check(not os.path.exists(out), f"{what}: an output was left")
             elif rows_ok:
                 check(rows_ok(table(out)), f"{what}: rows")
+        p = scan(prefix + ".ped", prefix + ".map")
+        check(p.returncode == 1 and "would replace the input file" in p.stderr and
+              os.path.getsize(prefix + ".map") > 0, f"output over the input: {p.stderr}")
         p = scan(prefix + ".ped", os.path.join(work, "no", "dir", "x.tsv"))
         check(p.returncode == 1 and "cannot create the output file" in p.stderr,
               f"output in a missing directory: {p.returncode} {p.stderr}")
