@@ -22,6 +22,9 @@
 1 bad_hfx_empty hfx $IN/../bad/inputs/empty.txt out.hfo
 # The sample of examples/xchrom.txt with CRLF line ends: the same report.
 0 bad_hfx_crlf hfx $IN/../bad/inputs/x_crlf.txt out.hfo
+# A header of fewer loci than the records carry rules, with a warning.
+0 bad_hf_extra_genotypes hf $IN/../bad/inputs/extra_genotypes.txt out.hfo
+1 bad_hf_dir hf $IN/trelix out.hfo
 # hf writes its report to a full device: the failure is reported.
 1 bad_hf_full hf $EX/twoloci.txt /dev/full
 #
