@@ -9,6 +9,7 @@
 #include <new>
 #include <sys/stat.h>
 
+#include "isdir.h"
 #include "possible.h"
 #include "report.h"
 
@@ -79,7 +80,7 @@ int hf_read_file(hfstate_t *s, const char *path)
   struct stat st;
   if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     fclose(f);
-    return hf_fail(*s, HF_EIO, "%s is a directory, not an input file\n", path);
+    return hf_fail(*s, HF_EIO, "%s " HS_ISDIR_TEXT "\n", path);
   }
   int status = hf_read(s, f, path);
   fclose(f);

@@ -38,9 +38,20 @@ struct assign_t {
   void setid(int id)
   {
     char digits[16];
-    int n = snprintf(digits, sizeof digits, "%5d [", id);
-    idlen = static_cast<size_t>(n);
-    memcpy(idtext, digits, idlen);
+    char *end = digits + sizeof digits, *p = end;
+    unsigned long u = id < 0 ? 0UL - static_cast<unsigned long>(id) : static_cast<unsigned long>(id);
+    do {
+      *--p = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+    if (id < 0)
+      *--p = '-';
+    size_t len = static_cast<size_t>(end - p);
+    size_t fill = len < 5 ? 5 - len : 0;
+    memset(idtext, ' ', fill);
+    memcpy(idtext + fill, p, len);
+    memcpy(idtext + fill + len, " [", 2);
+    idlen = fill + len + 2;
   }
 
   // One listed haplotype, given by its position in hapk.

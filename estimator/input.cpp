@@ -92,22 +92,19 @@ bool scanallele(const char *&s, int16_t &allele)
   return true;
 }
 
-// "%hd/%hd": returns the number of alleles read (0, 1 or 2).
-int scanslashpair(const char *&s, int16_t &a, int16_t &b)
+// A genotype: "%hd/%hd", or where blank allows it "%hd %hd" when the slash
+// form fails. Returns the number of alleles read (0, 1 or 2). Both forms
+// read the first allele alike, so it is read once.
+int scanpair(const char *&s, int16_t &a, int16_t &b, bool blank)
 {
   if (!scanallele(s, a))
     return 0;
-  if (*s != '/')
+  if (*s == '/') {
+    s++;
+    return scanallele(s, b) ? 2 : 1;
+  }
+  if (!blank)
     return 1;
-  s++;
-  return scanallele(s, b) ? 2 : 1;
-}
-
-// "%hd %hd": returns the number of alleles read.
-int scanblankpair(const char *&s, int16_t &a, int16_t &b)
-{
-  if (!scanallele(s, a))
-    return 0;
   return scanallele(s, b) ? 2 : 1;
 }
 
@@ -252,11 +249,7 @@ int readrecords(hfstate_t &st, FILE *f, const char *name, std::vector<geno_t> &l
       if (twoalleles) {
         int16_t a = 0, b = 0;
         const char *t = s;
-        int n = scanslashpair(t, a, b);
-        if (n < 2 && !st.xdata) {
-          t = s;
-          n = scanblankpair(t, a, b);
-        }
+        int n = scanpair(t, a, b, st.xdata == 0);
         if (n < 2) {
           return hf_fail(st, HF_EDATA, st.xdata ? "There isn't enough x data at line %d\n" : "There isn't enough data at line %d\n",
                   accepted + 1);
@@ -286,8 +279,7 @@ int readrecords(hfstate_t &st, FILE *f, const char *name, std::vector<geno_t> &l
     if (*s != '\0') {
       int16_t a = 0, b = 0;
       const char *t = s;
-      bool more = twoalleles ? scanslashpair(t, a, b) == 2 || (!st.xdata && (t = s, scanblankpair(t, a, b) == 2))
-                             : scanallele(t, a);
+      bool more = twoalleles ? scanpair(t, a, b, st.xdata == 0) == 2 : scanallele(t, a);
       if (more && extra++ == 0)
         extraline = lineno;
     }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 
 namespace {
 
@@ -59,12 +58,25 @@ template <class Pair, class Done> void enumerate(hfstate_t &s, const geno_t &rec
   } while (nextpair(s, cp));
 }
 
-std::string genokey(const hfstate_t &s, const geno_t &rec)
+// Two records carry the same genotype when their sex class and alleles
+// agree; the hash covers the same.
+size_t genowidth(const hfstate_t &s, const geno_t &rec)
 {
-  int width = hemizygous(s, rec) ? s.nloci : 2 * s.nloci;
-  std::string key(reinterpret_cast<const char *>(rec.allele), sizeof(int16_t) * width);
-  key.push_back(static_cast<char>(rec.sex != 0));
-  return key;
+  return sizeof(int16_t) * static_cast<size_t>(hemizygous(s, rec) ? s.nloci : 2 * s.nloci);
+}
+
+uint64_t genohash(const hfstate_t &s, const geno_t &rec)
+{
+  const unsigned char *b = reinterpret_cast<const unsigned char *>(rec.allele);
+  uint64_t x = 1469598103934665603ULL ^ static_cast<uint64_t>(rec.sex != 0);
+  for (size_t i = 0, n = genowidth(s, rec); i < n; i++)
+    x = (x ^ b[i]) * 1099511628211ULL;
+  return x ^ (x >> 29);
+}
+
+bool samegenotype(const hfstate_t &s, const geno_t &a, const geno_t &b)
+{
+  return (a.sex != 0) == (b.sex != 0) && memcmp(a.allele, b.allele, genowidth(s, a)) == 0;
 }
 
 bool typedeverywhere(const hfstate_t &s, const geno_t &rec)
@@ -114,13 +126,20 @@ void hapalleles(const hfstate_t &s, int number, int16_t *a)
 
 void buildpossible(hfstate_t &s, const geno_t *table)
 {
-  // Distinct genotypes, in order of first appearance.
-  std::unordered_map<std::string, int> seen;
+  // Distinct genotypes, in order of first appearance, found through an
+  // open-addressing table of pattern numbers at most half full.
+  size_t slots = 16;
+  while (slots < 2 * static_cast<size_t>(s.obscom))
+    slots *= 2;
+  std::vector<int> seen(slots, -1);
   s.patterns.clear();
   s.recpattern.assign(s.obscom, 0);
   for (int i = 0; i < s.obscom; i++) {
-    auto found = seen.emplace(genokey(s, table[i]), static_cast<int>(s.patterns.size()));
-    if (found.second) {
+    size_t at = genohash(s, table[i]) & (slots - 1);
+    while (seen[at] >= 0 && !samegenotype(s, s.patterns[seen[at]].rec, table[i]))
+      at = (at + 1) & (slots - 1);
+    if (seen[at] < 0) {
+      seen[at] = static_cast<int>(s.patterns.size());
       pattern_t pt;
       memset(&pt, 0, sizeof pt);
       pt.rec = table[i];
@@ -128,7 +147,7 @@ void buildpossible(hfstate_t &s, const geno_t *table)
       pt.full = typedeverywhere(s, table[i]);
       s.patterns.push_back(pt);
     }
-    s.recpattern[i] = found.first->second;
+    s.recpattern[i] = seen[at];
   }
 
   // One walk over every genotype: the haplotype numbers it can carry, and

@@ -21,11 +21,6 @@ struct request_t {
   output_options_t out;
 };
 
-bool ends_with(const std::string &s, const std::string &tail)
-{
-  return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 int count_option(const std::string &name, const std::string &value, int least)
 {
   char *end = nullptr;
@@ -58,7 +53,9 @@ request_t parse(int argc, char **argv)
       return argv[++i];
     };
     if (arg == "--markers") {
-      read_name_list(take(), q.sel);
+      std::string list = take();
+      check_input(list);
+      read_name_list(list, q.sel);
       q.windows++;
     } else if (arg == "--region") {
       parse_region(take(), q.sel);
@@ -104,32 +101,16 @@ request_t parse(int argc, char **argv)
     throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
   if (!q.sex_file.empty() && !q.out.hfx)
     throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
+  if (!q.pheno.empty())
+    check_input(q.pheno);
+  if (!q.sex_file.empty())
+    check_input(q.sex_file);
   return q;
-}
-
-std::string stem_of(const std::string &path, const std::string &suffix)
-{
-  return path.substr(0, path.size() - suffix.size());
 }
 
 window_t read_input(const request_t &q, bool &plink)
 {
-  plink = true;
-  if (ends_with(q.input, ".ped")) {
-    std::string stem = stem_of(q.input, ".ped");
-    return read_ped(q.input, stem + ".map", q.sel);
-  }
-  if (ends_with(q.input, ".bed")) {
-    std::string stem = stem_of(q.input, ".bed");
-    return read_bed(q.input, stem + ".bim", stem + ".fam", q.sel);
-  }
-  if (ends_with(q.input, ".vcf") || ends_with(q.input, ".vcf.gz") ||
-      ends_with(q.input, ".vcf.bgz") || ends_with(q.input, ".bcf")) {
-    plink = false;
-    return read_vcf(q.input, q.sel);
-  }
-  throw import_error(q.input + ": unknown kind of file; expected a name ending in .ped, .bed, "
-                     ".vcf, .vcf.gz or .bcf");
+  return read_window(*open_input(q.input, q.sel, false, plink));
 }
 
 void report(const request_t &q, const window_t &w, const write_summary_t &s)
