@@ -43,6 +43,9 @@ for control in (0, 0x25, 0x86):
     write("bed", "small_%02x" % control,
           pack(control, read(*small, "small.bim"), read(*small, "small.fam"), read(*small, "small.bed")))
     write("vcf", "small_%02x" % control, pack(control, read(*small, "small.vcf")))
+# Found by fuzzing: an empty FORMAT key leaves GT without values.
+write("vcf", "emptykey", pack(0, b"##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\n"
+                                b"6\t1\trs1\tA\tG\t.\t.\t.\t:GT\t0/1\n"))
 write("ped", "study", pack(0, read(*study, "study.map"), read(*study, "study.ped")))
 
 names = b"".join(b" ".join(line.split()[:2]) + b"\n" for line in read(*small, "small.fam").splitlines())
