@@ -2,19 +2,19 @@
 
 #include <cmath>
 
-int hetloci(const int16_t *a1, const int16_t *a2, int *het)
+int hetloci(const hfstate_t &s, const int16_t *a1, const int16_t *a2, int *het)
 {
   int m = 0;
-  for (int l = 0; l < nloci; l++)
+  for (int l = 0; l < s.nloci; l++)
     if (a1[l] != a2[l])
       het[m++] = l;
   return m;
 }
 
-void phasepair(const int16_t *a1, const int16_t *a2, const int *het, int m, const int16_t *digits,
+void phasepair(const hfstate_t &s, const int16_t *a1, const int16_t *a2, const int *het, int m, const int16_t *digits,
                int16_t *A, int16_t *B)
 {
-  for (int l = 0; l < nloci; l++) {
+  for (int l = 0; l < s.nloci; l++) {
     A[l] = a1[l];
     B[l] = a2[l];
   }
@@ -31,15 +31,15 @@ int nphases(int m)
   return static_cast<int>(pow(2.0, m - 1));
 }
 
-int firstpair(const geno_t &rec, completion_t &cp)
+int firstpair(hfstate_t &s, const geno_t &rec, completion_t &cp)
 {
   cp.nmiss = 0;
-  for (int l = 0; l < nloci; l++) {
+  for (int l = 0; l < s.nloci; l++) {
     int a = rec.allele[2 * l], b = rec.allele[2 * l + 1];
-    idm[l] = 0;
-    if (allelemissing(a, l) || allelemissing(b, l)) {
-      idm[l] = 1;
-      locim[cp.nmiss] = loci[l];
+    s.idm[l] = 0;
+    if (allelemissing(s, a, l) || allelemissing(s, b, l)) {
+      s.idm[l] = 1;
+      s.locim[cp.nmiss] = s.loci[l];
       cp.miss[cp.nmiss++] = l;
       cp.a1[l] = 1;
       cp.a2[l] = 1;
@@ -48,11 +48,11 @@ int firstpair(const geno_t &rec, completion_t &cp)
       cp.a2[l] = static_cast<int16_t>(b);
     }
   }
-  nlocim = cp.nmiss;
+  s.nlocim = cp.nmiss;
   return cp.nmiss;
 }
 
-bool nextpair(completion_t &cp)
+bool nextpair(const hfstate_t &s, completion_t &cp)
 {
   for (int j = cp.nmiss - 1; j >= 0; j--) {
     int l = cp.miss[j];
@@ -60,7 +60,7 @@ bool nextpair(completion_t &cp)
       cp.a1[l]++;
       return true;
     }
-    if (cp.a2[l] < loci[l]) {
+    if (cp.a2[l] < s.loci[l]) {
       cp.a2[l]++;
       cp.a1[l] = 1;
       return true;
@@ -71,30 +71,30 @@ bool nextpair(completion_t &cp)
   return false;
 }
 
-int firstsingle(const geno_t &rec, completion_t &cp)
+int firstsingle(hfstate_t &s, const geno_t &rec, completion_t &cp)
 {
   cp.nmiss = 0;
-  for (int l = 0; l < nloci; l++) {
+  for (int l = 0; l < s.nloci; l++) {
     int a = rec.allele[l];
-    idm[l] = 0;
-    if (allelemissing(a, l)) {
-      idm[l] = 1;
-      locim[cp.nmiss] = loci[l];
+    s.idm[l] = 0;
+    if (allelemissing(s, a, l)) {
+      s.idm[l] = 1;
+      s.locim[cp.nmiss] = s.loci[l];
       cp.miss[cp.nmiss++] = l;
       cp.a1[l] = 1;
     } else {
       cp.a1[l] = static_cast<int16_t>(a);
     }
   }
-  nlocim = cp.nmiss;
+  s.nlocim = cp.nmiss;
   return cp.nmiss;
 }
 
-bool nextsingle(completion_t &cp)
+bool nextsingle(const hfstate_t &s, completion_t &cp)
 {
   for (int j = cp.nmiss - 1; j >= 0; j--) {
     int l = cp.miss[j];
-    if (cp.a1[l] < loci[l]) {
+    if (cp.a1[l] < s.loci[l]) {
       cp.a1[l]++;
       return true;
     }

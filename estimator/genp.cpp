@@ -3,27 +3,28 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "possible.h"
 
-double hfreq(int number)
+double hfreq(const hfstate_t &s, int number)
 {
-  int i = hapindex(number);
-  return i < 0 ? 0 : h[i];
+  int i = hapindex(s, number);
+  return i < 0 ? 0 : s.h[i];
 }
 
-double hfreq0(int number)
+double hfreq0(const hfstate_t &s, int number)
 {
-  int i = hapindex(number);
-  return i < 0 ? 0 : h0[i];
+  int i = hapindex(s, number);
+  return i < 0 ? 0 : s.h0[i];
 }
 
-double phasep(const int16_t *a1, const int16_t *a2)
+double phasep(const hfstate_t &s, const int16_t *a1, const int16_t *a2)
 {
   int het[HF_MAXLOCI];
-  int m = hetloci(a1, a2, het);
+  int m = hetloci(s, a1, a2, het);
   if (m == 0) {
-    double f = hfreq(linenum(loci, a1));
+    double f = hfreq(s, linenum(s, s.loci, a1));
     return f * f;
   }
   int16_t digits[HF_MAXLOCI + 1];
@@ -32,8 +33,8 @@ double phasep(const int16_t *a1, const int16_t *a2)
   double sum = 0;
   int n = nphases(m);
   for (int t = 0; t < n; t++) {
-    phasepair(a1, a2, het, m, digits, A, B);
-    sum += 2 * hfreq(linenum(loci, A)) * hfreq(linenum(loci, B));
+    phasepair(s, a1, a2, het, m, digits, A, B);
+    sum += 2 * hfreq(s, linenum(s, s.loci, A)) * hfreq(s, linenum(s, s.loci, B));
     digit2(1, digits, 0);
   }
   return sum;
@@ -42,15 +43,16 @@ double phasep(const int16_t *a1, const int16_t *a2)
 // The probability of a distinct genotype: the sum over its completions of
 // the probability of each complete genotype, itself the sum over its phases.
 // For a stored genotype the phase terms are kept for the next counting step.
-static double patternprob(int p)
+static double patternprob(hfstate_t &s, int p)
 {
   double prob = 0;
-  const pattern_t &pt = patterns[p];
+  const pattern_t &pt = s.patterns[p];
+  const double *h = s.h.data();
   if (pt.hemi) {
-    forcompletions(p, [&](const compview_t &v) { prob += h[v.a[0]]; });
+    forcompletions(s, p, [&](const compview_t &v) { prob += h[v.a[0]]; });
     return prob;
   }
-  forcompletions(p, [&](const compview_t &v) {
+  forcompletions(s, p, [&](const compview_t &v) {
     double sub;
     if (v.hom) {
       sub = h[v.a[0]] * h[v.a[0]];
@@ -68,33 +70,51 @@ static double patternprob(int p)
   // A stored genotype typed everywhere has one completion; its phases' shares
   // of the probability are the same for every record that carries it.
   if (pt.cached && pt.full && prob != 0)
-    forcompletions(p, [&](const compview_t &v) {
+    forcompletions(s, p, [&](const compview_t &v) {
       for (int t = 0; !v.hom && t < v.n; t++)
         v.q[t] = v.q[t] / prob;
     });
   return prob;
 }
 
-void genall(geno_t *table)
+void genall(hfstate_t &s, geno_t *table)
 {
-  for (size_t p = 0; p < patterns.size(); p++)
-    patterns[p].prob = patternprob(static_cast<int>(p));
-  for (int i = 0; i < obscom; i++)
-    table[i].gprob = patterns[recpattern[i]].prob;
+  for (size_t p = 0; p < s.patterns.size(); p++)
+    s.patterns[p].prob = patternprob(s, static_cast<int>(p));
+  for (int i = 0; i < s.obscom; i++)
+    table[i].gprob = s.patterns[s.recpattern[i]].prob;
 }
 
-double ll(const geno_t *table)
+double ll(const hfstate_t &s, const geno_t *table)
 {
+  // Records of one genotype share its probability, and so its logarithm:
+  // it is taken once per distinct genotype (a record whose probability was
+  // set otherwise gets its own).
+  std::vector<double> logs(s.patterns.size());
+  std::vector<char> known(s.patterns.size(), 0);
+  bool patterned = s.recpattern.size() == static_cast<size_t>(s.obscom);
+  auto logof = [&](int i, double prob) {
+    if (!patterned)
+      return log(prob);
+    int p = s.recpattern[i];
+    if (s.patterns[p].prob != prob)
+      return log(prob);
+    if (!known[p]) {
+      logs[p] = log(prob);
+      known[p] = 1;
+    }
+    return logs[p];
+  };
   double diploid = 0, haploid = 0;
-  for (int i = 0; i < obscom; i++) {
+  for (int i = 0; i < s.obscom; i++) {
     const geno_t &rec = table[i];
     if (rec.instances == 0)
       continue;
-    if (hemizygous(rec)) {
-      if (rec.gprob > epsh)
-        haploid += rec.instances * log(rec.gprob);
+    if (hemizygous(s, rec)) {
+      if (rec.gprob > s.epsh)
+        haploid += rec.instances * logof(i, rec.gprob);
     } else {
-      diploid += rec.instances * log(rec.gprob);
+      diploid += rec.instances * logof(i, rec.gprob);
     }
   }
   return diploid + haploid;

@@ -1,5 +1,6 @@
-// The haplotype estimator's shared tables and stages. One source is built
-// twice: hf (autosomal data, xdata 0) and hfx (X-chromosome data, xdata 1).
+// The haplotype estimator's state and stages. Every stage works on the one
+// hfstate_t it is given; the library holds no data of its own, so states
+// can run side by side in threads. hflib.h is the interface for programs.
 #pragma once
 
 #include <cstdint>
@@ -7,19 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hflib.h"
 #include "hs_limits.h"
-
-// One multilocus genotype record of the input. Two-allele records hold
-// locus l in allele[2l] and allele[2l+1], smaller number first; one-allele
-// records (hemizygous males of X data, sex 0) hold locus l in allele[l].
-struct geno_t {
-  int32_t id;
-  int16_t sex;
-  double instances;
-  double gprob;   // genotype probability under the current h
-  double y;       // response value, 0
-  int16_t allele[2 * HF_MAXLOCI];
-};
 
 // One row of the table sorted by decreasing frequency.
 struct hap_t {
@@ -38,117 +28,183 @@ struct hnode_t {
   int16_t allele[HF_MAXLOCI];
 };
 
-// Build-time switches.
-extern int xdata;
-extern int debug;
+// One completion of a distinct genotype over its missing loci: a single
+// haplotype (hemizygous record), a homozygous pair (hom), or n phases, each
+// a pair of positions a[t], b[t] in hapk. For a stored genotype, q[t] holds
+// what genall last kept of phase t (see pairq); for one enumerated afresh q
+// is null and the phase terms are computed where they are needed.
+struct compview_t {
+  int hom;
+  int n;
+  const int *a;
+  const int *b;
+  double *q;
+};
 
-// Run settings (start-up and command line).
-extern FILE *fo;
-extern double pl;
-extern double precis;
-extern double tol;
+// One distinct genotype of the sample; identical records share it.
+struct pattern_t {
+  geno_t rec;      // the genotype (alleles and sex of its first record)
+  int hemi;        // one allele per locus
+  int full;        // typed at every locus
+  int cached;      // completions and phases stored, not enumerated afresh
+  size_t first;    // its first completion in the store
+  int ncomp;       // number of completions when cached
+  double prob;     // probability under the current h
+};
 
-// Loci and haplotype numbering.
-extern int loci[HF_MAXLOCI];
-extern int nloci;
-extern int nalleles;
-extern int hapall;
+// A stored completion: its phases are pairs first .. first + n - 1.
+struct comp_t {
+  int hom;
+  int n;
+  size_t first;
+};
 
-// Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
-// c, hm haplotype vectors over the haplotypes that some record can carry
-// (hapk of possible.h), in increasing haplotype number.
-extern double p[HF_MAXLOCI][HF_MAXALLELES];
-extern double pm[HF_MAXLOCI][HF_MAXALLELES];
-extern double *h;
-extern double *h0;
-extern double *c;
-extern double *hm;
+struct hfstate_t {
+  // Settings: the build's data kind, the listings, the report stream, the
+  // posterior cutoff, the machine precision and its probe, the frequency
+  // floor of the tables, and the EM's stopping rule.
+  int xdata = 0;
+  int debug = 0;
+  FILE *fo = nullptr;
+  double pl = 0.001;
+  double precis = 1.0;
+  double tol = 0;
+  double epsh = 1e-6;
+  double stopgain = 0.01;
+  int maxsteps = 50;
 
-extern int obscom;
-extern int nhaplotypes;
-extern int ndiploid;
-extern int nhaploid;
-extern double d_sample;
-extern double d_msample;
-extern int h_sample;
-extern int h_msample;
+  // Loci and haplotype numbering.
+  int loci[HF_MAXLOCI] = {};
+  int nloci = 0;
+  int nalleles = 0;
+  int hapall = 0;
 
-// Per-record scratch: which loci are missing and their allele counts.
-extern int idm[HF_MAXLOCI];
-extern int locim[HF_MAXLOCI + 1];
-extern int nlocim;
+  // The records of the input, and their count.
+  std::vector<geno_t> records;
+  int obscom = 0;
 
-extern hap_t *haplotypes;
-extern hap_t haplotype_t;
-extern hnode_t *hrt;
-extern double epsh;
+  // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
+  // c, hm haplotype vectors over the haplotypes that some record can carry
+  // (hapk), in increasing haplotype number.
+  double p[HF_MAXLOCI][HF_MAXALLELES] = {};
+  double pm[HF_MAXLOCI][HF_MAXALLELES] = {};
+  std::vector<double> h, h0, c, hm;
 
-// Memory: every table of the estimator comes from here. When none can be had
-// the program ends with the estimator's memory message and status -1.
-void *xmalloc(size_t size);
-[[noreturn]] void nomemory();
+  // Sample counts.
+  int nhaplotypes = 0;
+  int ndiploid = 0;
+  int nhaploid = 0;
+  double d_sample = 0;
+  double d_msample = 0;
+  int h_sample = 0;
+  int h_msample = 0;
+  double dtally[HF_MAXLOCI] = {}; // two-allele individuals typed at each locus
+  double htally[HF_MAXLOCI] = {}; // one-allele individuals typed at each locus
+  double fulld = 0;               // two-allele individuals typed everywhere
+
+  // Per-record scratch: which loci are missing and their allele counts.
+  int idm[HF_MAXLOCI] = {};
+  int locim[HF_MAXLOCI + 1] = {};
+  int nlocim = 0;
+
+  // The sorted table and the possible-haplotype tree.
+  std::vector<hap_t> haplotypes;
+  hap_t haplotype_t = {};
+  hnode_t *hrt = nullptr;
+
+  // The possible haplotypes: hapk[i] is the number of entry i of h, h0, c
+  // and hm. With few enough haplotype numbers (densebound), a table of one
+  // bit per number (carried) and the count of carried numbers before each
+  // word (rankbefore) give a number's position at once; beyond, hapk is
+  // searched. place[l] is the place value of locus l in the number.
+  std::vector<int> hapk;
+  size_t densebound = size_t(1) << 28;
+  std::vector<uint64_t> carried;
+  std::vector<int> rankbefore;
+  int place[HF_MAXLOCI] = {};
+
+  // Distinct genotypes and their stored completions and phases: the pattern
+  // of each record, and for stored phases their positions in hapk and what
+  // genall keeps of them (the term 2 h(A) h(B); for a genotype typed at every
+  // locus, the term's share of the genotype's probability). Phases are
+  // stored within pairbudget (16 bytes each); a genotype past it is
+  // enumerated afresh in every step, with the same sums in the same order.
+  std::vector<pattern_t> patterns;
+  std::vector<int> recpattern;
+  std::vector<comp_t> comps;
+  std::vector<int> pairsa, pairsb;
+  std::vector<double> pairq;
+  size_t pairbudget = size_t(24) << 20;
+
+  // The EM's course, kept for the report: the log-likelihood of every step,
+  // the two tests' parameter counts.
+  double l0 = 0;
+  double l1 = 0;
+  std::vector<double> steps;
+  int eqseen = 0, eqspec = 0, disseen = 0, dispec = 0;
+  int built = 0;     // the possible haplotypes of the records are found
+  int estimated = 0; // the EM ran on them
+  hf_result_t result = {};
+
+  // What the last failed call said, and the warnings of the last read.
+  std::string message;
+  int nomem = 0; // the message is that memory ran out
+  std::vector<std::string> warnings;
+};
+
+// The message of a failed call, as printf formats it; returns code.
+int hf_fail(hfstate_t &s, int code, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+// Memory ran out: the estimator's message, HF_ENOMEM.
+int hf_nomemory(hfstate_t &s);
 
 // Haplotype numbering: the number (1-based) of an allele vector, last locus
 // varying fastest. linenums is the same operation under a second name.
-int linenum(const int *nall, const int16_t *a);
-int linenums(const int *nall, const int16_t *a);
+int linenum(const hfstate_t &s, const int *nall, const int16_t *a);
+int linenums(const hfstate_t &s, const int *nall, const int16_t *a);
 // Odometer counters, digit k first; one spare digit above the last must be
 // kept by the caller to receive the final carry.
 void digitm(const int16_t *maxima, int16_t *digits, int k);
 void digit2(int maximum, int16_t *digits, int k);
 
-// Input file. readheader and readrecords return 0, or 1 after writing a
-// message naming the file and line to standard error.
+// Input file. readheader and readrecords return HF_OK, or HF_EDATA with a
+// message naming the file and line.
 void hilo(int16_t *a, int16_t *b);
-void pilink(std::vector<geno_t> &list, const geno_t &rec);
-int readheader(FILE *f, const char *name);
-int readrecords(FILE *f, const char *name, std::vector<geno_t> &list);
-void listrecords(const geno_t *table);
+int readheader(hfstate_t &s, FILE *f, const char *name);
+int readrecords(hfstate_t &s, FILE *f, const char *name, std::vector<geno_t> &list);
+// The debug listing of the records, on f.
+void listrecords(const hfstate_t &s, const geno_t *table, FILE *f);
 
-// Allele counting and the equilibrium start; returns 0, or 1 after a
-// message when a locus has no typed individual.
-int getp(geno_t *table);
+// Allele counting and the equilibrium start; returns HF_OK, or HF_EDATA
+// when a locus has no typed individual.
+int getp(hfstate_t &s, geno_t *table);
+// The frequency of a haplotype under linkage equilibrium: the product of its
+// allele frequencies, locus 1 first.
+double equilibrium(const hfstate_t &s, const int16_t *a);
 
 // Genotype probabilities and the log-likelihood. hfreq and hfreq0 give h
 // and h0 of a haplotype number (0 for one that no record can carry).
-double hfreq(int number);
-double hfreq0(int number);
-double phasep(const int16_t *a1, const int16_t *a2);
+double hfreq(const hfstate_t &s, int number);
+double hfreq0(const hfstate_t &s, int number);
+double phasep(const hfstate_t &s, const int16_t *a1, const int16_t *a2);
 // Every record's probability under the current h, in its gprob; identical
 // genotypes are computed once.
-void genall(geno_t *table);
-double ll(const geno_t *table);
+void genall(hfstate_t &s, geno_t *table);
+double ll(const hfstate_t &s, const geno_t *table);
 
-// Haplotype-counting EM and its report section; ehm returns 0 or getp's code.
-int ehm(geno_t *table);
+// Haplotype-counting EM; ehm returns HF_OK or getp's code.
+int ehm(hfstate_t &s, geno_t *table);
 // One step: the next h from the current one. Every record's gprob must
 // belong to the current h (genall after every change of h).
-void geth(geno_t *table);
-void counting(geno_t *table, int i);
-// The iterations stop when a step gains no more than 0.01 in log-likelihood
-// (a fall or a gain that is not a number included), or after the 50th step.
-bool emdone(double gain, int steps);
-
-// Sorted report.
-void qsorts(int lo, int hi);
-void sortedreport();
-
-// Posterior assignment, filling the possible-haplotype tree.
-void ch(geno_t *table);
-
-// Possible-haplotype tree.
-hnode_t *hitree(hnode_t *root, int key, const int16_t *a);
-void hptree(hnode_t *root, int *counter);
-void hrtree(hnode_t *root);
+void geth(hfstate_t &s, geno_t *table);
+void counting(hfstate_t &s, geno_t *table, int i);
+// The iterations stop when a step gains no more than the stopping gain in
+// log-likelihood (a fall or a gain that is not a number included), or
+// after the last allowed step.
+bool emdone(const hfstate_t &s, double gain, int steps);
 
 // The machine precision: halves precis from 1 until precis + 1, rounded to a
 // double in tol, no longer exceeds 1; with IEEE doubles it ends at 2^-53.
-void machineprecision();
+void machineprecision(hfstate_t &s);
 
 // The four haplotype vectors h, h0, c, hm of n entries each.
-void inith(int n);
-
-// One estimation on an input file; returns 0, or 1 on a data error.
-int hfmain(const char *name);
-// The whole program: start-up, command line, hfmain; returns the exit status.
-int hfrun(int argc, char **argv);
+void inith(hfstate_t &s, int n);

@@ -1,14 +1,26 @@
-#include <cstdio>
+// hf, hfx and hf.sun: the estimator's program over its library. The build
+// sets HF_XDATA (0 autosomal, 1 X-chromosome data); this file alone sees it.
 
-#include "hf.h"
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "hflib.h"
 #include "hs_limits.h"
 #include "infoflags.h"
 
+#ifndef HF_XDATA
+#error "HF_XDATA must be set by the build: 0 for hf, 1 for hfx"
+#endif
 #ifndef HS_VERSION
 #define HS_VERSION "unknown"
 #endif
 
 namespace {
+
+const int xdata = HF_XDATA;
 
 // --help: the command line, the input file and the exit statuses in short;
 // the manual page has the rest.
@@ -28,10 +40,64 @@ void help()
          xdata ? "" : " or a b");
   printf("  [outfile]     the report (default: the screen)\n"
          "  [threshold]   smallest posterior probability listed (default 0.001)\n\n");
+  printf("The EM stops when a step gains no more than 0.01 in log-likelihood, or\n"
+         "after its 50th step; a warning on standard error tells when the cap ended it.\n");
   printf("Limits: %d loci, %d alleles per locus.\n", HF_MAXLOCI, HF_MAXALLELES);
   printf("Exit status: 0 after a complete run; 1 when the input cannot be opened or\n"
          "holds bad data, or the report cannot be written; 255 when memory runs out.\n");
   printf("See man %s.\n", name);
+}
+
+void banner()
+{
+  printf("\nHAPLOSIFT, %s (%s) version %.2f \n\t\tQuillon 03/01--08/03\n\n", "missing-value handling",
+         xdata ? "X chromosome data" : "autosome data", 2.1);
+  time_t now = time(nullptr);
+  printf("%s\n\n", ctime(&now));
+  printf("max. loci=%d, max. alleles=%d\n\n", HF_MAXLOCI, HF_MAXALLELES);
+}
+
+void usage(const char *program)
+{
+  printf("Usage: %s <input file> [outfile] [threshold] [>screen file]\n\n", program);
+  printf("<input file> contains the following information:\n\n");
+  printf("line 1: <#alleles at locus 1> <#alleles at locus 2> ...\n");
+  printf("line 2- genotype identifier, instances, marker phenotypes\n\n");
+  printf("[threshold] is cutoff value for posterior probability (%.6f)\n", 0.001);
+}
+
+// The estimator's message on standard error, after what the screen holds.
+int say(const hfstate_t *s, int code)
+{
+  fflush(stdout);
+  fputs(hf_message(s), stderr);
+  return code == HF_ENOMEM ? 255 : 1;
+}
+
+// One estimation on the input file into the report fo.
+int estimate(hfstate_t *s, const char *name, FILE *fo)
+{
+  int code = hf_read_file(s, name);
+  for (const std::string &w : hf_warnings(s)) {
+    fflush(stdout);
+    fputs(w.c_str(), stderr);
+  }
+  if (code != HF_OK)
+    return say(s, code);
+  code = hf_estimate(s);
+  if (code != HF_OK)
+    return say(s, code);
+  const hf_result_t *r = hf_result(s);
+  if (r->capped) {
+    fflush(stdout);
+    fprintf(stderr, "Warning: %s: the EM stopped at its cap of %d steps, still gaining %g in log-likelihood; "
+                    "the estimates may not have converged\n",
+            name, r->iterations, r->last_gain);
+  }
+  code = hf_report(s, HF_REPORT_ALL, fo);
+  if (code == HF_ENOMEM)
+    return say(s, code);
+  return 0;
 }
 
 } // namespace
@@ -41,5 +107,41 @@ int main(int argc, char **argv)
   int status = hs_infoflags(argc, argv, xdata ? "hfx" : "hf", HS_VERSION, help);
   if (status >= 0)
     return status;
-  return hfrun(argc, argv);
+  banner();
+  std::unique_ptr<hfstate_t, void (*)(hfstate_t *)> s(hf_new(xdata), hf_free);
+  if (!s) {
+    fflush(stdout);
+    fputs("Sorry, but I cannot allocate memory\n", stderr);
+    return 255;
+  }
+  FILE *fo = stdout;
+  if (argc < 2) {
+    usage(argv[0]);
+    return fflush(stdout) == 0 ? 0 : 1;
+  }
+  const char *outname = nullptr;
+  if (argc > 2) {
+    FILE *out = fopen(argv[2], "w");
+    if (out == nullptr) {
+      fprintf(stderr, "I can not open output file %s,\n", argv[2]);
+      fprintf(stderr, "so I will write to the screen\n");
+    } else {
+      fo = out;
+      outname = argv[2];
+      fprintf(fo, "The input/output files are: %s/%s\n\n", argv[1], argv[2]);
+      if (argc > 3)
+        hf_set_cutoff(s.get(), atof(argv[3]));
+    }
+  }
+  status = estimate(s.get(), argv[1], fo);
+  bool failed = ferror(fo) != 0;
+  if (fo == stdout)
+    failed = fflush(stdout) != 0 || failed;
+  else
+    failed = fclose(fo) != 0 || failed;
+  if (failed && status != 255) {
+    fprintf(stderr, "Error writing the report to %s\n", outname ? outname : "standard output");
+    return 1;
+  }
+  return status;
 }

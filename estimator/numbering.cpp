@@ -1,16 +1,16 @@
 #include "hf.h"
 
-int linenum(const int *nall, const int16_t *a)
+int linenum(const hfstate_t &s, const int *nall, const int16_t *a)
 {
   int number = 0;
-  for (int l = 0; l < nloci - 1; l++)
+  for (int l = 0; l < s.nloci - 1; l++)
     number = (number + a[l] - 1) * nall[l + 1];
-  return number + a[nloci - 1];
+  return number + a[s.nloci - 1];
 }
 
-int linenums(const int *nall, const int16_t *a)
+int linenums(const hfstate_t &s, const int *nall, const int16_t *a)
 {
-  return linenum(nall, a);
+  return linenum(s, nall, a);
 }
 
 void digitm(const int16_t *maxima, int16_t *digits, int k)

@@ -3,62 +3,38 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
-
-std::vector<int> hapk;
-std::vector<pattern_t> patterns;
-std::vector<int> recpattern;
-std::vector<comp_t> comps;
-std::vector<int> pairsa, pairsb;
-std::vector<double> pairq;
-
-size_t pairbudget = size_t(24) << 20;
-
-size_t densebound = size_t(1) << 28;
 
 namespace {
 
 // Calls fn(number a, number b, hom) for every phase of every completion of
-// a genotype, and done() after each completion.
-// The place value of each locus in the haplotype number (the product of the
-// allele counts of the loci after it).
-int place[HF_MAXLOCI];
-
-// With few enough haplotype numbers, one bit per number tells whether some
-// record can carry it, and the count of carried numbers before each word of
-// bits gives a number's position in hapk at once.
-std::vector<uint64_t> carried;
-std::vector<int> rankbefore;
-
-// Calls fn(number a, number b, hom) for every phase of every completion of
 // a genotype, and done() after each completion. Phase t exchanges the alleles
-// at the heterozygous loci whose bit is set in t (the last one never), so
-// its numbers follow from the previous phase's by the place values of the
-// loci whose bits change.
-template <class Pair, class Done> void enumerate(const geno_t &rec, Pair pair, Done done)
+// at the heterozygous s.loci whose bit is set in t (the last one never), so
+// its numbers follow from the previous phase's by the s.place values of the
+// s.loci whose bits change.
+template <class Pair, class Done> void enumerate(hfstate_t &s, const geno_t &rec, Pair pair, Done done)
 {
   completion_t cp;
-  if (hemizygous(rec)) {
-    firstsingle(rec, cp);
+  if (hemizygous(s, rec)) {
+    firstsingle(s, rec, cp);
     do {
-      int k = linenum(loci, cp.a1);
+      int k = linenum(s, s.loci, cp.a1);
       pair(k, k, 0);
       done();
-    } while (nextsingle(cp));
+    } while (nextsingle(s, cp));
     return;
   }
   int het[HF_MAXLOCI], delta[HF_MAXLOCI];
   char bit[HF_MAXLOCI];
-  firstpair(rec, cp);
+  firstpair(s, rec, cp);
   do {
-    int m = hetloci(cp.a1, cp.a2, het);
-    int ka = linenum(loci, cp.a1);
+    int m = hetloci(s, cp.a1, cp.a2, het);
+    int ka = linenum(s, s.loci, cp.a1);
     if (m == 0) {
       pair(ka, ka, 1);
     } else {
-      int kb = linenum(loci, cp.a2);
+      int kb = linenum(s, s.loci, cp.a2);
       for (int j = 0; j < m - 1; j++) {
-        delta[j] = (cp.a2[het[j]] - cp.a1[het[j]]) * place[het[j]];
+        delta[j] = (cp.a2[het[j]] - cp.a1[het[j]]) * s.place[het[j]];
         bit[j] = 0;
       }
       int n = nphases(m);
@@ -79,24 +55,37 @@ template <class Pair, class Done> void enumerate(const geno_t &rec, Pair pair, D
       }
     }
     done();
-  } while (nextpair(cp));
+  } while (nextpair(s, cp));
 }
 
-std::string genokey(const geno_t &rec)
+// Two records carry the same genotype when their sex class and alleles
+// agree; the hash covers the same.
+size_t genowidth(const hfstate_t &s, const geno_t &rec)
 {
-  int width = hemizygous(rec) ? nloci : 2 * nloci;
-  std::string key(reinterpret_cast<const char *>(rec.allele), sizeof(int16_t) * width);
-  key.push_back(static_cast<char>(rec.sex != 0));
-  return key;
+  return sizeof(int16_t) * static_cast<size_t>(hemizygous(s, rec) ? s.nloci : 2 * s.nloci);
 }
 
-bool typedeverywhere(const geno_t &rec)
+uint64_t genohash(const hfstate_t &s, const geno_t &rec)
 {
-  for (int l = 0; l < nloci; l++) {
-    if (hemizygous(rec)) {
-      if (allelemissing(rec.allele[l], l))
+  const unsigned char *b = reinterpret_cast<const unsigned char *>(rec.allele);
+  uint64_t x = 1469598103934665603ULL ^ static_cast<uint64_t>(rec.sex != 0);
+  for (size_t i = 0, n = genowidth(s, rec); i < n; i++)
+    x = (x ^ b[i]) * 1099511628211ULL;
+  return x ^ (x >> 29);
+}
+
+bool samegenotype(const hfstate_t &s, const geno_t &a, const geno_t &b)
+{
+  return (a.sex != 0) == (b.sex != 0) && memcmp(a.allele, b.allele, genowidth(s, a)) == 0;
+}
+
+bool typedeverywhere(const hfstate_t &s, const geno_t &rec)
+{
+  for (int l = 0; l < s.nloci; l++) {
+    if (hemizygous(s, rec)) {
+      if (allelemissing(s, rec.allele[l], l))
         return false;
-    } else if (allelemissing(rec.allele[2 * l], l) || allelemissing(rec.allele[2 * l + 1], l)) {
+    } else if (allelemissing(s, rec.allele[2 * l], l) || allelemissing(s, rec.allele[2 * l + 1], l)) {
       return false;
     }
   }
@@ -111,157 +100,164 @@ void sortunique(std::vector<int> &v)
 
 } // namespace
 
-int hapindex(int number)
+int hapindex(const hfstate_t &s, int number)
 {
-  if (!carried.empty()) {
+  if (!s.carried.empty()) {
     size_t w = static_cast<size_t>(number) >> 6;
     uint64_t below = (uint64_t(1) << (number & 63)) - 1;
-    if (!((carried[w] >> (number & 63)) & 1))
+    if (!((s.carried[w] >> (number & 63)) & 1))
       return -1;
-    return rankbefore[w] + __builtin_popcountll(carried[w] & below);
+    return s.rankbefore[w] + __builtin_popcountll(s.carried[w] & below);
   }
-  auto it = std::lower_bound(hapk.begin(), hapk.end(), number);
-  if (it == hapk.end() || *it != number)
+  auto it = std::lower_bound(s.hapk.begin(), s.hapk.end(), number);
+  if (it == s.hapk.end() || *it != number)
     return -1;
-  return static_cast<int>(it - hapk.begin());
+  return static_cast<int>(it - s.hapk.begin());
 }
 
-void hapalleles(int number, int16_t *a)
+void hapalleles(const hfstate_t &s, int number, int16_t *a)
 {
   int r = number - 1;
-  for (int l = nloci - 1; l >= 0; l--) {
-    a[l] = static_cast<int16_t>(r % loci[l] + 1);
-    r /= loci[l];
+  for (int l = s.nloci - 1; l >= 0; l--) {
+    a[l] = static_cast<int16_t>(r % s.loci[l] + 1);
+    r /= s.loci[l];
   }
 }
 
-void buildpossible(const geno_t *table)
+void buildpossible(hfstate_t &s, const geno_t *table)
 {
-  // Distinct genotypes, in order of first appearance.
-  std::unordered_map<std::string, int> seen;
-  patterns.clear();
-  recpattern.assign(obscom, 0);
-  for (int i = 0; i < obscom; i++) {
-    auto found = seen.emplace(genokey(table[i]), static_cast<int>(patterns.size()));
-    if (found.second) {
+  // Distinct genotypes, in order of first appearance, found through an
+  // open-addressing table of pattern numbers at most half full.
+  size_t slots = 16;
+  while (slots < 2 * static_cast<size_t>(s.obscom))
+    slots *= 2;
+  std::vector<int> seen(slots, -1);
+  s.patterns.clear();
+  s.recpattern.assign(s.obscom, 0);
+  for (int i = 0; i < s.obscom; i++) {
+    size_t at = genohash(s, table[i]) & (slots - 1);
+    while (seen[at] >= 0 && !samegenotype(s, s.patterns[seen[at]].rec, table[i]))
+      at = (at + 1) & (slots - 1);
+    if (seen[at] < 0) {
+      seen[at] = static_cast<int>(s.patterns.size());
       pattern_t pt;
       memset(&pt, 0, sizeof pt);
       pt.rec = table[i];
-      pt.hemi = hemizygous(table[i]);
-      pt.full = typedeverywhere(table[i]);
-      patterns.push_back(pt);
+      pt.hemi = hemizygous(s, table[i]);
+      pt.full = typedeverywhere(s, table[i]);
+      s.patterns.push_back(pt);
     }
-    recpattern[i] = found.first->second;
+    s.recpattern[i] = seen[at];
   }
 
   // One walk over every genotype: the haplotype numbers it can carry, and
   // its completions and phases stored while the budget allows.
-  hapk.clear();
-  comps.clear();
-  pairsa.clear();
-  pairsb.clear();
-  place[nloci - 1] = 1;
-  for (int l = nloci - 2; l >= 0; l--)
-    place[l] = place[l + 1] * loci[l + 1];
-  bool flagged = static_cast<size_t>(hapall) <= densebound;
-  carried.assign(flagged ? (static_cast<size_t>(hapall) >> 6) + 1 : 0, 0);
-  rankbefore.clear();
+  s.hapk.clear();
+  s.comps.clear();
+  s.pairsa.clear();
+  s.pairsb.clear();
+  s.place[s.nloci - 1] = 1;
+  for (int l = s.nloci - 2; l >= 0; l--)
+    s.place[l] = s.place[l + 1] * s.loci[l + 1];
+  bool flagged = static_cast<size_t>(s.hapall) <= s.densebound;
+  s.carried.assign(flagged ? (static_cast<size_t>(s.hapall) >> 6) + 1 : 0, 0);
+  s.rankbefore.clear();
   size_t compact = size_t(1) << 22;
   auto collect = [&](int number) {
     if (flagged) {
-      carried[static_cast<size_t>(number) >> 6] |= uint64_t(1) << (number & 63);
+      s.carried[static_cast<size_t>(number) >> 6] |= uint64_t(1) << (number & 63);
       return;
     }
-    hapk.push_back(number);
-    if (hapk.size() > compact) {
-      sortunique(hapk);
-      compact = std::max(compact, 2 * hapk.size());
+    s.hapk.push_back(number);
+    if (s.hapk.size() > compact) {
+      sortunique(s.hapk);
+      compact = std::max(compact, 2 * s.hapk.size());
     }
   };
-  for (size_t p = 0; p < patterns.size(); p++) {
-    pattern_t &pt = patterns[p];
-    size_t firstcomp = comps.size(), firstpair = pairsa.size();
+  for (size_t p = 0; p < s.patterns.size(); p++) {
+    pattern_t &pt = s.patterns[p];
+    size_t firstcomp = s.comps.size(), firstpair = s.pairsa.size();
     bool fits = true;
-    comp_t cm = {0, 0, pairsa.size()};
+    comp_t cm = {0, 0, s.pairsa.size()};
     enumerate(
-        pt.rec,
+        s, pt.rec,
         [&](int a, int b, int hom) {
           collect(a);
           if (b != a)
             collect(b);
           if (!fits)
             return;
-          if (pairsa.size() >= pairbudget) {
+          if (s.pairsa.size() >= s.pairbudget) {
             fits = false;
             return;
           }
-          pairsa.push_back(a);
-          pairsb.push_back(b);
+          s.pairsa.push_back(a);
+          s.pairsb.push_back(b);
           cm.hom = hom;
           cm.n++;
         },
         [&] {
           if (fits)
-            comps.push_back(cm);
-          cm = {0, 0, pairsa.size()};
+            s.comps.push_back(cm);
+          cm = {0, 0, s.pairsa.size()};
         });
     if (fits) {
       pt.cached = 1;
       pt.first = firstcomp;
-      pt.ncomp = static_cast<int>(comps.size() - firstcomp);
+      pt.ncomp = static_cast<int>(s.comps.size() - firstcomp);
     } else {
-      comps.resize(firstcomp);
-      pairsa.resize(firstpair);
-      pairsb.resize(firstpair);
+      s.comps.resize(firstcomp);
+      s.pairsa.resize(firstpair);
+      s.pairsb.resize(firstpair);
     }
   }
   if (flagged) {
-    rankbefore.resize(carried.size());
+    s.rankbefore.resize(s.carried.size());
     int count = 0;
-    for (size_t w = 0; w < carried.size(); w++) {
-      rankbefore[w] = count;
-      count += __builtin_popcountll(carried[w]);
+    for (size_t w = 0; w < s.carried.size(); w++) {
+      s.rankbefore[w] = count;
+      count += __builtin_popcountll(s.carried[w]);
     }
-    hapk.reserve(count);
-    for (size_t w = 0; w < carried.size(); w++)
-      for (uint64_t bits = carried[w]; bits; bits &= bits - 1)
-        hapk.push_back(static_cast<int>((w << 6) + __builtin_ctzll(bits)));
+    s.hapk.reserve(count);
+    for (size_t w = 0; w < s.carried.size(); w++)
+      for (uint64_t bits = s.carried[w]; bits; bits &= bits - 1)
+        s.hapk.push_back(static_cast<int>((w << 6) + __builtin_ctzll(bits)));
   } else {
-    sortunique(hapk);
+    sortunique(s.hapk);
   }
-  hapk.shrink_to_fit();
+  s.hapk.shrink_to_fit();
 
-  // Haplotype numbers become positions in hapk.
-  for (size_t t = 0; t < pairsa.size(); t++) {
-    pairsa[t] = hapindex(pairsa[t]);
-    pairsb[t] = hapindex(pairsb[t]);
+  // Haplotype numbers become positions in s.hapk.
+  for (size_t t = 0; t < s.pairsa.size(); t++) {
+    s.pairsa[t] = hapindex(s, s.pairsa[t]);
+    s.pairsb[t] = hapindex(s, s.pairsb[t]);
   }
-  pairq.assign(pairsa.size(), 0.0);
-  inith(static_cast<int>(hapk.size()));
+  s.pairq.assign(s.pairsa.size(), 0.0);
+  inith(s, static_cast<int>(s.hapk.size()));
 }
 
-void freepossible()
+void freepossible(hfstate_t &s)
 {
-  hapk = std::vector<int>();
-  patterns = std::vector<pattern_t>();
-  recpattern = std::vector<int>();
-  comps = std::vector<comp_t>();
-  pairsa = std::vector<int>();
-  pairsb = std::vector<int>();
-  pairq = std::vector<double>();
-  carried = std::vector<uint64_t>();
-  rankbefore = std::vector<int>();
+  s.hapk = std::vector<int>();
+  s.patterns = std::vector<pattern_t>();
+  s.recpattern = std::vector<int>();
+  s.comps = std::vector<comp_t>();
+  s.pairsa = std::vector<int>();
+  s.pairsb = std::vector<int>();
+  s.pairq = std::vector<double>();
+  s.carried = std::vector<uint64_t>();
+  s.rankbefore = std::vector<int>();
 }
 
-void enumeratefresh(int p, void (*fn)(const compview_t &, void *), void *context)
+void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *), void *context)
 {
   std::vector<int> a, b;
   int hom = 0;
   enumerate(
-      patterns[p].rec,
+      s, s.patterns[p].rec,
       [&](int ka, int kb, int h2) {
-        a.push_back(hapindex(ka));
-        b.push_back(hapindex(kb));
+        a.push_back(hapindex(s, ka));
+        b.push_back(hapindex(s, kb));
         hom = h2;
       },
       [&] {

@@ -2,66 +2,77 @@
 // disequilibrium, with running sums and the Freeman-Tukey deviate.
 
 #include <cmath>
-#include <cstring>
 
 #include "possible.h"
+#include "report.h"
 
 // Quicksort with the first record of the range as pivot. Each record of
 // higher frequency is rotated in front of the pivot; the order of equal
 // frequencies that results is part of the report. The two parts are
 // independent, so the smaller is sorted by recursion and the larger in the
 // loop: the stack stays shallow and the result is the same.
-void qsorts(int lo, int hi)
+void qsorts(hfstate_t &s, int lo, int hi)
 {
+  hap_t *haplotypes = s.haplotypes.data();
   while (lo < hi) {
     int b = lo;
     for (int i = lo + 1; i <= hi; i++)
       if (haplotypes[i].h1 > haplotypes[b].h1) {
-        haplotype_t = haplotypes[i];
+        s.haplotype_t = haplotypes[i];
         haplotypes[i] = haplotypes[b + 1];
         haplotypes[b + 1] = haplotypes[b];
-        haplotypes[b] = haplotype_t;
+        haplotypes[b] = s.haplotype_t;
         b++;
       }
     if (b - lo < hi - b) {
-      qsorts(lo, b - 1);
+      qsorts(s, lo, b - 1);
       lo = b + 1;
     } else {
-      qsorts(b + 1, hi);
+      qsorts(s, b + 1, hi);
       hi = b - 1;
     }
   }
 }
 
-void sortedreport()
+void sortedreport(hfstate_t &s, repout_t &o)
 {
-  haplotypes = static_cast<hap_t *>(xmalloc(sizeof(hap_t) * (nhaplotypes > 0 ? nhaplotypes : 1)));
+  s.haplotypes.assign(static_cast<size_t>(s.nhaplotypes > 0 ? s.nhaplotypes : 0), hap_t());
   int filled = 0;
-  for (size_t i = 0; i < hapk.size(); i++) {
-    if (h[i] > epsh && filled < nhaplotypes) {
-      hap_t &t = haplotypes[filled++];
-      t.id = hapk[i];
-      t.h0 = h0[i];
-      t.h1 = h[i];
-      hapalleles(hapk[i], t.allele);
+  for (size_t i = 0; i < s.hapk.size(); i++) {
+    if (s.h[i] > s.epsh && filled < s.nhaplotypes) {
+      hap_t &t = s.haplotypes[filled++];
+      t.id = s.hapk[i];
+      t.h0 = s.h0[i];
+      t.h1 = s.h[i];
+      hapalleles(s, s.hapk[i], t.allele);
     }
   }
-  qsorts(0, filled - 1);
+  qsorts(s, 0, filled - 1);
 
-  double n = 2 * (d_sample + d_msample) + (h_sample + h_msample);
+  double n = 2 * (s.d_sample + s.d_msample) + (s.h_sample + s.h_msample);
   double sum0 = 0, sum1 = 0;
-  fprintf(fo, "Haplotype frequency estimates by decreasing order\n\n");
-  fprintf(fo, "    h1    accumul.    h0    accumul.     FT haplotypes/id\n\n");
+  o.text("Haplotype frequency estimates by decreasing order\n\n");
+  o.text("    h1    accumul.    h0    accumul.     FT haplotypes/id\n\n");
   for (int i = 0; i < filled; i++) {
-    const hap_t &t = haplotypes[i];
+    const hap_t &t = s.haplotypes[i];
     sum0 += t.h0;
     sum1 += t.h1;
     double ft = sqrt(t.h1 * n) + sqrt(t.h1 * n + 1) - sqrt(4 * t.h0 * n + 1);
-    fprintf(fo, " %.6lf %.6lf %.6lf %.6lf %6.2lf", t.h1, sum1, t.h0, sum0, ft);
-    for (int l = 0; l < nloci; l++)
-      fprintf(fo, "%3d", t.allele[l]);
-    fprintf(fo, " %d\n", t.id);
+    o.ch(' ');
+    o.fixed(t.h1, 6);
+    o.ch(' ');
+    o.fixed(sum1, 6);
+    o.ch(' ');
+    o.fixed(t.h0, 6);
+    o.ch(' ');
+    o.fixed(sum0, 6);
+    o.ch(' ');
+    o.fixed(ft, 2, 6);
+    for (int l = 0; l < s.nloci; l++)
+      o.integer(t.allele[l], 3);
+    o.ch(' ');
+    o.integer(t.id);
+    o.ch('\n');
   }
-  free(haplotypes);
-  haplotypes = nullptr;
+  s.haplotypes = std::vector<hap_t>();
 }

@@ -2,12 +2,12 @@
 // number. Its depth can reach the number of keys (keys inserted in
 // increasing order), so every walk uses an explicit stack, not recursion.
 
-#include <cstdlib>
 #include <vector>
 
 #include "hf.h"
+#include "report.h"
 
-hnode_t *hitree(hnode_t *root, int key, const int16_t *a)
+hnode_t *hitree(const hfstate_t &s, hnode_t *root, int key, const int16_t *a)
 {
   hnode_t **link = &root;
   while (*link != nullptr) {
@@ -21,20 +21,18 @@ hnode_t *hitree(hnode_t *root, int key, const int16_t *a)
       return root;
     }
   }
-  hnode_t *node = static_cast<hnode_t *>(malloc(sizeof(hnode_t)));
-  if (node == nullptr)
-    nomemory();
+  hnode_t *node = new hnode_t;
   node->key = key;
   node->repeats = 0;
   node->left = nullptr;
   node->right = nullptr;
-  for (int l = 0; l < nloci; l++)
+  for (int l = 0; l < s.nloci; l++)
     node->allele[l] = a[l];
   *link = node;
   return root;
 }
 
-void hptree(hnode_t *root, int *counter)
+void hptree(const hfstate_t &s, hnode_t *root, int *counter, repout_t &o)
 {
   std::vector<hnode_t *> stack;
   hnode_t *node = root;
@@ -46,12 +44,23 @@ void hptree(hnode_t *root, int *counter)
     node = stack.back();
     stack.pop_back();
     (*counter)++;
-    double e = hfreq0(node->key), f = hfreq(node->key);
-    fprintf(fo, " %.6lf [%.12lf]", e, e);
-    fprintf(fo, " %.6lf [%.12lf]", f, f);
-    for (int l = 0; l < nloci; l++)
-      fprintf(fo, " %2hd", node->allele[l]);
-    fprintf(fo, " %d\n", node->key);
+    double e = hfreq0(s, node->key), f = hfreq(s, node->key);
+    o.ch(' ');
+    o.fixed(e, 6);
+    o.text(" [");
+    o.fixed(e, 12);
+    o.text("] ");
+    o.fixed(f, 6);
+    o.text(" [");
+    o.fixed(f, 12);
+    o.ch(']');
+    for (int l = 0; l < s.nloci; l++) {
+      o.ch(' ');
+      o.integer(node->allele[l], 2);
+    }
+    o.ch(' ');
+    o.integer(node->key);
+    o.ch('\n');
     node = node->right;
   }
 }
@@ -68,6 +77,6 @@ void hrtree(hnode_t *root)
       stack.push_back(node->left);
     if (node->right != nullptr)
       stack.push_back(node->right);
-    free(node);
+    delete node;
   }
 }

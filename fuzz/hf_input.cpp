@@ -1,6 +1,6 @@
 // Fuzz target: the estimator's input reader (header line and genotype
-// records), built twice like the estimator itself: with HF_XDATA=0 as in hf
-// and with HF_XDATA=1 as in hfx. Besides the sanitizers' checks it asserts
+// records), built twice: with HF_XDATA=0 for the data of hf and with
+// HF_XDATA=1 for those of hfx. Besides the sanitizers' checks it asserts
 // what the later stages of the estimator rely on after a successful read.
 
 #include <climits>
@@ -13,51 +13,51 @@
 
 namespace {
 
-void checkheader()
+void checkheader(const hfstate_t &s)
 {
-  fuzz_check(nloci >= 1 && nloci <= HF_MAXLOCI, "number of loci within the tables");
+  fuzz_check(s.nloci >= 1 && s.nloci <= HF_MAXLOCI, "number of s.loci within the tables");
   long long product = 1;
   int largest = 1;
-  for (int l = 0; l < nloci; l++) {
-    fuzz_check(loci[l] >= 1 && loci[l] <= HF_MAXALLELES, "allele count within the tables");
-    product *= loci[l];
-    if (loci[l] > largest)
-      largest = loci[l];
+  for (int l = 0; l < s.nloci; l++) {
+    fuzz_check(s.loci[l] >= 1 && s.loci[l] <= HF_MAXALLELES, "allele count within the tables");
+    product *= s.loci[l];
+    if (s.loci[l] > largest)
+      largest = s.loci[l];
   }
-  fuzz_check(product <= INT_MAX && product == hapall, "hapall is the product of the allele counts");
-  fuzz_check(nalleles == largest, "nalleles is the largest allele count");
+  fuzz_check(product <= INT_MAX && product == s.hapall, "hapall is the product of the allele counts");
+  fuzz_check(s.nalleles == largest, "nalleles is the largest allele count");
 }
 
-void checkrecords(const geno_t *table, int n)
+void checkrecords(const hfstate_t &s, const geno_t *table, int n)
 {
   int haploid = 0;
   double total = 0;
   for (int i = 0; i < n; i++) {
     const geno_t &g = table[i];
     fuzz_check(std::isfinite(g.instances) && g.instances >= 0, "instances finite and not negative");
-    fuzz_check(g.sex == 0 || (xdata && g.sex == 1), "sex value 0 or 1, and 1 only in hfx");
+    fuzz_check(g.sex == 0 || (s.xdata && g.sex == 1), "sex value 0 or 1, and 1 only in hfx");
     fuzz_check(g.y == 0, "response value 0");
-    bool one = xdata && g.sex == 0;
+    bool one = s.xdata && g.sex == 0;
     haploid += one;
     int typed = 0;
-    for (int l = 0; l < nloci; l++) {
+    for (int l = 0; l < s.nloci; l++) {
       if (one) {
         int a = g.allele[l];
-        typed += a >= 1 && a <= loci[l];
+        typed += a >= 1 && a <= s.loci[l];
       } else {
         int a = g.allele[2 * l], b = g.allele[2 * l + 1];
         fuzz_check(a <= b, "two alleles stored smaller first");
-        typed += a >= 1 && b <= loci[l];
+        typed += a >= 1 && b <= s.loci[l];
       }
     }
     fuzz_check(typed > 0, "an accepted record is typed at one locus at least");
     total += g.instances;
   }
   fuzz_check(total <= 1e9, "the instances add up to a size a sample can have");
-  if (xdata)
-    fuzz_check(haploid == nhaploid && n - haploid == ndiploid, "one- and two-allele record counts");
+  if (s.xdata)
+    fuzz_check(haploid == s.nhaploid && n - haploid == s.ndiploid, "one- and two-allele record counts");
   else
-    fuzz_check(nhaploid == 0 && ndiploid == 0, "no one-allele records in hf");
+    fuzz_check(s.nhaploid == 0 && s.ndiploid == 0, "no one-allele records in hf");
 }
 
 } // namespace
@@ -72,24 +72,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
   const char *name = fuzz_file("input.txt", data, size);
   int status = guarded([&] {
-    FILE *f = fopen(name, "r");
-    fuzz_check(f != nullptr, "input file opens");
-    if (readheader(f, name) != 0) {
-      fclose(f);
-      return;
+    hfstate_t *s = hf_new(HF_XDATA);
+    fuzz_check(s != nullptr, "a state can be made");
+    int code = hf_read_file(s, name);
+    fuzz_check(code == HF_OK || *hf_message(s) != '\0', "a refused input comes with a message");
+    if (code == HF_OK) {
+      checkheader(*s);
+      checkrecords(*s, s->records.data(), s->obscom);
+      fuzz_check(s->obscom > 0, "an accepted input holds a record");
+      listrecords(*s, s->records.data(), stdout);
     }
-    checkheader();
-    std::vector<geno_t> list;
-    int s = readrecords(f, name, list);
-    fclose(f);
-    if (s != 0)
-      return;
-    obscom = static_cast<int>(list.size());
-    checkrecords(list.data(), obscom);
-    listrecords(list.data());
+    hf_free(s);
   });
-  // The reader reports bad input by its return value; only xmalloc ends
-  // the program, with status -1, when memory runs out.
-  fuzz_check(status == NOEXIT || status == -1, "the reader ends the program only when memory runs out");
+  // The library never ends the program: bad input and exhausted memory
+  // come back as codes.
+  fuzz_check(status == NOEXIT, "the reader never ends the program");
   return 0;
 }

@@ -77,8 +77,10 @@ bool vcf_supported();
 
 // Shared pieces of the PLINK readers (plink_text.cpp).
 std::vector<std::string> split_words(const std::string &line);
-int plink_sex(const std::string &code);
-int plink_status(const std::string &code);
+// The sex and status of a .ped or .fam line; a field that is neither a
+// number nor NA or . is an error, reported at "at" (file and line).
+int plink_sex(const std::string &code, const std::string &at);
+int plink_status(const std::string &code, const std::string &at);
 std::vector<marker_t> read_map(const std::string &path);
 void add_sample(window_t &w, std::set<std::string> &seen, const sample_t &s,
                 const std::string &at);

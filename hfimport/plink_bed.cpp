@@ -77,8 +77,8 @@ void read_fam(const std::string &path, window_t &w)
     sample_t s;
     s.fid = f[0];
     s.iid = f[1];
-    s.sex = plink_sex(f[4]);
-    s.status = plink_status(f[5]);
+    s.sex = plink_sex(f[4], where(path, lineno));
+    s.status = plink_status(f[5], where(path, lineno));
     add_sample(w, seen, s, where(path, lineno));
   }
   if (w.samples.empty())

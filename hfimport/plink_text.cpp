@@ -25,9 +25,30 @@ std::vector<std::string> split_words(const std::string &line)
   return words;
 }
 
-// 1 male, 2 female; anything else unknown, as PLINK reads the sex column.
-int plink_sex(const std::string &code)
+namespace {
+
+// The sex and phenotype columns hold numbers, or NA or . for a missing
+// value. A word there means the line is not an individual: most often a
+// header line, which PLINK files do not have and which would otherwise shift
+// every allele number by adding its column names as alleles.
+void check_code(const std::string &code, const char *field, const std::string &at)
 {
+  if (code == "NA" || code == ".")
+    return;
+  char *end = nullptr;
+  strtod(code.c_str(), &end);
+  if (end == code.c_str() || *end != '\0')
+    throw import_error(at + "the " + field + " field is \"" + code + "\", not a number; " +
+                       "a line holds family, individual, father, mother, sex, phenotype and " +
+                       "the alleles, and the file has no header line");
+}
+
+} // namespace
+
+// 1 male, 2 female; any other number unknown, as PLINK reads the sex column.
+int plink_sex(const std::string &code, const std::string &at)
+{
+  check_code(code, "sex", at);
   if (code == "1")
     return SEX_MALE;
   if (code == "2")
@@ -35,10 +56,11 @@ int plink_sex(const std::string &code)
   return SEX_UNKNOWN;
 }
 
-// 2 case, 1 control; 0, -9 and every other value (a quantitative trait, NA)
-// leave the status unknown.
-int plink_status(const std::string &code)
+// 2 case, 1 control; 0, -9, NA and every other number (a quantitative
+// trait) leave the status unknown.
+int plink_status(const std::string &code, const std::string &at)
 {
+  check_code(code, "phenotype", at);
   if (code == "2")
     return STATUS_CASE;
   if (code == "1")
@@ -140,8 +162,8 @@ window_t read_ped(const std::string &ped, const std::string &map, const selector
     sample_t s;
     s.fid = f[0];
     s.iid = f[1];
-    s.sex = plink_sex(f[4]);
-    s.status = plink_status(f[5]);
+    s.sex = plink_sex(f[4], where(ped, lineno));
+    s.status = plink_status(f[5], where(ped, lineno));
     add_sample(w, seen, s, where(ped, lineno));
     for (size_t j = 0; j < keep.size(); j++) {
       const std::string &a = f[6 + 2 * keep[j]], &b = f[7 + 2 * keep[j]];

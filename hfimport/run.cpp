@@ -10,6 +10,7 @@
 
 #include "hfimport.h"
 #include "hs_limits.h"
+#include "isdir.h"
 
 namespace {
 
@@ -24,6 +25,19 @@ struct request_t {
 bool ends_with(const std::string &s, const std::string &tail)
 {
   return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every file the run reads is checked before it is read, and a genotype file
+// named on the command line before the companions found from its name: a
+// misspelt stud.ped is reported as such, not as a missing stud.map.
+void check_input(const std::string &path)
+{
+  if (hs_is_directory(path.c_str()))
+    throw import_error(path + " " HS_ISDIR_TEXT);
+  FILE *f = fopen(path.c_str(), "r");
+  if (!f)
+    throw import_error(path + ": cannot open: " + strerror(errno));
+  fclose(f);
 }
 
 int count_option(const std::string &name, const std::string &value, int least)
@@ -58,7 +72,9 @@ request_t parse(int argc, char **argv)
       return argv[++i];
     };
     if (arg == "--markers") {
-      read_name_list(take(), q.sel);
+      std::string list = take();
+      check_input(list);
+      read_name_list(list, q.sel);
       q.windows++;
     } else if (arg == "--region") {
       parse_region(take(), q.sel);
@@ -104,6 +120,10 @@ request_t parse(int argc, char **argv)
     throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
   if (!q.sex_file.empty() && !q.out.hfx)
     throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
+  if (!q.pheno.empty())
+    check_input(q.pheno);
+  if (!q.sex_file.empty())
+    check_input(q.sex_file);
   return q;
 }
 
@@ -117,15 +137,20 @@ window_t read_input(const request_t &q, bool &plink)
   plink = true;
   if (ends_with(q.input, ".ped")) {
     std::string stem = stem_of(q.input, ".ped");
+    check_input(q.input);
+    check_input(stem + ".map");
     return read_ped(q.input, stem + ".map", q.sel);
   }
   if (ends_with(q.input, ".bed")) {
     std::string stem = stem_of(q.input, ".bed");
+    for (const char *part : {".bed", ".bim", ".fam"})
+      check_input(stem + part);
     return read_bed(q.input, stem + ".bim", stem + ".fam", q.sel);
   }
   if (ends_with(q.input, ".vcf") || ends_with(q.input, ".vcf.gz") ||
       ends_with(q.input, ".vcf.bgz") || ends_with(q.input, ".bcf")) {
     plink = false;
+    check_input(q.input);
     return read_vcf(q.input, q.sel);
   }
   throw import_error(q.input + ": unknown kind of file; expected a name ending in .ped, .bed, "

@@ -6,7 +6,9 @@
 
 #ifdef HF_HAVE_HTSLIB
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include <htslib/hts.h>
@@ -41,11 +43,18 @@ struct vcf_handles_t {
 
 window_t read_vcf(const std::string &path, const selector_t &sel)
 {
-  hts_set_log_level(HTS_LOG_ERROR);
+  // htslib's own log lines ("[E::hts_open_format] ...") would stand beside
+  // the one message this program gives for each failure.
+  hts_set_log_level(HTS_LOG_OFF);
   vcf_handles_t h;
+  errno = 0;
   h.file = hts_open(path.c_str(), "r");
-  if (!h.file)
-    throw import_error(path + ": cannot open the VCF/BCF file");
+  if (!h.file) {
+    // htslib gives ENOEXEC for contents it cannot recognise.
+    if (errno == ENOEXEC || errno == 0)
+      throw import_error(path + ": not a VCF or BCF file, or a damaged one");
+    throw import_error(path + ": cannot open the VCF/BCF file: " + strerror(errno));
+  }
   const htsFormat *fmt = hts_get_format(h.file);
   if (fmt->category != variant_data)
     throw import_error(path + ": not a VCF or BCF file");
@@ -141,9 +150,9 @@ bool vcf_supported()
 
 window_t read_vcf(const std::string &path, const selector_t &)
 {
-  throw import_error(path + ": this hfimport was built without htslib and cannot read VCF or "
-                     "BCF files; convert the file to PLINK format, or rebuild with htslib "
-                     "(libhts-dev) installed");
+  throw import_error(path + ": this hfimport was built without htslib (-DHS_VCF=OFF) and "
+                     "cannot read VCF or BCF files; convert the file to PLINK format, or "
+                     "rebuild with libhts-dev installed and HS_VCF on");
 }
 
 #endif

@@ -36,8 +36,9 @@ def compare(name, got, golden, update, may_be_absent=False):
     if may_be_absent and not got and not os.path.exists(golden):
         return True
     if update:
-        old = open(golden, "rb").read() if os.path.exists(golden) else b""
+        old = open(golden, "rb").read() if os.path.exists(golden) else None
         if old != got:
+            old = old or b""
             sys.stdout.writelines(difflib.unified_diff(
                 old.decode(errors="replace").splitlines(True),
                 got.decode(errors="replace").splitlines(True), golden, name))

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "fatal.h"
+#include "isdir.h"
 #include "lines.h"
 #include "scan.h"
 #include "trelix.h"
@@ -91,6 +92,9 @@ void freerecs()
 
 int readrecs(const char *path, int &skipped)
 {
+  // A directory opens for reading on Linux and reads as an empty file.
+  if (hs_is_directory(path))
+    hs_fatal(1, "%s " HS_ISDIR_TEXT "\n", path);
   FILE *f = fopen(path, "r");
   if (!f)
     hs_fatal(1, "Error opening %s", path);

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "fatal.h"
+#include "isdir.h"
 #include "lines.h"
 #include "scan.h"
 #include "trelix.h"
@@ -80,6 +81,28 @@ void readlist(FILE *f, std::string &line, const char *path, int lineno, int *tab
              nloci);
 }
 
+// Line 1 is read as far as its numbers go, and what they leave out keeps
+// its previous value: "3,1,1,20" gives 3 loci and zero flags. That rule
+// stays, but text that is not a number after the numbers is shown, since it
+// most often means values separated by commas and flags read as 0.
+void warn_line1_text(const std::string &line, const char *path)
+{
+  const char *s = line.c_str();
+  int v, n = 0;
+  while (scan_int(s, v))
+    n++;
+  if (!scan_rest(s))
+    return;
+  std::string text(s);
+  if (text.size() > 40)
+    text = text.substr(0, 37) + "...";
+  fflush(stdout);
+  fprintf(stderr,
+          "Warning: line 1 of %s has text that is not a number after its first %d number%s "
+          "(\"%s\"); it is ignored: separate the values by blanks or tabs\n",
+          path, n, n == 1 ? "" : "s", text.c_str());
+}
+
 void echo()
 {
   printf("Number of loci in this analysis = %d \n", nloci);
@@ -107,6 +130,9 @@ void echo()
 
 int getloci(const char *path)
 {
+  // A directory opens for reading on Linux and reads as an empty file.
+  if (hs_is_directory(path))
+    hs_fatal(1, "%s " HS_ISDIR_TEXT "\n", path);
   FILE *f = fopen(path, "r");
   if (!f)
     hs_fatal(1, "Error opening %s", path);
@@ -121,6 +147,7 @@ int getloci(const char *path)
   int n = scanints(line, v, 4);
   if (n < 1)
     hs_fatal(1, "Line 1 of %s does not give the number of loci\n", path);
+  warn_line1_text(line, path);
   int *line1[4] = {&nloci, &cc, &permute, &npermute};
   for (int i = 0; i < n; i++)
     *line1[i] = v[i];

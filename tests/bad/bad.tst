@@ -22,6 +22,9 @@
 1 bad_hfx_empty hfx $IN/../bad/inputs/empty.txt out.hfo
 # The sample of examples/xchrom.txt with CRLF line ends: the same report.
 0 bad_hfx_crlf hfx $IN/../bad/inputs/x_crlf.txt out.hfo
+# A header of fewer loci than the records carry rules, with a warning.
+0 bad_hf_extra_genotypes hf $IN/../bad/inputs/extra_genotypes.txt out.hfo
+1 bad_hf_dir hf $IN/trelix out.hfo
 # hf writes its report to a full device: the failure is reported.
 1 bad_hf_full hf $EX/twoloci.txt /dev/full
 #
@@ -32,6 +35,13 @@
 1 bad_phf_par_loci_text phf $IN/../bad/inputs/loci_text.par $IN/trelix/example.dat out.hf
 1 bad_phf_par_alleles51 phf $IN/../bad/inputs/alleles51.par $IN/trelix/example.dat out.hf
 1 bad_phf_par_nul phf $IN/../bad/inputs/nul.par $IN/trelix/example.dat out.hf
+# Values separated by commas: line 1 is read as far as its numbers go (2
+# loci, flags 0), with a warning that names the text left over.
+0 bad_phf_par_commas phf $IN/../bad/inputs/commas.par $IN/trelix/example.dat out.hf
+# A directory where a file belongs, for phf and hfp alike.
+1 bad_phf_par_dir phf $IN/trelix $IN/trelix/example.dat out.hf
+1 bad_phf_dat_dir phf $IN/trelix/example.par $IN/trelix out.hf
+1 bad_hfp_dat_dir hfp $IN/trelix/example.par $IN/trelix
 # Penetrances f0 > f2: a warning, and the run goes on.
 0 bad_phf_penetrance_order phf $IN/../bad/inputs/penetrance_order.par $IN/trelix/example.dat out.hf
 # CRLF parameter and data files give the output of phf_example.
@@ -47,4 +57,7 @@
 0 bad_phf_dat_long_id phf $IN/../bad/inputs/listing.par $IN/../bad/inputs/long_id.dat out.hf
 # Negative allele numbers mark the allele missing.
 0 bad_phf_dat_allele_negative phf $IN/trelix/example.par $IN/../bad/inputs/allele_negative.dat out.hf
-0 bad_phf_dat_empty phf $IN/trelix/example.par $IN/../bad/inputs/empty.dat out.hf
+# A data file without a record (empty, or a header line only) gives no
+# input for hf: refused.
+1 bad_phf_dat_empty phf $IN/trelix/example.par $IN/../bad/inputs/empty.dat out.hf
+1 bad_phf_dat_header_only phf $IN/trelix/example.par $IN/../bad/inputs/header_only.dat out.hf

@@ -10,6 +10,8 @@
 0 hf_twoloci hf $EX/twoloci.txt out.hfo
 0 hfx_xchrom hfx $EX/xchrom.txt out.hfo
 0 hf_twoloci_cut0 hf $EX/twoloci.txt out.hfo 0
+# The EM ended by its step cap: the report as ever, one warning.
+0 hf_capped hf $IN/estimator/capped.txt out.hfo
 0 hf_twoloci_cutx hf $EX/twoloci.txt out.hfo abc
 # Samples with missing data and several alleles; expected reports computed
 # by the independent reference in tests/oracle

@@ -17,12 +17,12 @@ TEST(Header, CountsLociHaplotypesAndLargestAlleleCount)
 {
   std::vector<geno_t> t;
   ASSERT_EQ(readtext("2 3 2 \n1 1 1/1 1/1 1/1\n", t), 0);
-  EXPECT_EQ(nloci, 3);
-  EXPECT_EQ(hapall, 12);
-  EXPECT_EQ(nalleles, 3);
+  EXPECT_EQ(S.nloci, 3);
+  EXPECT_EQ(S.hapall, 12);
+  EXPECT_EQ(S.nalleles, 3);
   ASSERT_EQ(readtext("\t50\r\n1 1 1/1\n", t), 0);
-  EXPECT_EQ(nloci, 1);
-  EXPECT_EQ(hapall, 50);
+  EXPECT_EQ(S.nloci, 1);
+  EXPECT_EQ(S.hapall, 50);
 }
 
 TEST(Header, RefusesWhatTheTablesCannotHold)
@@ -45,7 +45,7 @@ TEST(Header, RefusesWhatTheTablesCannotHold)
     sixty += "1 ";
   sixtyone = sixty + "1";
   EXPECT_EQ(readtext(sixty + "\n1 1" + std::string(60 * 4, ' ') + "\n", t, &err), 0);
-  EXPECT_EQ(nloci, 60);
+  EXPECT_EQ(S.nloci, 60);
   EXPECT_EQ(readtext(sixtyone + "\n", t, &err), 1);
   EXPECT_THAT(err, HasSubstr("more than 60 loci"));
   // 50^6 haplotypes do not fit in 32 bits; 2^30 do.
@@ -96,7 +96,7 @@ TEST(Records, ShortLineFailsAtTheFirstMissingGenotype)
 
 TEST(Records, LongLinesAreReadWhole)
 {
-  // 20 loci written with wide fields: each record is far beyond 200
+  // 20 S.loci written with wide fields: each record is far beyond 200
   // characters and must stay one record.
   std::string text = "2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2 2\n";
   std::string r1 = "1 1", r2 = "2 1";

@@ -21,8 +21,8 @@ TEST(XRecords, MalesCarryOneAlleleFemalesTwo)
   EXPECT_EQ(t[1].sex, 0);
   EXPECT_EQ(t[1].allele[0], 2);
   EXPECT_EQ(t[1].allele[1], 3);
-  EXPECT_EQ(ndiploid, 1);
-  EXPECT_EQ(nhaploid, 1);
+  EXPECT_EQ(S.ndiploid, 1);
+  EXPECT_EQ(S.nhaploid, 1);
 }
 
 TEST(XRecords, FemalesNeedTheSlashForm)

@@ -3,15 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hf.h"
+#include "testutil.h"
 
 namespace {
 
 void setloci(std::initializer_list<int> counts)
 {
-  nloci = 0;
+  S.nloci = 0;
   for (int n : counts)
-    loci[nloci++] = n;
+    S.loci[S.nloci++] = n;
 }
 
 TEST(Numbering, MixedRadixLastLocusFastest)
@@ -23,12 +23,12 @@ TEST(Numbering, MixedRadixLastLocusFastest)
   } table[] = {{1, {1, 1, 1}}, {2, {1, 1, 2}}, {3, {1, 2, 1}}, {4, {1, 2, 2}},
                {5, {1, 3, 1}}, {6, {1, 3, 2}}, {7, {2, 1, 1}}, {12, {2, 3, 2}}};
   for (auto &row : table) {
-    EXPECT_EQ(linenum(loci, row.a), row.number);
-    EXPECT_EQ(linenums(loci, row.a), row.number);
+    EXPECT_EQ(linenum(S, S.loci, row.a), row.number);
+    EXPECT_EQ(linenums(S, S.loci, row.a), row.number);
   }
   setloci({7});
   int16_t one[] = {5};
-  EXPECT_EQ(linenum(loci, one), 5);
+  EXPECT_EQ(linenum(S, S.loci, one), 5);
 }
 
 TEST(Numbering, WalkVisitsEveryNumberInOrder)
@@ -43,13 +43,13 @@ TEST(Numbering, WalkVisitsEveryNumberInOrder)
   EXPECT_EQ(digits[0], 0);
   EXPECT_EQ(digits[1], 1);
   EXPECT_EQ(digits[2], 0);
-  // Walking on from the start, number r + 1 has allele digits[nloci-1-l] + 1.
+  // Walking on from the start, number r + 1 has allele digits[S.nloci-1-l] + 1.
   int16_t d[4] = {0, 0, 0, 0};
   for (int r = 0; r < 12; r++) {
     int16_t a[3];
     for (int l = 0; l < 3; l++)
       a[l] = static_cast<int16_t>(d[2 - l] + 1);
-    EXPECT_EQ(linenum(loci, a), r + 1);
+    EXPECT_EQ(linenum(S, S.loci, a), r + 1);
     if (r < 11)
       digitm(maxima, d, 0);
   }

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "testutil.h"
@@ -19,9 +20,10 @@ std::vector<int> sortorder(std::vector<double> freqs)
     table[i].id = static_cast<int>(i + 1);
     table[i].h1 = freqs[i];
   }
-  haplotypes = table.data();
-  qsorts(0, static_cast<int>(freqs.size()) - 1);
-  haplotypes = nullptr;
+  S.haplotypes = table;
+  qsorts(S, 0, static_cast<int>(freqs.size()) - 1);
+  table = S.haplotypes;
+  S.haplotypes.clear();
   std::vector<int> ids;
   for (auto &t : table)
     ids.push_back(t.id);
@@ -46,21 +48,21 @@ TEST(Sorted, RunningSumsAndFreemanTukey)
 {
   loaded_t r = load("4\n1 50 1/2\n");
   denseh();
-  h[0] = 0.25, h0[0] = 0.25;
-  h[1] = 0.5, h0[1] = 0.25;
-  h[2] = 0.000001, h0[2] = 0.25; // equal to epsh: not listed
-  h[3] = 0.249999, h0[3] = 0.25;
-  d_sample = 50, d_msample = 0, h_sample = 0, h_msample = 0;
-  nhaplotypes = 3;
-  std::string out = capture(sortedreport);
+  S.h[0] = 0.25, S.h0[0] = 0.25;
+  S.h[1] = 0.5, S.h0[1] = 0.25;
+  S.h[2] = 0.000001, S.h0[2] = 0.25; // equal to S.epsh: not listed
+  S.h[3] = 0.249999, S.h0[3] = 0.25;
+  S.d_sample = 50, S.d_msample = 0, S.h_sample = 0, S.h_msample = 0;
+  S.nhaplotypes = 3;
+  std::string out = capture([](repout_t &o) { sortedreport(S, o); });
   EXPECT_EQ(out,
             "Haplotype frequency estimates by decreasing order\n\n"
             "    h1    accumul.    h0    accumul.     FT haplotypes/id\n\n"
             " 0.500000 0.500000 0.250000 0.250000   4.16  2 2\n"
             " 0.250000 0.750000 0.250000 0.500000   0.05  1 1\n"
             " 0.249999 0.999999 0.250000 0.750000   0.05  4 4\n");
-  nhaplotypes = 0;
-  EXPECT_EQ(capture(sortedreport), "Haplotype frequency estimates by decreasing order\n\n"
+  S.nhaplotypes = 0;
+  EXPECT_EQ(capture([](repout_t &o) { sortedreport(S, o); }), "Haplotype frequency estimates by decreasing order\n\n"
                                    "    h1    accumul.    h0    accumul.     FT haplotypes/id\n\n");
   release();
 }
@@ -69,10 +71,10 @@ TEST(Sorted, RunningSumsAndFreemanTukey)
 std::string assignment(const std::string &text, double cutoff)
 {
   loaded_t r = load(text);
-  capture([&] { ehm(r.table.data()); });
-  pl = cutoff;
-  std::string out = capture([&] { ch(r.table.data()); });
-  pl = 0.001;
+  ehm(S, r.table.data());
+  S.pl = cutoff;
+  std::string out = capture([&](repout_t &o) { ch(S, r.table.data(), o); });
+  S.pl = 0.001;
   release();
   return out;
 }
@@ -88,7 +90,7 @@ TEST(Assignment, HomozygousRecordListedWhateverTheCutoff)
 
 TEST(Assignment, PairsOnceEachAndStrictCutoff)
 {
-  // Three heterozygous loci: four phases at most, never a pair twice.
+  // Three heterozygous S.loci: four phases at most, never a pair twice.
   std::string out = assignment("2 2 2\n1 1 1/2 1/2 1/2\n", 0.0);
   std::vector<std::string> ls = lines(out);
   ASSERT_EQ(ls.size(), 4u + 8u);
@@ -124,22 +126,22 @@ TEST(Tree, DistinctKeysListedInOrder)
   loaded_t r = load("2 2 2\n1 1 1/1 1/1 1/1\n");
   denseh();
   for (int k = 0; k < 8; k++)
-    h[k] = h0[k] = 0;
-  h0[2] = 0.1;
-  h[2] = 0.125;
+    S.h[k] = S.h0[k] = 0;
+  S.h0[2] = 0.1;
+  S.h[2] = 0.125;
   int16_t a[] = {1, 2, 1};
   for (int key : {5, 3, 8, 3})
-    hrt = hitree(hrt, key, a);
+    S.hrt = hitree(S, S.hrt, key, a);
   int counter = 0;
-  std::string out = capture([&] { hptree(hrt, &counter); });
+  std::string out = capture([&](repout_t &o) { hptree(S, S.hrt, &counter, o); });
   EXPECT_EQ(counter, 3);
   std::vector<std::string> ls = lines(out);
   ASSERT_EQ(ls.size(), 3u);
   EXPECT_EQ(ls[0], " 0.100000 [0.100000000000] 0.125000 [0.125000000000]  1  2  1 3");
   EXPECT_EQ(ls[1].substr(ls[1].size() - 2), " 5");
   EXPECT_EQ(ls[2].substr(ls[2].size() - 2), " 8");
-  EXPECT_EQ(hrt->repeats, 0);
-  EXPECT_EQ(hrt->left->repeats, 1);
+  EXPECT_EQ(S.hrt->repeats, 0);
+  EXPECT_EQ(S.hrt->left->repeats, 1);
   release();
 }
 
@@ -147,13 +149,13 @@ TEST(Tree, DeepTreeOfIncreasingKeys)
 {
   loaded_t r = load("50 50 50\n1 1 1/1 1/1 1/1\n");
   denseh();
-  memset(h, 0, sizeof(double) * hapall);
-  memset(h0, 0, sizeof(double) * hapall);
+  std::fill(S.h.begin(), S.h.end(), 0.0);
+  std::fill(S.h0.begin(), S.h0.end(), 0.0);
   int16_t a[] = {1, 1, 1};
   for (int key = 1; key <= 20000; key++)
-    hrt = hitree(hrt, key, a);
+    S.hrt = hitree(S, S.hrt, key, a);
   int counter = 0;
-  capture([&] { hptree(hrt, &counter); });
+  capture([&](repout_t &o) { hptree(S, S.hrt, &counter, o); });
   EXPECT_EQ(counter, 20000);
   release();
 }

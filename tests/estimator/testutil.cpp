@@ -7,6 +7,17 @@
 #include <sstream>
 #include <unistd.h>
 
+#ifndef HF_TEST_XDATA
+#define HF_TEST_XDATA 0
+#endif
+
+hfstate_t S = [] {
+  hfstate_t s;
+  s.xdata = HF_TEST_XDATA;
+  machineprecision(s);
+  return s;
+}();
+
 std::string tempfile(const std::string &text)
 {
   char name[] = "/tmp/hftestXXXXXX";
@@ -19,40 +30,40 @@ std::string tempfile(const std::string &text)
   return name;
 }
 
-std::string capture(const std::function<void()> &fn)
+std::string capture(const std::function<void(repout_t &)> &fn)
 {
-  FILE *f = tmpfile();
-  FILE *old = fo;
-  fo = f;
-  fn();
-  fflush(f);
-  rewind(f);
   std::string out;
-  int ch;
-  while ((ch = getc(f)) != EOF)
-    out.push_back(static_cast<char>(ch));
-  fclose(f);
-  fo = old;
+  repout_t *o = new repout_t(out);
+  fn(*o);
+  o->flush();
+  delete o;
   return out;
 }
 
 loaded_t load(const std::string &text)
 {
   loaded_t r;
-  machineprecision();
+  hrtree(S.hrt);
+  hfstate_t fresh;
+  fresh.xdata = HF_TEST_XDATA;
+  fresh.pl = S.pl;
+  fresh.debug = S.debug;
+  fresh.pairbudget = S.pairbudget;
+  fresh.densebound = S.densebound;
+  S = fresh;
+  machineprecision(S);
   std::string name = tempfile(text);
   FILE *f = fopen(name.c_str(), "r");
-  r.status = readheader(f, name.c_str());
-  h = h0 = c = hm = nullptr;
+  r.status = readheader(S, f, name.c_str());
   if (r.status == 0) {
     std::vector<geno_t> list;
-    r.status = readrecords(f, name.c_str(), list);
+    r.status = readrecords(S, f, name.c_str(), list);
     if (r.status == 0)
       r.table = list;
   }
-  obscom = static_cast<int>(r.table.size());
+  S.obscom = static_cast<int>(r.table.size());
   if (r.status == 0)
-    buildpossible(r.table.data());
+    buildpossible(S, r.table.data());
   fclose(f);
   unlink(name.c_str());
   return r;
@@ -61,31 +72,26 @@ loaded_t load(const std::string &text)
 void denseh()
 {
   release();
-  hapk.resize(hapall);
-  for (int k = 0; k < hapall; k++)
-    hapk[k] = k + 1;
-  inith(hapall);
+  S.hapk.resize(S.hapall);
+  for (int k = 0; k < S.hapall; k++)
+    S.hapk[k] = k + 1;
+  inith(S, S.hapall);
 }
 
 void release()
 {
-  free(h);
-  free(h0);
-  free(c);
-  free(hm);
-  h = h0 = c = hm = nullptr;
-  hrtree(hrt);
-  hrt = nullptr;
-  freepossible();
+  hrtree(S.hrt);
+  S.hrt = nullptr;
+  freepossible(S);
+  S.h = S.h0 = S.c = S.hm = std::vector<double>();
 }
 
 int readtext(const std::string &text, std::vector<geno_t> &table, std::string *err)
 {
-  ::testing::internal::CaptureStderr();
+  S.message.clear();
   loaded_t r = load(text);
-  std::string e = ::testing::internal::GetCapturedStderr();
   if (err)
-    *err = e;
+    *err = r.status == 0 ? "" : S.message;
   table = r.table;
   release();
   return r.status;
@@ -94,7 +100,12 @@ int readtext(const std::string &text, std::vector<geno_t> &table, std::string *e
 std::string emreport(const std::string &text)
 {
   loaded_t r = load(text);
-  std::string out = capture([&] { ehm(r.table.data()); });
+  std::string out;
+  if (ehm(S, r.table.data()) == HF_OK)
+    out = capture([&](repout_t &o) {
+      countsreport(S, o);
+      emreport(S, o);
+    });
   release();
   return out;
 }

@@ -68,6 +68,36 @@ TEST(PedReader, BadLinesAreNamedByFileAndLine)
               HasSubstr("none.ped: cannot open"));
 }
 
+// A line whose sex or phenotype is a word is not an individual (a header,
+// most often): read as one, its words would become alleles of every marker.
+TEST(PlinkReaders, RefuseSexOrPhenotypeThatIsNotANumber)
+{
+  scratch_t t;
+  std::string map = t.write("d.map", "1 rs1 0 100\n");
+  selector_t all;
+  const std::string ok = "f1 i1 0 0 1 2 A G\n";
+  struct {
+    const char *line, *message;
+  } rows[] = {
+      {"FID IID PAT MAT SEX PHENO rs1_a rs1_b\n", "line 1: the sex field is \"SEX\", not a number"},
+      {"f0 i0 0 0 2 case A A\n", "line 1: the phenotype field is \"case\", not a number"},
+      {"f0 i0 0 0 2 1.5e \tA A\r\n", "line 1: the phenotype field is \"1.5e\""},
+      // Numbers and the missing codes are read; a quantitative trait is no status.
+      {"f0 i0 0 0 NA -9\tA A\n", ""},
+      {"f0 i0 0 0 0 . A A\n", ""},
+      {"f0 i0 0 0 1 0.25 A A\n", ""},
+  };
+  for (const auto &row : rows) {
+    std::string ped = t.write("h.ped", row.line + ok);
+    EXPECT_THAT(error_of([&] { read_ped(ped, map, all); }), HasSubstr(row.message)) << row.line;
+  }
+  // The same rule for the .fam of a binary file set.
+  std::string bed = t.write("h.bed", std::string{'\x6c', '\x1b', '\x01', '\x00'});
+  std::string fam = t.write("h.fam", "FID IID PAT MAT SEX PHENO\nf1 i1 0 0 1 2\n");
+  EXPECT_THAT(error_of([&] { read_bed(bed, t.write("h.bim", "1 rs1 0 100 A G\n"), fam, all); }),
+              HasSubstr("h.fam, line 1: the sex field is \"SEX\", not a number"));
+}
+
 namespace {
 
 // Three individuals, two markers: genotypes in the .bed's two-bit codes.

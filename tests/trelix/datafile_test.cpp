@@ -125,6 +125,7 @@ TEST(DataFileDeath, BadRecordsAreRefused)
   }
   EXPECT_EXIT(noid_new("/nonexistent/study.dat"), ExitedWithCode(1),
               "^Error opening /nonexistent/study.dat$");
+  EXPECT_EXIT(noid_new("/tmp"), ExitedWithCode(1), "^/tmp is a directory, not a file\n$");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

@@ -70,6 +70,35 @@ TEST(ParameterFile, NumbersLeftOutOfLinesOneAndThreeKeepTheirValues)
   EXPECT_EQ(iogenotype, 1);
 }
 
+// The values are still read by the rule (as far as the numbers go); the
+// warning names what was left.
+TEST(ParameterFile, TextAfterTheNumbersOfLineOneIsAWarning)
+{
+  struct {
+    const char *line1, *warning;
+  } rows[] = {
+      {"3,1,1,20", "/study.par has text that is not a number after its first 1 "
+                   "number (\",1,1,20\"); it is ignored: separate the values by blanks or tabs\n"},
+      {"3 1 1 20.5", "after its first 4 numbers (\".5\")"},
+      {"3 0 0 0 loci", "after its first 4 numbers (\"loci\")"},
+      {"3 0 0 0 99", ""},
+      {"3\t0 0 0  ", ""},
+  };
+  for (const auto &row : rows) {
+    testing::internal::CaptureStderr();
+    loadpar(std::string(row.line1) + "\n2 2 2\n0 0\n1 1 1\n1 0 0\n");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(nloci, 3) << row.line1;
+    if (*row.warning) {
+      EXPECT_EQ(err.rfind("Warning: line 1 of ", 0), 0u) << err;
+      EXPECT_NE(err.find(row.warning), std::string::npos) << err;
+    }
+    else
+      EXPECT_EQ(err, "") << row.line1;
+  }
+  EXPECT_EQ(cc, 0);
+}
+
 TEST(ParameterFileDeath, MalformedFilesAreRefused)
 {
   struct {
@@ -98,4 +127,5 @@ TEST(ParameterFileDeath, MalformedFilesAreRefused)
   }
   EXPECT_EXIT(getloci("/nonexistent/study.par"), ExitedWithCode(1),
               "^Error opening /nonexistent/study.par$");
+  EXPECT_EXIT(getloci("/tmp"), ExitedWithCode(1), "^/tmp is a directory, not a file\n$");
 }

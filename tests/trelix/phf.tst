@@ -7,8 +7,9 @@
 0 phf_cc phf $IN/trelix/cc.par $IN/trelix/cc.dat cc.hf
 # Genotype codes; case-control data without a disease model line.
 0 phf_nomodel phf $IN/trelix/nomodel.par $IN/trelix/genotype.dat out.hf
-# No record kept: the first line only, and zero genotypes.
-0 phf_empty phf $IN/trelix/example.par $IN/trelix/allmissing.dat out.hf
+# No record typed at a selected locus: refused, the output holds its first
+# line only.
+1 phf_empty phf $IN/trelix/example.par $IN/trelix/allmissing.dat out.hf
 # Refusals: 31 loci, an allele above its count, unwritable output.
 1 phf_maxloci phf $IN/trelix/loci31.par $IN/trelix/example.dat out.hf
 1 phf_badallele phf $IN/trelix/example.par $IN/trelix/badallele.dat out.hf

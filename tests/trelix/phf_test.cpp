@@ -55,17 +55,22 @@ TEST(Collapse, CaseCountsOf10000AndMoreStaySeparate)
                             "    2  9999 9999     0  2  2\n");
 }
 
-TEST(Collapse, NoKeptRecordWritesNothing)
+// An output without a genotype record is no input for hf: a data file that
+// holds no record, or none typed at a selected locus, is refused.
+TEST(PhfDeath, NoKeptRecordIsRefused)
 {
   loadpar("2 0 0 0\n3 2\n0 0\n1 0\n1 0\n");
-  std::string report;
-  EXPECT_EQ(collapse("a 0 0 0 1 1\nb 0 0 2 1 2\n", &report), "");
-  EXPECT_EQ(report, "There are 0 cases out of 0 individuals\n"
-                    "2 records with no information have been left out \n"
-                    "There are 0 observed multilocus genotypes\n");
-  EXPECT_EQ(collapse("", &report), "");
-  EXPECT_EQ(report, "There are 0 cases out of 0 individuals\n"
-                    "There are 0 observed multilocus genotypes\n");
+  struct {
+    const char *data, *message;
+  } rows[] = {
+      {"", "^.*collapse.dat holds no data record \\(an identifier, a label and the genotypes of 2 "
+           "loci\\); there is nothing to prepare\n$"},
+      {"id label rs1_a rs1_b rs2_a rs2_b\n", "collapse.dat holds no data record"},
+      {"a 0 0 0 1 1\nb 0 0 2 1 2\n", "^.*collapse.dat: none of its 2 records is typed at a "
+                                     "selected locus; there is nothing to prepare\n$"},
+  };
+  for (const auto &row : rows)
+    EXPECT_EXIT(collapse(row.data), ExitedWithCode(1), row.message) << row.data;
 }
 
 TEST(PhfDeath, CommandLineAndOutputFile)

@@ -1,0 +1,219 @@
+// The interface's calls for data, estimation and results: each catches an
+// exhausted memory at the library's door and returns its code.
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+
+#include "isdir.h"
+#include "possible.h"
+#include "report.h"
+
+namespace {
+
+// Whatever a state held of earlier data and results.
+void resetdata(hfstate_t &s)
+{
+  hrtree(s.hrt);
+  s.hrt = nullptr;
+  freepossible(s);
+  s.records.clear();
+  s.obscom = 0;
+  s.estimated = 0;
+  s.built = 0;
+  s.steps.clear();
+  s.result = hf_result_t();
+  s.warnings.clear();
+  s.message.clear();
+  s.nomem = 0;
+}
+
+int emptylist(hfstate_t &s, const char *name)
+{
+  return hf_fail(s, HF_EDATA,
+                 "Empty list.\n%s has no genotype record typed at any locus; there is nothing to estimate\n", name);
+}
+
+int readfrom(hfstate_t &s, FILE *f, const char *name)
+{
+  resetdata(s);
+  int status = readheader(s, f, name);
+  if (status != HF_OK)
+    return status;
+  // The records are read straight into the table; a record line takes at
+  // least two characters per locus and six more, which bounds their number.
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    s.records.reserve(std::min<size_t>(static_cast<size_t>(st.st_size) / (2 * s.nloci + 6) + 1, size_t(1) << 20));
+  status = readrecords(s, f, name, s.records);
+  if (status != HF_OK)
+    return status;
+  if (ferror(f))
+    return hf_fail(s, HF_EIO, "Error reading %s: %s\n", name, strerror(errno ? errno : EIO));
+  s.obscom = static_cast<int>(s.records.size());
+  if (s.obscom == 0)
+    return emptylist(s, name);
+  return HF_OK;
+}
+
+} // namespace
+
+int hf_read(hfstate_t *s, FILE *f, const char *name)
+{
+  try {
+    return readfrom(*s, f, name);
+  } catch (const std::bad_alloc &) {
+    return hf_nomemory(*s);
+  }
+}
+
+int hf_read_file(hfstate_t *s, const char *path)
+{
+  resetdata(*s);
+  FILE *f = fopen(path, "r");
+  if (f == nullptr)
+    return hf_fail(*s, HF_EIO, "Sorry, is there file called %s ?\n", path);
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(f);
+    return hf_fail(*s, HF_EIO, "%s " HS_ISDIR_TEXT "\n", path);
+  }
+  int status = hf_read(s, f, path);
+  fclose(f);
+  return status;
+}
+
+const std::vector<std::string> &hf_warnings(const hfstate_t *s)
+{
+  return s->warnings;
+}
+
+int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *records, size_t n)
+{
+  hfstate_t &st = *s;
+  try {
+    resetdata(st);
+    st.nloci = 0;
+    if (nloci < 1 || nloci > HF_MAXLOCI)
+      return hf_fail(st, HF_EDATA, "%d loci; the estimator takes 1 to %d\n", nloci, HF_MAXLOCI);
+    long long product = 1;
+    st.nalleles = 1;
+    for (int l = 0; l < nloci; l++) {
+      if (alleles[l] < 1 || alleles[l] > HF_MAXALLELES)
+        return hf_fail(st, HF_EDATA, "locus %d has %d alleles; allele counts must lie in 1..%d\n", l + 1, alleles[l],
+                       HF_MAXALLELES);
+      st.loci[l] = alleles[l];
+      product *= alleles[l];
+      if (product > INT_MAX)
+        return hf_fail(st, HF_EDATA, "these %d loci have more than %d possible haplotypes\n", nloci, INT_MAX);
+      st.nalleles = std::max(st.nalleles, alleles[l]);
+    }
+    st.nloci = nloci;
+    st.hapall = static_cast<int>(product);
+    st.ndiploid = st.nhaploid = 0;
+    double total = 0;
+    st.records.reserve(n);
+    for (size_t i = 0; i < n; i++) {
+      geno_t rec = records[i];
+      if (!std::isfinite(rec.instances) || rec.instances < 0)
+        return hf_fail(st, HF_EDATA, "record %zu: the number of instances must be a finite number of 0 or more\n",
+                       i + 1);
+      if (st.xdata && rec.sex != 0 && rec.sex != 1)
+        return hf_fail(st, HF_EDATA, "record %zu: sex value %d; it must be 0 (one allele per locus) or 1 (two)\n",
+                       i + 1, rec.sex);
+      if (!st.xdata)
+        rec.sex = 0;
+      bool one = hemizygous(st, rec);
+      int typed = 0;
+      for (int l = 0; l < nloci; l++) {
+        if (one) {
+          typed += !allelemissing(st, rec.allele[l], l);
+          continue;
+        }
+        int16_t &a = rec.allele[2 * l], &b = rec.allele[2 * l + 1];
+        if (a > b)
+          hilo(&a, &b);
+        typed += !allelemissing(st, a, l) && !allelemissing(st, b, l);
+      }
+      rec.y = 0;
+      rec.gprob = 0;
+      if (typed == 0)
+        continue;
+      total += rec.instances;
+      if (total > 1e9)
+        return hf_fail(st, HF_EDATA, "record %zu: the instances add up to more than 1e+09 individuals\n", i + 1);
+      if (st.xdata)
+        (one ? st.nhaploid : st.ndiploid)++;
+      st.records.push_back(rec);
+    }
+    st.obscom = static_cast<int>(st.records.size());
+    if (st.obscom == 0)
+      return hf_fail(st, HF_EDATA, "no genotype record is typed at any locus; there is nothing to estimate\n");
+    return HF_OK;
+  } catch (const std::bad_alloc &) {
+    return hf_nomemory(st);
+  }
+}
+
+const std::vector<geno_t> &hf_records(const hfstate_t *s)
+{
+  return s->records;
+}
+
+int hf_nloci(const hfstate_t *s)
+{
+  return s->nloci;
+}
+
+const int *hf_loci(const hfstate_t *s)
+{
+  return s->loci;
+}
+
+int hf_estimate(hfstate_t *s)
+{
+  hfstate_t &st = *s;
+  st.estimated = 0;
+  if (st.obscom == 0)
+    return hf_fail(st, HF_EUSAGE, "there are no records to estimate from\n");
+  try {
+    if (!st.built) {
+      buildpossible(st, st.records.data());
+      st.built = 1;
+    }
+    int status = ehm(st, st.records.data());
+    if (status != HF_OK)
+      return status;
+  } catch (const std::bad_alloc &) {
+    return hf_nomemory(st);
+  }
+  st.estimated = 1;
+  return HF_OK;
+}
+
+const hf_result_t *hf_result(const hfstate_t *s)
+{
+  return s->estimated ? &s->result : nullptr;
+}
+
+size_t hf_haplotypes(const hfstate_t *s, const int **number, const double **h1, const double **h0)
+{
+  if (!s->estimated) {
+    *number = nullptr;
+    *h1 = *h0 = nullptr;
+    return 0;
+  }
+  *number = s->hapk.data();
+  *h1 = s->h.data();
+  *h0 = s->h0.data();
+  return s->hapk.size();
+}
+
+void hf_hapalleles(const hfstate_t *s, int number, int16_t *alleles)
+{
+  hapalleles(*s, number, alleles);
+}
