@@ -25,6 +25,7 @@ Files written, all for the same individuals in the same order:
                        case-control with --cases, otherwise block mode with
                        the first --permuted markers in Block 1
   PREFIX.ped/.map      PLINK files (SNPs only): alleles 1/2, missing 0 0
+With more than 60 SNPs (a genome scan) only the PLINK files are written.
 
 The same seed and options give the same files on every machine.
 """
@@ -34,6 +35,7 @@ import random
 import sys
 
 TRELIX_MAX_LOCI = 30
+ESTIMATOR_MAX_LOCI = 60
 
 
 def parse_args(argv):
@@ -68,8 +70,10 @@ def parse_args(argv):
         a.nalleles = [int(x) for x in a.alleles.split(",")]
     if not a.nalleles or min(a.nalleles) < 2 or max(a.nalleles) > 50:
         p.error("every marker needs 2 to 50 alleles")
-    if len(a.nalleles) > 60:
-        p.error("at most 60 markers")
+    if len(a.nalleles) > ESTIMATOR_MAX_LOCI and \
+            not all(n == 2 for n in a.nalleles):
+        p.error("more than %d markers: SNPs only (PLINK files alone)"
+                % ESTIMATOR_MAX_LOCI)
     if not 0 <= a.cases <= a.individuals:
         p.error("--cases must lie between 0 and --individuals")
     a.penetrance = [float(x) for x in a.penetrance.split(",")]
@@ -237,6 +241,10 @@ def main(argv):
     pop = Population(rng, args.nalleles, args.founders, args.recombination,
                      args.mutation)
     people = list(enumerate(individuals(args, rng, pop), start=1))
+    if len(args.nalleles) > ESTIMATOR_MAX_LOCI:
+        # Genome-scan sizes: only the PLINK files, for hfscan and its peers.
+        write_plink(args.out, args, people)
+        return 0
     write_hf(args.out + ".hf", args.nalleles, people)
     if args.cases:
         write_hf(args.out + ".cases.hf", args.nalleles,

@@ -3,7 +3,7 @@
 # (each program's own directory installs the program), and the Debian
 # package built by `cpack -G DEB` in the build tree.
 
-foreach(program hf hfx hf.sun hfp phf hfimport)
+foreach(program hf hfx hf.sun hfp phf hfimport hfscan)
   if(TARGET ${program})
     target_compile_definitions(${program} PRIVATE HS_VERSION="${PROJECT_VERSION}")
   endif()
@@ -13,7 +13,7 @@ include(GNUInstallDirs)
 # The manual pages are installed compressed at maximum compression without a
 # time stamp (gzip -9n), as Debian wants them; hf.sun, the name under which
 # hfp runs hf, gets a link to the page of hf.
-set(HS_MAN_PAGES hf hfx hfp phf hfimport)
+set(HS_MAN_PAGES hf hfx hfp phf hfimport hfscan)
 set(HS_MAN_DIR ${PROJECT_BINARY_DIR}/man)
 set(HS_MAN_GZ)
 foreach(page ${HS_MAN_PAGES})
@@ -48,7 +48,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "hf and hfx estimate haplotype frequencies of autosomal and X-chromosome
 markers by haplotype counting (EM). hfp gives permutation p values for
 case-control association and block disequilibrium. phf prepares estimator
-input from TRELIX files; hfimport converts PLINK and VCF genotypes.")
+input from TRELIX files; hfimport converts PLINK and VCF genotypes.
+hfscan tests windows of adjacent markers along the genome, in threads.")
 set(HS_DOC_DIR ${PROJECT_BINARY_DIR}/doc)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/changelog.in ${HS_DOC_DIR}/changelog @ONLY)
 add_custom_command(OUTPUT ${HS_DOC_DIR}/changelog.gz

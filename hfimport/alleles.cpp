@@ -9,6 +9,25 @@
 
 #include "hfimport.h"
 
+int number_spellings(const std::vector<std::string> &spellings, const std::vector<bool> &called,
+                     std::vector<std::string> &alleles, std::vector<int> &number)
+{
+  std::map<std::string, int> order;
+  for (size_t k = 0; k < spellings.size(); k++)
+    if (called[k])
+      order[spellings[k]] = 0;
+  alleles.clear();
+  for (auto &[spelling, num] : order) {
+    alleles.push_back(spelling);
+    num = static_cast<int>(alleles.size());
+  }
+  number.assign(spellings.size(), 0);
+  for (size_t k = 0; k < spellings.size(); k++)
+    if (called[k])
+      number[k] = order[spellings[k]];
+  return static_cast<int>(alleles.size());
+}
+
 coded_t number_alleles(window_t &w)
 {
   coded_t c;
@@ -16,29 +35,31 @@ coded_t number_alleles(window_t &w)
   c.a.assign(w.markers.size(), std::vector<int>(n, 0));
   c.b.assign(w.markers.size(), std::vector<int>(n, 0));
   for (size_t k = 0; k < w.markers.size(); k++) {
-    std::map<std::string, int> number;
-    for (const call_t &call : w.calls[k])
-      if (!call.a.empty()) {
-        number[call.a] = 0;
-        number[call.b] = 0;
-      }
-    if (number.empty())
-      throw import_error("marker " + w.markers[k].name + " (marker " +
-                         std::to_string(w.markers[k].index) + " of the input) has no called "
-                         "genotype; choose a window without it");
-    marker_t &m = w.markers[k];
-    m.alleles.clear();
-    for (auto &[spelling, num] : number) {
-      m.alleles.push_back(spelling);
-      num = static_cast<int>(m.alleles.size());
-    }
+    // The calls as indexes into their spellings, every spelling used.
+    std::vector<std::string> spellings;
+    std::map<std::string, int> index;
+    std::vector<int> x(n, -1), y(n, -1);
     for (size_t i = 0; i < n; i++) {
       const call_t &call = w.calls[k][i];
       if (call.a.empty())
         continue;
-      int x = number[call.a], y = number[call.b];
-      c.a[k][i] = std::min(x, y);
-      c.b[k][i] = std::max(x, y);
+      for (const std::string *s : {&call.a, &call.b})
+        if (index.emplace(*s, static_cast<int>(spellings.size())).second)
+          spellings.push_back(*s);
+      x[i] = index[call.a];
+      y[i] = index[call.b];
+    }
+    marker_t &m = w.markers[k];
+    std::vector<int> number;
+    if (number_spellings(spellings, std::vector<bool>(spellings.size(), true), m.alleles,
+                         number) == 0)
+      throw import_error("marker " + m.name + " (marker " + std::to_string(m.index) +
+                         " of the input) has no called genotype; choose a window without it");
+    for (size_t i = 0; i < n; i++) {
+      if (x[i] < 0)
+        continue;
+      c.a[k][i] = std::min(number[x[i]], number[y[i]]);
+      c.b[k][i] = std::max(number[x[i]], number[y[i]]);
     }
   }
   return c;

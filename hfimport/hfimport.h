@@ -4,6 +4,8 @@
 // sample at each chosen marker as spelled in the input.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -67,13 +69,72 @@ void read_name_list(const std::string &path, selector_t &sel);
 void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
                        const std::string &input);
 
+// One marker's calls as the input codes them: the allele spellings (in the
+// order the file declares or first uses them; a spelling may repeat) and,
+// per sample, the indexes of its two alleles among them, -1 for a missing
+// call. A haploid call is a homozygote.
+struct marker_calls_t {
+  marker_t marker;                     // alleles empty: numbering fills them
+  std::vector<std::string> spellings;
+  std::vector<int32_t> a, b;           // [sample]
+};
+
+// A genotype input read marker by marker, so that memory follows the markers
+// in use rather than the file: the samples are read on opening, then one
+// marker's calls at a time. The readers check the input as they go and throw
+// import_error naming the file and line (or record).
+class marker_source_t {
+ public:
+  virtual ~marker_source_t() = default;
+  std::vector<sample_t> samples;
+  // The markers the selector keeps, in input order. Known on opening for
+  // PLINK inputs and for a VCF opened with a marker pass; a VCF read in one
+  // pass adds each marker as next() returns it.
+  std::vector<marker_t> markers;
+  bool markers_known = true;
+  // Reads the next kept marker into out; false after the last one, once the
+  // checks that need every marker (every listed name found) have passed.
+  virtual bool next(marker_calls_t &out) = 0;
+  // Makes kept marker j (0-based, known) the next one that next() returns.
+  // .bed and .ped inputs go there at once; a VCF reads past the records in
+  // between, so j must not lie before the next marker.
+  virtual void skip_to(size_t j) = 0;
+};
+
 // Readers (plink_text.cpp, plink_bed.cpp, vcf.cpp). The file names are the
-// full paths of each part.
+// full paths of each part. A .ped file holds one individual per line, so
+// its source reads it whole on opening into a table of allele codes (two
+// bytes per call for up to 255 spellings per marker); a .bed file is read
+// one marker's block at a time; a VCF one record at a time, with a first
+// pass over the records for the marker list when marker_pass is set.
+std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::string &map,
+                                          const selector_t &sel);
+std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::string &bim,
+                                          const std::string &fam, const selector_t &sel);
+std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selector_t &sel,
+                                          bool marker_pass);
+bool vcf_supported();
+
+// Every file a run reads is checked before it is read, and a genotype file
+// named on the command line before the companions found from its name: a
+// misspelt stud.ped is reported as such, not as a missing stud.map. Throws
+// import_error for a directory or a file that cannot be opened.
+void check_input(const std::string &path);
+
+// The source for INPUT by its name: NAME.ped with NAME.map, NAME.bed with
+// NAME.bim and NAME.fam, or a VCF/BCF file (.vcf, .vcf.gz, .vcf.bgz, .bcf).
+// plink is set for the PLINK kinds, whose samples have family identifiers
+// (source.cpp). Each file is checked with check_input first.
+std::unique_ptr<marker_source_t> open_input(const std::string &input, const selector_t &sel,
+                                            bool marker_pass, bool &plink);
+
+// Every remaining marker of a source with its calls as spellings
+// (source.cpp), and the readers of whole windows built on it.
+window_t read_window(marker_source_t &src);
 window_t read_ped(const std::string &ped, const std::string &map, const selector_t &sel);
 window_t read_bed(const std::string &bed, const std::string &bim, const std::string &fam,
                   const selector_t &sel);
 window_t read_vcf(const std::string &path, const selector_t &sel);
-bool vcf_supported();
 
 // Shared pieces of the PLINK readers (plink_text.cpp).
 std::vector<std::string> split_words(const std::string &line);
@@ -82,12 +143,16 @@ std::vector<std::string> split_words(const std::string &line);
 int plink_sex(const std::string &code, const std::string &at);
 int plink_status(const std::string &code, const std::string &at);
 std::vector<marker_t> read_map(const std::string &path);
-void add_sample(window_t &w, std::set<std::string> &seen, const sample_t &s,
+void add_sample(std::vector<sample_t> &samples, std::set<std::string> &seen, const sample_t &s,
                 const std::string &at);
 
 // Sample tables: phenotype and sex files with a header line (samples.cpp).
 // Sets the status (or the sex) of every sample of the window from the named
 // column; samples that the table does not list get an unknown value.
+void apply_status_table(const std::string &path, const std::string &column,
+                        std::vector<sample_t> &samples, bool match_fid);
+void apply_sex_table(const std::string &path, const std::string &column,
+                     std::vector<sample_t> &samples, bool match_fid);
 void apply_status_table(const std::string &path, const std::string &column, window_t &w,
                         bool match_fid);
 void apply_sex_table(const std::string &path, const std::string &column, window_t &w,
@@ -100,6 +165,13 @@ struct coded_t {
   std::vector<std::vector<int>> a, b;  // [marker][sample]
 };
 coded_t number_alleles(window_t &w);
+// The rule itself, for one marker: the numbers (1-based) of the spellings
+// that called[i] marks as used, in ascending spelling order; equal
+// spellings share a number. alleles receives the numbered spellings;
+// number[i] is 0 for a spelling no call uses. Returns the allele count, 0
+// when no spelling is used.
+int number_spellings(const std::vector<std::string> &spellings, const std::vector<bool> &called,
+                     std::vector<std::string> &alleles, std::vector<int> &number);
 
 // Output files (writers.cpp).
 struct output_options_t {

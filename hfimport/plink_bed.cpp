@@ -58,7 +58,7 @@ std::vector<bim_t> read_bim(const std::string &path)
   return out;
 }
 
-void read_fam(const std::string &path, window_t &w)
+void read_fam(const std::string &path, std::vector<sample_t> &samples)
 {
   std::ifstream in(path);
   if (!in)
@@ -79,32 +79,95 @@ void read_fam(const std::string &path, window_t &w)
     s.iid = f[1];
     s.sex = plink_sex(f[4], where(path, lineno));
     s.status = plink_status(f[5], where(path, lineno));
-    add_sample(w, seen, s, where(path, lineno));
+    add_sample(samples, seen, s, where(path, lineno));
   }
-  if (w.samples.empty())
+  if (samples.empty())
     throw import_error(path + ": no individual in the file");
 }
 
+// The genotypes of one marker are a block of (individuals + 3) / 4 bytes;
+// the blocks follow the three magic bytes in marker order, so any marker is
+// one seek away.
+class bed_source_t : public marker_source_t {
+ public:
+  std::string bed, bim;
+  std::vector<bim_t> all;
+  std::vector<size_t> keep;  // input indexes of the kept markers
+  FILE *f = nullptr;
+  size_t block = 0;
+  size_t at = 0;
+  std::vector<unsigned char> bytes;
+
+  ~bed_source_t() override
+  {
+    if (f)
+      fclose(f);
+  }
+
+  bool next(marker_calls_t &out) override
+  {
+    if (at >= keep.size())
+      return false;
+    const bim_t &b = all[keep[at]];
+    long offset = static_cast<long>(3 + block * keep[at]);
+    if (fseek(f, offset, SEEK_SET) != 0 || fread(bytes.data(), 1, block, f) != block)
+      throw import_error(bed + ": cannot read the genotypes of marker " + b.m.name);
+    const size_t n = samples.size();
+    out.marker = markers[at];
+    out.spellings = {b.a1, b.a2};
+    out.a.assign(n, -1);
+    out.b.assign(n, -1);
+    for (size_t i = 0; i < n; i++) {
+      // Two bits per individual, the first individual in the lowest bits:
+      // 00 homozygous allele 1, 10 heterozygous, 11 homozygous allele 2,
+      // 01 missing.
+      int g = (bytes[i / 4] >> (2 * (i % 4))) & 3;
+      int x, y;
+      if (g == 0)
+        x = y = 0;
+      else if (g == 2) {
+        x = 0;
+        y = 1;
+      } else if (g == 3)
+        x = y = 1;
+      else
+        continue;
+      if (out.spellings[x] == "0" || out.spellings[y] == "0")
+        throw import_error(bed + ": individual " + samples[i].fid + " " + samples[i].iid +
+                           " has a call at marker " + b.m.name + " whose allele is unknown (0) in " +
+                           bim);
+      out.a[i] = x;
+      out.b[i] = y;
+    }
+    at++;
+    return true;
+  }
+  void skip_to(size_t j) override { at = j; }
+};
+
 } // namespace
 
-window_t read_bed(const std::string &bed, const std::string &bim, const std::string &fam,
-                  const selector_t &sel)
+std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::string &bim,
+                                          const std::string &fam, const selector_t &sel)
 {
-  std::vector<bim_t> all = read_bim(bim);
-  window_t w;
-  read_fam(fam, w);
-  std::vector<size_t> keep;
+  auto src = std::make_unique<bed_source_t>();
+  src->bed = bed;
+  src->bim = bim;
+  src->all = read_bim(bim);
+  const std::vector<bim_t> &all = src->all;
+  read_fam(fam, src->samples);
   for (size_t k = 0; k < all.size(); k++)
     if (wanted(sel, all[k].m)) {
-      keep.push_back(k);
-      w.markers.push_back(all[k].m);
+      src->keep.push_back(k);
+      src->markers.push_back(all[k].m);
     }
-  check_names_found(sel, w.markers, bim);
+  check_names_found(sel, src->markers, bim);
 
   FILE *f = fopen(bed.c_str(), "rb");
   if (!f)
     throw import_error(bed + ": cannot open the genotype file: " + strerror(errno));
-  const size_t n = w.samples.size();
+  src->f = f;
+  const size_t n = src->samples.size();
   const size_t block = (n + 3) / 4;
   unsigned char magic[3];
   bool ok = fread(magic, 1, 3, f) == 3;
@@ -123,47 +186,15 @@ window_t read_bed(const std::string &bed, const std::string &bim, const std::str
     problem = "holds " + std::to_string(size) + " bytes; " + std::to_string(all.size()) +
               " markers of " + bim + " and " + std::to_string(n) + " individuals of " + fam +
               " need " + std::to_string(3 + block * all.size());
-  if (!problem.empty()) {
-    fclose(f);
+  if (!problem.empty())
     throw import_error(bed + ": " + problem);
-  }
+  src->block = block;
+  src->bytes.resize(block);
+  return src;
+}
 
-  std::vector<unsigned char> bytes(block);
-  w.calls.resize(keep.size());
-  for (size_t j = 0; j < keep.size(); j++) {
-    const bim_t &b = all[keep[j]];
-    long offset = static_cast<long>(3 + block * keep[j]);
-    if (fseek(f, offset, SEEK_SET) != 0 || fread(bytes.data(), 1, block, f) != block) {
-      fclose(f);
-      throw import_error(bed + ": cannot read the genotypes of marker " + b.m.name);
-    }
-    std::vector<call_t> &calls = w.calls[j];
-    calls.resize(n);
-    for (size_t i = 0; i < n; i++) {
-      // Two bits per individual, the first individual in the lowest bits:
-      // 00 homozygous allele 1, 10 heterozygous, 11 homozygous allele 2,
-      // 01 missing.
-      int g = (bytes[i / 4] >> (2 * (i % 4))) & 3;
-      const std::string *x = nullptr, *y = nullptr;
-      if (g == 0)
-        x = y = &b.a1;
-      else if (g == 2) {
-        x = &b.a1;
-        y = &b.a2;
-      } else if (g == 3)
-        x = y = &b.a2;
-      else
-        continue;
-      if (*x == "0" || *y == "0") {
-        fclose(f);
-        throw import_error(bed + ": individual " + w.samples[i].fid + " " + w.samples[i].iid +
-                           " has a call at marker " + b.m.name + " whose allele is unknown (0) in " +
-                           bim);
-      }
-      calls[i].a = *x;
-      calls[i].b = *y;
-    }
-  }
-  fclose(f);
-  return w;
+window_t read_bed(const std::string &bed, const std::string &bim, const std::string &fam,
+                  const selector_t &sel)
+{
+  return read_window(*open_bed(bed, bim, fam, sel));
 }

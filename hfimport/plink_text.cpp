@@ -121,26 +121,99 @@ std::vector<marker_t> read_map(const std::string &path)
 
 // A sample's family and individual identifiers must be unique: phenotype and
 // sex tables find samples by them.
-void add_sample(window_t &w, std::set<std::string> &seen, const sample_t &s,
+void add_sample(std::vector<sample_t> &samples, std::set<std::string> &seen, const sample_t &s,
                 const std::string &at)
 {
   if (!seen.insert(s.fid + '\n' + s.iid).second)
     throw import_error(at + "individual " + s.fid + " " + s.iid + " appears twice");
-  w.samples.push_back(s);
+  samples.push_back(s);
 }
 
-window_t read_ped(const std::string &ped, const std::string &map, const selector_t &sel)
+namespace {
+
+// One kept marker's calls of the whole .ped, as indexes into its spellings:
+// one byte per allele while the marker has at most 255 spellings, four
+// beyond (a column of free text can spell anything).
+struct ped_column_t {
+  std::vector<std::string> spellings;
+  std::vector<uint8_t> a8, b8;   // 255: missing
+  std::vector<int32_t> a32, b32; // -1: missing; used once wide
+  bool wide = false;
+
+  int32_t code(const std::string &spelling)
+  {
+    for (size_t k = 0; k < spellings.size(); k++)
+      if (spellings[k] == spelling)
+        return static_cast<int32_t>(k);
+    spellings.push_back(spelling);
+    if (spellings.size() > 255 && !wide) {
+      wide = true;
+      for (uint8_t x : a8)
+        a32.push_back(x == 255 ? -1 : x);
+      for (uint8_t x : b8)
+        b32.push_back(x == 255 ? -1 : x);
+      a8 = {};
+      b8 = {};
+    }
+    return static_cast<int32_t>(spellings.size() - 1);
+  }
+  void add(int32_t x, int32_t y)
+  {
+    if (wide) {
+      a32.push_back(x);
+      b32.push_back(y);
+    } else {
+      a8.push_back(x < 0 ? 255 : static_cast<uint8_t>(x));
+      b8.push_back(y < 0 ? 255 : static_cast<uint8_t>(y));
+    }
+  }
+};
+
+class ped_source_t : public marker_source_t {
+ public:
+  std::vector<ped_column_t> columns;  // [kept marker]
+  size_t at = 0;
+
+  bool next(marker_calls_t &out) override
+  {
+    if (at >= columns.size())
+      return false;
+    const ped_column_t &c = columns[at];
+    out.marker = markers[at];
+    out.spellings = c.spellings;
+    size_t n = samples.size();
+    out.a.resize(n);
+    out.b.resize(n);
+    for (size_t i = 0; i < n; i++) {
+      if (c.wide) {
+        out.a[i] = c.a32[i];
+        out.b[i] = c.b32[i];
+      } else {
+        out.a[i] = c.a8[i] == 255 ? -1 : c.a8[i];
+        out.b[i] = c.b8[i] == 255 ? -1 : c.b8[i];
+      }
+    }
+    at++;
+    return true;
+  }
+  void skip_to(size_t j) override { at = j; }
+};
+
+} // namespace
+
+std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::string &map,
+                                          const selector_t &sel)
 {
   std::vector<marker_t> all = read_map(map);
-  std::vector<int> keep;  // input indexes of the markers in the window
-  window_t w;
+  std::vector<int> keep;  // input indexes of the kept markers
+  auto src = std::make_unique<ped_source_t>();
   for (size_t k = 0; k < all.size(); k++)
     if (wanted(sel, all[k])) {
       keep.push_back(static_cast<int>(k));
-      w.markers.push_back(all[k]);
+      src->markers.push_back(all[k]);
     }
-  check_names_found(sel, w.markers, map);
-  w.calls.resize(keep.size());
+  check_names_found(sel, src->markers, map);
+  src->columns.resize(keep.size());
 
   std::ifstream in(ped);
   if (!in)
@@ -164,19 +237,24 @@ window_t read_ped(const std::string &ped, const std::string &map, const selector
     s.iid = f[1];
     s.sex = plink_sex(f[4], where(ped, lineno));
     s.status = plink_status(f[5], where(ped, lineno));
-    add_sample(w, seen, s, where(ped, lineno));
+    add_sample(src->samples, seen, s, where(ped, lineno));
     for (size_t j = 0; j < keep.size(); j++) {
       const std::string &a = f[6 + 2 * keep[j]], &b = f[7 + 2 * keep[j]];
-      call_t c;
+      ped_column_t &c = src->columns[j];
       // A call with one allele missing is missing as a whole.
       if (a != "0" && b != "0") {
-        c.a = a;
-        c.b = b;
-      }
-      w.calls[j].push_back(c);
+        int32_t x = c.code(a);
+        c.add(x, c.code(b));
+      } else
+        c.add(-1, -1);
     }
   }
-  if (w.samples.empty())
+  if (src->samples.empty())
     throw import_error(ped + ": no individual in the file");
-  return w;
+  return src;
+}
+
+window_t read_ped(const std::string &ped, const std::string &map, const selector_t &sel)
+{
+  return read_window(*open_ped(ped, map, sel));
 }

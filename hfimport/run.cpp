@@ -10,7 +10,6 @@
 
 #include "hfimport.h"
 #include "hs_limits.h"
-#include "isdir.h"
 
 namespace {
 
@@ -21,24 +20,6 @@ struct request_t {
   std::string pheno, pheno_col, sex_file;
   output_options_t out;
 };
-
-bool ends_with(const std::string &s, const std::string &tail)
-{
-  return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Every file the run reads is checked before it is read, and a genotype file
-// named on the command line before the companions found from its name: a
-// misspelt stud.ped is reported as such, not as a missing stud.map.
-void check_input(const std::string &path)
-{
-  if (hs_is_directory(path.c_str()))
-    throw import_error(path + " " HS_ISDIR_TEXT);
-  FILE *f = fopen(path.c_str(), "r");
-  if (!f)
-    throw import_error(path + ": cannot open: " + strerror(errno));
-  fclose(f);
-}
 
 int count_option(const std::string &name, const std::string &value, int least)
 {
@@ -127,34 +108,9 @@ request_t parse(int argc, char **argv)
   return q;
 }
 
-std::string stem_of(const std::string &path, const std::string &suffix)
-{
-  return path.substr(0, path.size() - suffix.size());
-}
-
 window_t read_input(const request_t &q, bool &plink)
 {
-  plink = true;
-  if (ends_with(q.input, ".ped")) {
-    std::string stem = stem_of(q.input, ".ped");
-    check_input(q.input);
-    check_input(stem + ".map");
-    return read_ped(q.input, stem + ".map", q.sel);
-  }
-  if (ends_with(q.input, ".bed")) {
-    std::string stem = stem_of(q.input, ".bed");
-    for (const char *part : {".bed", ".bim", ".fam"})
-      check_input(stem + part);
-    return read_bed(q.input, stem + ".bim", stem + ".fam", q.sel);
-  }
-  if (ends_with(q.input, ".vcf") || ends_with(q.input, ".vcf.gz") ||
-      ends_with(q.input, ".vcf.bgz") || ends_with(q.input, ".bcf")) {
-    plink = false;
-    check_input(q.input);
-    return read_vcf(q.input, q.sel);
-  }
-  throw import_error(q.input + ": unknown kind of file; expected a name ending in .ped, .bed, "
-                     ".vcf, .vcf.gz or .bcf");
+  return read_window(*open_input(q.input, q.sel, false, plink));
 }
 
 void report(const request_t &q, const window_t &w, const write_summary_t &s)

@@ -53,8 +53,8 @@ int sex_value(const std::string &v, const std::string &at)
 // Reads the table and sets field(sample) from the named column through
 // convert; returns nothing, the samples not listed get unknown.
 template <typename Convert, typename Field>
-void apply_table(const std::string &path, const std::string &column, window_t &w, bool match_fid,
-                 const char *what, Convert convert, Field field)
+void apply_table(const std::string &path, const std::string &column, std::vector<sample_t> &samples,
+                 bool match_fid, const char *what, Convert convert, Field field)
 {
   std::ifstream in(path);
   if (!in)
@@ -87,13 +87,13 @@ void apply_table(const std::string &path, const std::string &column, window_t &w
 
   // Where each sample stands in the window, by its key.
   std::map<std::string, int> index;
-  for (size_t i = 0; i < w.samples.size(); i++) {
-    const sample_t &s = w.samples[i];
+  for (size_t i = 0; i < samples.size(); i++) {
+    const sample_t &s = samples[i];
     std::string key = by_fid ? s.fid + '\n' + s.iid : s.iid;
     if (!index.emplace(key, static_cast<int>(i)).second)
       index[key] = -1;  // the same IID in two families: ambiguous without FID
   }
-  for (sample_t &s : w.samples)
+  for (sample_t &s : samples)
     field(s) = 0;
   std::map<int, int> line_of;
   size_t need = static_cast<size_t>(std::max(std::max(fid, iid), col)) + 1;
@@ -118,22 +118,34 @@ void apply_table(const std::string &path, const std::string &column, window_t &w
     if (!fresh)
       throw import_error(at + "sample " + f[iid] + " is listed again (first on line " +
                          std::to_string(prev->second) + ")");
-    field(w.samples[it->second]) = value;
+    field(samples[it->second]) = value;
   }
 }
 
 } // namespace
 
+void apply_status_table(const std::string &path, const std::string &column,
+                        std::vector<sample_t> &samples, bool match_fid)
+{
+  apply_table(path, column, samples, match_fid, "phenotype", status_value,
+              [](sample_t &s) -> int & { return s.status; });
+}
+
+void apply_sex_table(const std::string &path, const std::string &column,
+                     std::vector<sample_t> &samples, bool match_fid)
+{
+  apply_table(path, column, samples, match_fid, "sex", sex_value,
+              [](sample_t &s) -> int & { return s.sex; });
+}
+
 void apply_status_table(const std::string &path, const std::string &column, window_t &w,
                         bool match_fid)
 {
-  apply_table(path, column, w, match_fid, "phenotype", status_value,
-              [](sample_t &s) -> int & { return s.status; });
+  apply_status_table(path, column, w.samples, match_fid);
 }
 
 void apply_sex_table(const std::string &path, const std::string &column, window_t &w,
                      bool match_fid)
 {
-  apply_table(path, column, w, match_fid, "sex", sex_value,
-              [](sample_t &s) -> int & { return s.sex; });
+  apply_sex_table(path, column, w.samples, match_fid);
 }

@@ -27,26 +27,28 @@ struct vcf_handles_t {
   bcf_hdr_t *hdr = nullptr;
   bcf1_t *rec = nullptr;
   int32_t *gt = nullptr;
-  ~vcf_handles_t()
+  // Closes the file, keeping the genotype buffer for the next opening.
+  void close()
   {
-    free(gt);
     if (rec)
       bcf_destroy(rec);
     if (hdr)
       bcf_hdr_destroy(hdr);
     if (file)
       hts_close(file);
+    rec = nullptr;
+    hdr = nullptr;
+    file = nullptr;
+  }
+  ~vcf_handles_t()
+  {
+    close();
+    free(gt);
   }
 };
 
-} // namespace
-
-window_t read_vcf(const std::string &path, const selector_t &sel)
+void open_handles(vcf_handles_t &h, const std::string &path)
 {
-  // htslib's own log lines ("[E::hts_open_format] ...") would stand beside
-  // the one message this program gives for each failure.
-  hts_set_log_level(HTS_LOG_OFF);
-  vcf_handles_t h;
   errno = 0;
   h.file = hts_open(path.c_str(), "r");
   if (!h.file) {
@@ -61,49 +63,73 @@ window_t read_vcf(const std::string &path, const selector_t &sel)
   h.hdr = bcf_hdr_read(h.file);
   if (!h.hdr)
     throw import_error(path + ": cannot read the VCF header");
-  window_t w;
-  int n = bcf_hdr_nsamples(h.hdr);
-  if (n == 0)
-    throw import_error(path + ": the file has no sample columns");
-  std::set<std::string> seen;
-  for (int i = 0; i < n; i++) {
-    sample_t s;
-    s.iid = h.hdr->samples[i];
-    s.fid = s.iid;
-    add_sample(w, seen, s, path + ": ");
-  }
   h.rec = bcf_init();
+}
+
+// Records are read in file order; index counts every record, kept or not,
+// and is the marker's index in the input.
+class vcf_source_t : public marker_source_t {
+ public:
+  std::string path;
+  selector_t sel;
+  vcf_handles_t h;
   int ngt_arr = 0, index = 0;
-  int status;
-  while ((status = bcf_read(h.file, h.hdr, h.rec)) == 0) {
-    index++;
-    std::string at = path + ", record " + std::to_string(index) + ": ";
-    if (bcf_unpack(h.rec, BCF_UN_STR) < 0)
-      throw import_error(at + "cannot decode the record");
+  size_t kept = 0;     // kept markers returned or skipped so far
+  bool done = false;
+
+  std::string at() const { return path + ", record " + std::to_string(index) + ": "; }
+
+  // The next record the selector keeps, its marker in m; false at the end.
+  bool next_kept(marker_t &m)
+  {
+    int status;
+    while ((status = bcf_read(h.file, h.hdr, h.rec)) == 0) {
+      index++;
+      if (bcf_unpack(h.rec, BCF_UN_STR) < 0)
+        throw import_error(at() + "cannot decode the record");
+      m = marker_t();
+      m.chrom = bcf_seqname_safe(h.hdr, h.rec);
+      m.pos = h.rec->pos + 1;
+      m.index = index;
+      std::string id = h.rec->d.id ? h.rec->d.id : ".";
+      m.name = id == "." ? m.chrom + ":" + std::to_string(m.pos) : id;
+      if (wanted(sel, m))
+        return true;
+    }
+    if (status < -1)
+      throw import_error(path + ", record " + std::to_string(index + 1) +
+                         ": cannot read the record (malformed or truncated file)");
+    return false;
+  }
+
+  bool next(marker_calls_t &out) override
+  {
     marker_t m;
-    m.chrom = bcf_seqname_safe(h.hdr, h.rec);
-    m.pos = h.rec->pos + 1;
-    m.index = index;
-    std::string id = h.rec->d.id ? h.rec->d.id : ".";
-    m.name = id == "." ? m.chrom + ":" + std::to_string(m.pos) : id;
-    if (!wanted(sel, m))
-      continue;
+    if (done || !next_kept(m)) {
+      if (!done && !markers_known)
+        check_names_found(sel, markers, path);
+      done = true;
+      return false;
+    }
+    const int n = static_cast<int>(samples.size());
+    out.spellings.clear();
     for (int k = 0; k < h.rec->n_allele; k++)
-      m.alleles.push_back(h.rec->d.allele[k]);
+      out.spellings.push_back(h.rec->d.allele[k]);
     // htslib ends the program when asked to decode a field whose values it
     // could not type (a GT key that got no values, as after an empty key in
     // FORMAT ":GT"): such a record is refused here first.
     bcf_fmt_t *gtf = bcf_get_fmt(h.hdr, h.rec, "GT");
     if (!gtf)
-      throw import_error(at + "marker " + m.name + " has no GT field");
+      throw import_error(at() + "marker " + m.name + " has no GT field");
     if (gtf->type != BCF_BT_INT8 && gtf->type != BCF_BT_INT16 && gtf->type != BCF_BT_INT32)
-      throw import_error(at + "marker " + m.name + " has a GT field without genotypes "
+      throw import_error(at() + "marker " + m.name + " has a GT field without genotypes "
                          "(is a FORMAT key empty?)");
     int ngt = bcf_get_genotypes(h.hdr, h.rec, &h.gt, &ngt_arr);
     if (ngt < 0)
-      throw import_error(at + "marker " + m.name + " has no GT field");
+      throw import_error(at() + "marker " + m.name + " has no GT field");
     int ploidy = ngt / n;
-    std::vector<call_t> calls(n);
+    out.a.assign(n, -1);
+    out.b.assign(n, -1);
     for (int i = 0; i < n; i++) {
       int32_t *p = h.gt + i * ploidy;
       int x = -1, y = -1, have = 0;
@@ -119,26 +145,75 @@ window_t read_vcf(const std::string &path, const selector_t &sel)
       if (missing || have == 0)
         continue;
       if (have > 2)
-        throw import_error(at + "sample " + w.samples[i].iid + " has a call of ploidy " +
+        throw import_error(at() + "sample " + samples[i].iid + " has a call of ploidy " +
                            std::to_string(have) + " at marker " + m.name +
                            "; only haploid and diploid calls are read");
       if (have == 1)
         y = x;  // a haploid call, as for males on the X chromosome
       if (x < 0 || y < 0 || x >= h.rec->n_allele || y >= h.rec->n_allele)
-        throw import_error(at + "sample " + w.samples[i].iid + " has an allele index beyond "
+        throw import_error(at() + "sample " + samples[i].iid + " has an allele index beyond "
                            "the alleles of marker " + m.name);
-      calls[i].a = m.alleles[x];
-      calls[i].b = m.alleles[y];
+      out.a[i] = x;
+      out.b[i] = y;
     }
-    m.alleles.clear();
-    w.markers.push_back(m);
-    w.calls.push_back(calls);
+    if (!markers_known)
+      markers.push_back(m);
+    out.marker = m;
+    kept++;
+    return true;
   }
-  if (status < -1)
-    throw import_error(path + ", record " + std::to_string(index + 1) +
-                       ": cannot read the record (malformed or truncated file)");
-  check_names_found(sel, w.markers, path);
-  return w;
+
+  void skip_to(size_t j) override
+  {
+    marker_t m;
+    while (kept < j) {
+      if (!next_kept(m))
+        throw import_error(path + ": the file changed while it was read (fewer records than "
+                           "on the first pass)");
+      kept++;
+    }
+  }
+};
+
+} // namespace
+
+std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selector_t &sel,
+                                          bool marker_pass)
+{
+  // htslib's own log lines ("[E::hts_open_format] ...") would stand beside
+  // the one message this program gives for each failure.
+  hts_set_log_level(HTS_LOG_OFF);
+  auto src = std::make_unique<vcf_source_t>();
+  src->path = path;
+  src->sel = sel;
+  open_handles(src->h, path);
+  int n = bcf_hdr_nsamples(src->h.hdr);
+  if (n == 0)
+    throw import_error(path + ": the file has no sample columns");
+  std::set<std::string> seen;
+  for (int i = 0; i < n; i++) {
+    sample_t s;
+    s.iid = src->h.hdr->samples[i];
+    s.fid = s.iid;
+    add_sample(src->samples, seen, s, path + ": ");
+  }
+  src->markers_known = marker_pass;
+  if (marker_pass) {
+    // The marker list first, then the calls from the start again.
+    marker_t m;
+    while (src->next_kept(m))
+      src->markers.push_back(m);
+    check_names_found(sel, src->markers, path);
+    src->h.close();
+    open_handles(src->h, path);
+    src->index = 0;
+  }
+  return src;
+}
+
+window_t read_vcf(const std::string &path, const selector_t &sel)
+{
+  return read_window(*open_vcf(path, sel, false));
 }
 
 #else
@@ -148,7 +223,7 @@ bool vcf_supported()
   return false;
 }
 
-window_t read_vcf(const std::string &path, const selector_t &)
+std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selector_t &, bool)
 {
   throw import_error(path + ": this hfimport was built without htslib (-DHS_VCF=OFF) and "
                      "cannot read VCF or BCF files; convert the file to PLINK format, or "

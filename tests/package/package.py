@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMS = ["hf", "hfx", "hf.sun", "hfp", "phf", "hfimport"]
+PROGRAMS = ["hf", "hfx", "hf.sun", "hfp", "phf", "hfimport", "hfscan"]
 
 
 def pages(args):

@@ -1,0 +1,77 @@
+// The input by its kind, and whole windows read through the marker-by-marker
+// sources: the one reader of every program that takes PLINK or VCF files.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "hfimport.h"
+#include "isdir.h"
+
+namespace {
+
+bool ends_with(const std::string &s, const std::string &tail)
+{
+  return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string stem_of(const std::string &path, const std::string &suffix)
+{
+  return path.substr(0, path.size() - suffix.size());
+}
+
+} // namespace
+
+void check_input(const std::string &path)
+{
+  if (hs_is_directory(path.c_str()))
+    throw import_error(path + " " HS_ISDIR_TEXT);
+  FILE *f = fopen(path.c_str(), "r");
+  if (!f)
+    throw import_error(path + ": cannot open: " + strerror(errno));
+  fclose(f);
+}
+
+std::unique_ptr<marker_source_t> open_input(const std::string &input, const selector_t &sel,
+                                            bool marker_pass, bool &plink)
+{
+  plink = true;
+  if (ends_with(input, ".ped")) {
+    std::string stem = stem_of(input, ".ped");
+    check_input(input);
+    check_input(stem + ".map");
+    return open_ped(input, stem + ".map", sel);
+  }
+  if (ends_with(input, ".bed")) {
+    std::string stem = stem_of(input, ".bed");
+    for (const char *part : {".bed", ".bim", ".fam"})
+      check_input(stem + part);
+    return open_bed(input, stem + ".bim", stem + ".fam", sel);
+  }
+  if (ends_with(input, ".vcf") || ends_with(input, ".vcf.gz") || ends_with(input, ".vcf.bgz") ||
+      ends_with(input, ".bcf")) {
+    plink = false;
+    check_input(input);
+    return open_vcf(input, sel, marker_pass);
+  }
+  throw import_error(input + ": unknown kind of file; expected a name ending in .ped, .bed, "
+                     ".vcf, .vcf.gz or .bcf");
+}
+
+window_t read_window(marker_source_t &src)
+{
+  window_t w;
+  w.samples = src.samples;
+  marker_calls_t mc;
+  while (src.next(mc)) {
+    std::vector<call_t> calls(mc.a.size());
+    for (size_t i = 0; i < calls.size(); i++)
+      if (mc.a[i] >= 0) {
+        calls[i].a = mc.spellings[mc.a[i]];
+        calls[i].b = mc.spellings[mc.b[i]];
+      }
+    w.markers.push_back(mc.marker);
+    w.calls.push_back(std::move(calls));
+  }
+  return w;
+}

@@ -1,0 +1,151 @@
+// hfscan: a window of adjacent markers slid along the genome; per window the
+// disequilibrium test, the case-control test and its permutation p value,
+// through the estimator library, windows spread over threads and written in
+// marker order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hfimport.h"
+
+// The request of one run (options.cpp). Bad options throw import_error,
+// which ends the program with status 1 as in hfimport.
+struct scan_options_t {
+  std::string input, output;
+  selector_t sel;
+  std::string pheno, pheno_col, sex_file;
+  int window = 4;            // markers per window
+  int step = 1;              // markers between window starts
+  long permutations = 1000;  // the most permutations per window; 0: none
+  long perm_hits = 20;       // stop after this many permuted statistics >= observed
+  uint64_t seed = 3000;
+  double min_freq = 0.01;    // pooled frequency of the haplotypes counted in cc_df and top_*
+  int em_max_iter = 50;      // the estimator's stopping rule
+  double em_gain = 0.01;
+  int jobs = 0;              // threads; 0: one per core
+  int chunk = 1, chunks = 1; // this run does part chunk of chunks
+  bool quiet = false;
+};
+scan_options_t scan_parse(int argc, char **argv);
+void hfscan_help(FILE *f);
+
+// One kept marker, its alleles numbered as hfimport numbers them (ascending
+// spelling over the alleles called in any sample): m.alleles[k - 1] spells
+// allele k; a[i] <= b[i] are sample i's two numbers, 0 for a missing call.
+// problem says why no window can use the marker ("" when it can).
+struct scan_marker_t {
+  marker_t m;
+  std::vector<int16_t> a, b;
+  std::string problem;
+};
+std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);
+
+// Windows (windows.cpp): the 0-based kept-marker index of the first marker
+// of every window, in marker order. A window holds `window` consecutive kept
+// markers of one chromosome; starts step by `step` from each chromosome's
+// first marker, and only full windows count. short_markers receives the
+// number of markers on chromosome stretches shorter than a window.
+std::vector<size_t> window_starts(const std::vector<marker_t> &markers, int window, int step,
+                                  size_t &short_markers);
+// The windows [lo, hi) of part k (1-based) of n equal contiguous parts of
+// total windows.
+void chunk_range(size_t total, int k, int n, size_t &lo, size_t &hi);
+// A window on the X chromosome (X, 23, chrX) runs the X estimator.
+bool x_chromosome(const std::string &chrom);
+
+// The result of one window. NaN doubles and negative counts are NA.
+struct scan_row_t {
+  std::string chrom, first_marker, last_marker;
+  long first_pos = 0, last_pos = 0;
+  int n_markers = 0;
+  long n_indiv = -1, n_cases = -1, n_controls = -1, n_haplotypes = -1;
+  double ld_chi2, ld_p;
+  int ld_df = -1;
+  double cc_chi2, cc_p;
+  int cc_df = -1;
+  long perm_n = -1, perm_hits = -1;
+  double perm_p;
+  std::string top_haplotype;  // "" is NA
+  double top_case_freq, top_control_freq;
+  std::string status = "ok";
+  scan_row_t();
+};
+
+// The settings every window shares (stats.cpp).
+struct scan_settings_t {
+  double min_freq = 0.01;
+  int em_max_iter = 50;
+  double em_gain = 0.01;
+  long permutations = 1000, perm_hits = 20;
+  uint64_t seed = 3000;
+  bool casecontrol = false;  // the run has cases and controls
+};
+
+// The estimator states of one thread, reused from window to window.
+struct scan_worker_t;
+scan_worker_t *scan_worker_new();
+void scan_worker_free(scan_worker_t *w);
+
+// Every statistic of the window of markers ms over the samples. Never
+// throws: a window that cannot be estimated (an untyped marker, a limit,
+// memory) gets its reason in status and NA where a test did not run.
+scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
+                       const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms);
+
+// Seeds and draws (rng.cpp): xoshiro256** seeded through splitmix64 from the
+// run's seed and the input index of the window's first marker, so a
+// window's draws depend on nothing else; unbiased bounded draws by
+// rejection, Fisher-Yates shuffles.
+struct rng_t {
+  uint64_t s[4];
+};
+rng_t rng_for_window(uint64_t seed, uint64_t first_index);
+uint64_t rng_next(rng_t &r);
+uint64_t rng_below(rng_t &r, uint64_t n);  // uniform on 0 .. n-1, n >= 1
+void rng_shuffle(rng_t &r, std::vector<int8_t> &v);
+
+// Upper tail of the chi-square distribution with df degrees of freedom,
+// by the regularised incomplete gamma function (tails.cpp); accurate far
+// into the tail (p values of 1e-300 and below), NaN for df < 1.
+double chi2_upper(double x, int df);
+
+// Output (output.cpp): the header line and one row, tab-separated, numbers
+// of 10 significant digits (%.10g), NA for what does not apply.
+std::string scan_header();
+std::string scan_format(const scan_row_t &r);
+
+// The output file, written under a temporary name in the same directory and
+// renamed into place when complete, so that no one ever sees a partial file
+// under the final name. SIGINT and SIGTERM remove the temporary file and end
+// the program with status 130 or 143.
+class atomic_output_t {
+ public:
+  explicit atomic_output_t(const std::string &path);  // throws import_error
+  ~atomic_output_t();                                // removes an uncommitted file
+  void write(const std::string &text);               // throws import_error on a failed write
+  void commit();                                     // flush, sync, close, rename
+  const std::string &temp_path() const { return temp_; }
+
+ private:
+  std::string path_, temp_;
+  FILE *f_ = nullptr;
+  void fail(const char *what, int err);
+};
+
+// Progress on standard error when it is a terminal (progress.cpp).
+struct progress_t {
+  bool on = false;
+  double start = 0, last = -1;
+  size_t total = 0;
+  void begin(size_t total_windows, bool enabled);
+  void update(size_t done);
+  void end();
+};
+double scan_clock();
+
+// The whole program (run.cpp); returns the exit status.
+int hfscanrun(int argc, char **argv);

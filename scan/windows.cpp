@@ -1,0 +1,73 @@
+// Windows along the kept markers, and the parts of a scan for job arrays.
+
+#include "hs_limits.h"
+#include "scan.h"
+
+bool x_chromosome(const std::string &chrom)
+{
+  return canonical_chrom(chrom) == "X";
+}
+
+std::vector<size_t> window_starts(const std::vector<marker_t> &markers, int window, int step,
+                                  size_t &short_markers)
+{
+  std::vector<size_t> starts;
+  short_markers = 0;
+  const size_t k = static_cast<size_t>(window);
+  size_t run = 0;  // first marker of the current chromosome stretch
+  for (size_t i = 1; i <= markers.size(); i++) {
+    if (i < markers.size() &&
+        canonical_chrom(markers[i].chrom) == canonical_chrom(markers[run].chrom))
+      continue;
+    // markers[run .. i) lie on one chromosome.
+    if (i - run < k)
+      short_markers += i - run;
+    for (size_t s = run; s + k <= i; s += static_cast<size_t>(step))
+      starts.push_back(s);
+    run = i;
+  }
+  return starts;
+}
+
+// Part k takes windows floor((k-1) total / n) .. floor(k total / n) - 1: the
+// parts are contiguous, cover every window once, and differ in size by at
+// most one.
+void chunk_range(size_t total, int k, int n, size_t &lo, size_t &hi)
+{
+  unsigned long long t = total;
+  lo = static_cast<size_t>(t * static_cast<unsigned>(k - 1) / static_cast<unsigned>(n));
+  hi = static_cast<size_t>(t * static_cast<unsigned>(k) / static_cast<unsigned>(n));
+}
+
+std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
+{
+  auto sm = std::make_shared<scan_marker_t>();
+  sm->m = mc.marker;
+  size_t n = mc.a.size();
+  std::vector<bool> called(mc.spellings.size(), false);
+  for (size_t i = 0; i < n; i++)
+    if (mc.a[i] >= 0) {
+      called[mc.a[i]] = true;
+      called[mc.b[i]] = true;
+    }
+  std::vector<int> number;
+  int count = number_spellings(mc.spellings, called, sm->m.alleles, number);
+  if (count == 0) {
+    sm->problem = "untyped marker " + sm->m.name;
+    return sm;
+  }
+  if (count > HF_MAXALLELES) {
+    sm->problem = sm->m.name + " has " + std::to_string(count) + " alleles, more than " +
+                  std::to_string(HF_MAXALLELES);
+    return sm;
+  }
+  sm->a.assign(n, 0);
+  sm->b.assign(n, 0);
+  for (size_t i = 0; i < n; i++)
+    if (mc.a[i] >= 0) {
+      int x = number[mc.a[i]], y = number[mc.b[i]];
+      sm->a[i] = static_cast<int16_t>(x < y ? x : y);
+      sm->b[i] = static_cast<int16_t>(x < y ? y : x);
+    }
+  return sm;
+}

@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""hfscan end to end with the real programs:
+  - on a simulated case-control sample (a monomorphic marker, individuals
+    without status, chromosome 3 then X), every window's ld_chi2, ld_df and
+    n_haplotypes are those of hf's (hfx's) report on hfimport's files for
+    that window, cc_chi2 is hfp's observed chi-square within 0.035, and
+    top_* is the row of hfp's haplotype table with the largest |z|;
+  - --jobs 1 and --jobs 2 give the same bytes, and so do the parts 1/3,
+    2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too;
+  - bad input and edge cases, each with its message or status and exit
+    status; an interrupt or a full disk leaves no file behind.
+
+    e2e.py --bin BUILD/bin --src SOURCE --version VERSION
+"""
+import argparse
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+FAILS = []
+
+
+def check(cond, what):
+    if not cond:
+        FAILS.append(what)
+        print("FAIL:", what)
+
+
+def run(argv, cwd, **kw):
+    return subprocess.run(argv, cwd=cwd, capture_output=True, text=True, timeout=600, **kw)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def table(path):
+    lines = open(path).read().splitlines()
+    head = lines[0].split("\t")
+    return [dict(zip(head, l.split("\t"))) for l in lines[1:]]
+
+
+def make_sample(work, src):
+    """12 SNPs of 300 individuals (150 cases): m1-m8 on chromosome 3, m9-m12
+    on X; m4 monomorphic; every 10th individual without status."""
+    prefix = os.path.join(work, "cc")
+    subprocess.run([sys.executable, os.path.join(src, "bench", "simulate.py"), "--snps", "12",
+                    "-n", "300", "--cases", "150", "--missing", "0.03", "--seed", "14",
+                    "--out", prefix], check=True)
+    with open(prefix + ".map", "w") as f:
+        for k in range(1, 13):
+            f.write("%s m%d 0 %d\n" % ("3" if k <= 8 else "X", k, 1000 * k))
+    rows = [l.split() for l in open(prefix + ".ped")]
+    with open(prefix + ".ped", "w") as f:
+        for i, r in enumerate(rows):
+            if i % 10 == 9:
+                r[5] = "-9"
+            for c in (6 + 2 * 3, 7 + 2 * 3):
+                if r[c] != "0":
+                    r[c] = "2"
+            f.write(" ".join(r) + "\n")
+    return prefix
+
+
+def report_values(path):
+    text = open(path).read()
+    return (float(re.search(r"chi-square=(\S+)", text).group(1)),
+            int(re.search(r"degree\(s\) of freedom = (\d+)", text).group(1)),
+            int(re.search(r"Number of nonzero haplotypes = (\d+)", text).group(1)))
+
+
+def legend_spellings(path):
+    loci = []
+    for line in open(path):
+        f = line.split()
+        if f and f[0] == "locus":
+            loci.append(dict(a.split("=", 1) for a in f[6:]))
+    return loci
+
+
+def compare_with_peers(binp, work, prefix, rows):
+    """Every window against hf/hfx and hfp on hfimport's files."""
+    for r in rows:
+        first, last = int(r["first_marker"][1:]), int(r["last_marker"][1:])
+        name = "%s-%s" % (r["first_marker"], r["last_marker"])
+        d = os.path.join(work, name)
+        os.mkdir(d)
+        x = r["chrom"] == "X"
+        imp = [binp("hfimport"), prefix + ".ped", "w", "--index", "%d-%d" % (first, last),
+               "--permutations", "2"] + (["--hfx", "--estimator-only"] if x else ["--hf"])
+        p = run(imp, d)
+        check(p.returncode == 0, f"{name}: hfimport {p.stderr}")
+        est = binp("hfx" if x else "hf")
+        p = run([est, "w.hfx" if x else "w.hf", "w.hfo"], d)
+        check(p.returncode == 0, f"{name}: {est} {p.stderr}")
+        chi2, df, nhap = report_values(os.path.join(d, "w.hfo"))
+        check(r["status"] == "ok", f"{name}: status {r['status']}")
+        check(abs(float(r["ld_chi2"]) - chi2) <= 0.005 + 1e-9 and int(r["ld_df"]) == df and
+              int(r["n_haplotypes"]) == nhap,
+              f"{name}: ld {r['ld_chi2']} df {r['ld_df']} nhap {r['n_haplotypes']}, "
+              f"hf {chi2} {df} {nhap}")
+        if x:
+            continue
+        p = run([binp("hfp"), "w.par", "w.dat", "rep.txt", "5"], d)
+        check(p.returncode == 0, f"{name}: hfp {p.stderr}")
+        rep = open(os.path.join(d, "rep.txt")).read()
+        observed = float(re.search(r"Observed Chi-square=([-0-9.]+)", rep).group(1))
+        check(abs(float(r["cc_chi2"]) - observed) <= 0.035,
+              f"{name}: cc_chi2 {r['cc_chi2']}, hfp {observed}")
+        # hfp's haplotype rows: case h, control h, z, p, emp. p, alleles, ID.
+        spell = legend_spellings(os.path.join(d, "w.legend"))
+        k = last - first + 1
+        best, top = -1.0, None
+        for line in rep.split("ID\n\n", 1)[1].splitlines():
+            f = line.split()
+            if len(f) != 6 + k:
+                break
+            hca, hco, z = float(f[0]), float(f[1]), abs(float(f[2]))
+            hap = "".join(spell[j][f[5 + j]] for j in range(k))
+            if hap == r["top_haplotype"]:
+                top = (hca, hco, z)
+            if max(hca, hco) >= 0.05:
+                best = max(best, z)
+        check(top is not None and abs(top[0] - float(r["top_case_freq"])) < 2e-6 and
+              abs(top[1] - float(r["top_control_freq"])) < 2e-6 and top[2] >= best - 0.01,
+              f"{name}: top {r['top_haplotype']} {r['top_case_freq']} {r['top_control_freq']}, "
+              f"hfp row {top}, largest |z| {best}")
+
+
+def interrupted(binp, work, prefix, sig, status):
+    out = os.path.join(work, "killed.tsv")
+    p = subprocess.Popen([binp("hfscan"), prefix + ".ped", out, "--window", "2",
+                          "--permutations", "100000000", "--perm-hits", "100000000", "--jobs", "2"],
+                         cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1.0)
+    p.send_signal(sig)
+    try:
+        rc = p.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        rc = p.wait()
+    left = [f for f in os.listdir(work) if f.startswith("killed.tsv")]
+    check(rc == status and not left, f"signal {sig}: status {rc}, files left {left}")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--src", required=True)
+    ap.add_argument("--version", required=True)
+    args = ap.parse_args()
+    binp = lambda p: os.path.join(os.path.abspath(args.bin), p)
+    src = os.path.abspath(args.src)
+    small = os.path.join(src, "tests", "inputs", "import", "small")
+    work = tempfile.mkdtemp(prefix="scan-e2e-")
+    try:
+        prefix = make_sample(work, src)
+        scan = lambda *a: run([binp("hfscan"), *a], work)
+
+        # Every window against the peers.
+        p = scan(prefix + ".ped", "cc.tsv", "--window", "3", "--permutations", "0", "--quiet")
+        check(p.returncode == 0, f"hfscan: {p.returncode} {p.stderr}")
+        rows = table(os.path.join(work, "cc.tsv"))
+        check([(r["first_marker"], r["last_marker"]) for r in rows] ==
+              [("m%d" % i, "m%d" % (i + 2)) for i in list(range(1, 7)) + [9, 10]],
+              "windows: chromosome 3 then X, none across the boundary")
+        check(all(r["perm_n"] == "NA" and r["perm_p"] == "NA" for r in rows), "--permutations 0")
+        compare_with_peers(binp, work, prefix, rows)
+
+        # Same bytes for any number of threads and any split into parts.
+        perm = ["--window", "3", "--permutations", "300", "--seed", "11", "--quiet"]
+        scan(prefix + ".ped", "j1.tsv", "--jobs", "1", *perm)
+        scan(prefix + ".ped", "j2.tsv", "--jobs", "2", *perm)
+        parts = b""
+        for k in (1, 2, 3):
+            p = scan(prefix + ".ped", "part%d.tsv" % k, "--jobs", "2", "--chunk", "%d/3" % k, *perm)
+            check(p.returncode == 0, f"chunk {k}/3: {p.stderr}")
+            parts += read(os.path.join(work, "part%d.tsv" % k))
+        one = read(os.path.join(work, "j1.tsv"))
+        check(one == read(os.path.join(work, "j2.tsv")), "--jobs 1 and --jobs 2 differ")
+        check(one == parts, "parts 1/3 + 2/3 + 3/3 differ from the whole scan")
+        perm_rows = table(os.path.join(work, "j1.tsv"))
+        check(all(r["perm_n"] != "NA" for r in perm_rows if r["chrom"] == "3") and
+              any(int(r["perm_n"]) < 300 for r in perm_rows),
+              "adaptive permutations: every window permuted, some stop early")
+        for r in perm_rows:
+            if r["perm_n"] != "NA":
+                n, h = int(r["perm_n"]), int(r["perm_hits"])
+                check(h == 20 or n == 300, f"{r['first_marker']}: stopped at {n} with {h} hits")
+                check(abs(float(r["perm_p"]) - (h + 1) / (n + 1)) < 1e-9, "perm_p")
+
+        # The three input kinds of one data set give one table.
+        kinds = [[small + ".ped"], [small + ".bed"],
+                 [small + ".vcf", "--pheno", small + ".pheno", "--pheno-col", "status",
+                  "--sex-file", small + ".pheno"]]
+        outs = []
+        for i, argv in enumerate(kinds):
+            extra = [] if i == 2 else ["--sex-file", small + ".pheno"]
+            p = scan(*argv, "k%d.tsv" % i, "--window", "2", "--permutations", "50", *extra)
+            check(p.returncode == 0, f"{argv[0]}: {p.stderr}")
+            outs.append(read(os.path.join(work, "k%d.tsv" % i)))
+        check(outs[0] == outs[1] == outs[2], ".ped, .bed and VCF give different tables")
+
+        # Edge cases and bad input: arguments, exit status, and what the
+        # message or the rows must show.
+        blank = os.path.join(work, "blank")
+        shutil.copy(prefix + ".map", blank + ".map")
+        with open(blank + ".ped", "w") as f:
+            for line in open(prefix + ".ped"):
+                r = line.split()
+                r[6 + 2 * 5] = r[7 + 2 * 5] = "0"
+                f.write(" ".join(r) + "\n")
+        allcases = os.path.join(work, "allcases")
+        shutil.copy(prefix + ".map", allcases + ".map")
+        with open(allcases + ".ped", "w") as f:
+            for line in open(prefix + ".ped"):
+                r = line.split()
+                r[5] = "2"
+                f.write(" ".join(r) + "\n")
+        os.mkdir(os.path.join(work, "nomap"))
+        shutil.copy(prefix + ".ped", os.path.join(work, "nomap", "cc.ped"))
+
+        def untyped_m6(rows):
+            hit = [r for r in rows if r["status"] == "untyped marker m6"]
+            return ([r["first_marker"] for r in hit] == ["m3", "m4", "m5"] and
+                    all(r["ld_chi2"] == r["cc_chi2"] == "NA" for r in hit) and
+                    all(r["status"] == "ok" for r in rows if r not in hit))
+
+        def no_status(rows):
+            return rows and all(r["cc_chi2"] == r["perm_n"] == r["top_haplotype"] == "NA" and
+                                r["status"] == "ok" and r["ld_chi2"] != "NA" for r in rows)
+
+        edge = [
+            ("untyped marker", [blank + ".ped", "--permutations", "20"], 0, "", untyped_m6),
+            ("no case-control status", [small + ".vcf", "--window", "2", "--region", "6:1-99999999"], 0,
+             "no individual has case-control status", no_status),
+            ("only cases", [allcases + ".ped", "--permutations", "5"], 0,
+             "are all cases", no_status),
+            ("fewer markers than the window", [prefix + ".ped", "--window", "9"], 1,
+             "no window of 9 markers", None),
+            ("unreadable input", [os.path.join(work, "none.bed")], 1,
+             "none.bed: cannot open: No such file", None),
+            ("missing map", [os.path.join(work, "nomap", "cc.ped")], 1,
+             "cc.map: cannot open: No such file", None),
+            ("bad option", [prefix + ".ped", "--window", "x"], 1, "--window x", None),
+        ]
+        for what, argv, status, message, rows_ok in edge:
+            out = os.path.join(work, "edge.tsv")
+            if os.path.exists(out):
+                os.remove(out)
+            p = scan(argv[0], out, *argv[1:])
+            check(p.returncode == status and message in p.stderr,
+                  f"{what}: status {p.returncode}, stderr {p.stderr!r}")
+            if status:
+                check(not os.path.exists(out), f"{what}: an output was left")
+            elif rows_ok:
+                check(rows_ok(table(out)), f"{what}: rows")
+        p = scan(prefix + ".ped", prefix + ".map")
+        check(p.returncode == 1 and "would replace the input file" in p.stderr and
+              os.path.getsize(prefix + ".map") > 0, f"output over the input: {p.stderr}")
+        p = scan(prefix + ".ped", os.path.join(work, "no", "dir", "x.tsv"))
+        check(p.returncode == 1 and "cannot create the output file" in p.stderr,
+              f"output in a missing directory: {p.returncode} {p.stderr}")
+
+        # A full disk (here a file size limit) is a clear failure, and no
+        # file is left under either name.
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
+        p = run([binp("hfscan"), prefix + ".ped", "full.tsv", "--permutations", "0"], work,
+                preexec_fn=small_files)
+        left = [f for f in os.listdir(work) if f.startswith("full.tsv")]
+        check(p.returncode == 1 and "full.tsv: cannot write the output file" in p.stderr and
+              not left, f"full disk: {p.returncode} {p.stderr!r} {left}")
+
+        interrupted(binp, work, prefix, signal.SIGTERM, 143)
+        interrupted(binp, work, prefix, signal.SIGINT, 130)
+
+        p = scan("--version")
+        check(p.returncode == 0 and p.stdout == f"hfscan (HAPLOSIFT) {args.version}\n", "--version")
+        p = scan("--help")
+        check(p.returncode == 0 and "--chunk K/N" in p.stdout, "--help")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if FAILS:
+        print(f"{len(FAILS)} check(s) failed")
+        return 1
+    print("hfscan end to end: all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
