@@ -61,8 +61,9 @@ def snakemake(snake, snakefile, work, config, timeout=900):
 
 
 # Stands in for hfscan: on its first call for chunk 2 it starts the real
-# program, kills it with SIGKILL once it runs, leaves a cut-short table under
-# the output name and is killed itself; every other call is the real hfscan.
+# program, kills it with SIGKILL once its temporary output exists, leaves a
+# cut-short table under the output name and is killed itself; every other
+# call is the real hfscan.
 KILLER = """#!/bin/sh
 case " $* " in
   *" --chunk 2/4 "*)
@@ -71,7 +72,8 @@ case " $* " in
       out=""; for a in "$@"; do out="$a"; done
       "{hfscan}" "$@" &
       pid=$!
-      sleep 0.05
+      n=0
+      until ls "$out".tmp.* >/dev/null 2>&1 || [ $n -ge 2000 ]; do sleep 0.005; n=$((n + 1)); done
       kill -KILL $pid 2>/dev/null
       wait $pid
       printf 'chrom\\tfirst_marker\\t' > "$out"
@@ -139,14 +141,19 @@ def main():
         check(os.path.exists(os.path.join(work, "killed-once")), "chunk 2 was killed")
         check(not os.path.exists(os.path.join(out, "chunks", "part2-of-4.tsv")),
               "the killed chunk leaves no part under its final name")
+        left = os.listdir(os.path.join(out, "chunks"))
+        check([f for f in left if f.startswith("part2-of-4.tsv.partial.tmp.")],
+              "chunk 2 was killed while hfscan wrote its temporary file: %s" % left)
         check(not os.path.exists(os.path.join(out, "scan.tsv")) and
               not os.path.exists(os.path.join(out, "scan.png")), "no table or plot after the failure")
         p = snakemake(snake, snakefile, resumed, config)
         check(p.returncode == 0, "snakemake run again: %d\n%s" % (p.returncode, p.stderr[-3000:]))
         table = os.path.join(out, "scan.tsv")
         check(os.path.exists(table) and read(table) == expected, "the resumed run's table equals a single run")
-        leftovers = [f for d, _, fs in os.walk(out) for f in fs if f.endswith((".tmp", ".partial"))]
-        check(not leftovers, "no temporary file left after the resumed run: %s" % leftovers)
+        left = sorted(os.listdir(os.path.join(out, "chunks")))
+        check(left == ["part%d-of-4.tsv" % k for k in range(1, 5)],
+              "the resumed run leaves the parts and nothing else: %s" % left)
+        check(not [f for f in os.listdir(out) if ".tmp" in f], "no temporary table or plot left")
 
         # The gather and the plot script on bad parts and tables.
         parts = sorted(os.listdir(os.path.join(resumed, "out", "chunks")))
