@@ -61,3 +61,23 @@ write("sex_table", "letters", pack(0, names, b"sex",
 write("marker_list", "window", read(*small, "window.txt"))
 write("marker_list", "misspelt", read(*small, "misspelt.txt"))
 write("marker_list", "all", b"rs6001 rs6003\trs6005 # the SNPs of the promoter\nrsX001\r\n")
+
+# The window logic: settings bytes (window - 1, step - 1, parts - 1), then per
+# marker a chromosome code, the number of spellings, the spellings and one
+# byte per sample (low and high four bits: the two allele indexes; 255
+# missing). The markers are those of small.ped, the first six samples.
+def stream(settings, chrom_codes):
+    ped = [line.split() for line in read(*small, "small.ped").splitlines() if line.strip()][:6]
+    mapl = [line.split() for line in read(*small, "small.map").splitlines() if line.strip()]
+    out = bytes(settings)
+    for j, m in enumerate(mapl):
+        calls = [(p[6 + 2 * j], p[7 + 2 * j]) for p in ped]
+        spell = sorted({a for c in calls for a in c if a != b"0"}) or [b"A"]
+        out += bytes([chrom_codes[m[0]], len(spell)]) + b"".join(spell)
+        out += bytes(255 if b"0" in c else spell.index(c[0]) | spell.index(c[1]) << 4 for c in calls)
+    return out
+
+
+write("windows", "small_w3", stream([2, 0, 2], {b"6": 2, b"X": 3}))
+write("windows", "small_w2_step2", stream([1, 1, 3], {b"6": 0, b"X": 5}))
+write("windows", "small_w6", stream([5, 0, 8], {b"6": 1, b"X": 4}))
