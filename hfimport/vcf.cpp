@@ -115,6 +115,15 @@ class vcf_source_t : public marker_source_t {
     out.spellings.clear();
     for (int k = 0; k < h.rec->n_allele; k++)
       out.spellings.push_back(h.rec->d.allele[k]);
+    // htslib ends the program when asked to decode a field whose values it
+    // could not type (a GT key that got no values, as after an empty key in
+    // FORMAT ":GT"): such a record is refused here first.
+    bcf_fmt_t *gtf = bcf_get_fmt(h.hdr, h.rec, "GT");
+    if (!gtf)
+      throw import_error(at() + "marker " + m.name + " has no GT field");
+    if (gtf->type != BCF_BT_INT8 && gtf->type != BCF_BT_INT16 && gtf->type != BCF_BT_INT32)
+      throw import_error(at() + "marker " + m.name + " has a GT field without genotypes "
+                         "(is a FORMAT key empty?)");
     int ngt = bcf_get_genotypes(h.hdr, h.rec, &h.gt, &ngt_arr);
     if (ngt < 0)
       throw import_error(at() + "marker " + m.name + " has no GT field");

@@ -200,6 +200,14 @@ TEST(VcfReader, RefusesFilesThatAreNotVariantData)
   EXPECT_THAT(error_of([&] { read_vcf(t.write("text.vcf", "hello\n"), all); }),
               HasSubstr("text.vcf"));
   EXPECT_THAT(error_of([&] { read_vcf(t.dir + "/none.vcf", all); }), HasSubstr("none.vcf"));
+  // An empty FORMAT key leaves GT without values, which htslib cannot decode
+  // (it would end the program): refused with the file and record.
+  std::string emptykey = t.write("emptykey.vcf",
+                                 "##fileformat=VCFv4.2\n"
+                                 "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\n"
+                                 "6\t1\trs1\tA\tG\t.\t.\t.\t:GT\t0/1\n");
+  EXPECT_THAT(error_of([&] { read_vcf(emptykey, all); }),
+              HasSubstr("emptykey.vcf, record 1: marker rs1 has a GT field without genotypes"));
 }
 
 namespace {
