@@ -121,6 +121,45 @@ bool vcf_supported();
 // import_error for a directory or a file that cannot be opened.
 void check_input(const std::string &path);
 
+// The command line, one argument at a time; an option's value is the next
+// argument or is joined to the option by "=" (--name=VALUE) (cmdline.cpp).
+class cmdline_t {
+public:
+  cmdline_t(int argc, char **argv) : argc_(argc), argv_(argv) {}
+  // Moves to the next argument; false after the last.
+  bool next();
+  // The argument, without "=VALUE"; whether a value was joined; the
+  // argument as typed.
+  const std::string &arg() const { return arg_; }
+  bool has_value() const { return has_value_; }
+  const char *typed() const { return argv_[i_]; }
+  // The option's value; throws import_error when none follows.
+  std::string take();
+
+private:
+  int argc_;
+  char **argv_;
+  int i_ = 0;
+  std::string arg_, value_;
+  bool has_value_ = false;
+};
+
+// The options that choose the markers and the samples' status and sex,
+// which hfimport and hfscan share.
+struct input_options_t {
+  selector_t sel;
+  int windows = 0; // how many of --markers, --region and --index were given
+  std::string pheno, pheno_col, sex_file;
+};
+// Takes the current argument when it is one of these options.
+bool take_input_option(cmdline_t &c, input_options_t &in);
+// After the whole command line: one way of choosing markers (the markers
+// are called what, in the message), a status column with every phenotype
+// table and none without.
+void check_input_choice(const input_options_t &in, const char *what);
+// The phenotype and sex tables can be read.
+void check_input_tables(const input_options_t &in);
+
 // The source for INPUT by its name: NAME.ped with NAME.map, NAME.bed with
 // NAME.bim and NAME.fam, or a VCF/BCF file (.vcf, .vcf.gz, .vcf.bgz, .bcf).
 // plink is set for the PLINK kinds, whose samples have family identifiers

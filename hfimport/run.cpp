@@ -13,11 +13,8 @@
 
 namespace {
 
-struct request_t {
+struct request_t : input_options_t {
   std::string input, prefix;
-  selector_t sel;
-  int windows = 0;
-  std::string pheno, pheno_col, sex_file;
   output_options_t out;
 };
 
@@ -36,43 +33,16 @@ request_t parse(int argc, char **argv)
 {
   request_t q;
   std::vector<std::string> positional;
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i], value;
-    bool has_value = false;
-    size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.erase(eq);
-      has_value = true;
-    }
-    auto take = [&]() -> std::string {
-      if (has_value)
-        return value;
-      if (i + 1 >= argc)
-        throw import_error(arg + ": a value must follow");
-      return argv[++i];
-    };
-    if (arg == "--markers") {
-      std::string list = take();
-      check_input(list);
-      read_name_list(list, q.sel);
-      q.windows++;
-    } else if (arg == "--region") {
-      parse_region(take(), q.sel);
-      q.windows++;
-    } else if (arg == "--index") {
-      parse_index_range(take(), q.sel);
-      q.windows++;
-    } else if (arg == "--pheno")
-      q.pheno = take();
-    else if (arg == "--pheno-col")
-      q.pheno_col = take();
-    else if (arg == "--sex-file")
-      q.sex_file = take();
-    else if (arg == "--permutations")
-      q.out.permutations = count_option(arg, take(), 0);
+  cmdline_t c(argc, argv);
+  while (c.next()) {
+    const std::string &arg = c.arg();
+    bool has_value = c.has_value();
+    if (take_input_option(c, q))
+      continue;
+    if (arg == "--permutations")
+      q.out.permutations = count_option(arg, c.take(), 0);
     else if (arg == "--block1")
-      q.out.block1 = count_option(arg, take(), 0);
+      q.out.block1 = count_option(arg, c.take(), 0);
     else if (arg == "--no-status" && !has_value)
       q.out.use_status = false;
     else if (arg == "--hf" && !has_value)
@@ -82,7 +52,7 @@ request_t parse(int argc, char **argv)
     else if (arg == "--estimator-only" && !has_value)
       q.out.trelix = false;
     else if (arg.size() > 1 && arg[0] == '-')
-      throw import_error(std::string(argv[i]) + ": unknown option (hfimport --help lists them)");
+      throw import_error(std::string(c.typed()) + ": unknown option (hfimport --help lists them)");
     else
       positional.push_back(arg);
   }
@@ -90,21 +60,12 @@ request_t parse(int argc, char **argv)
     throw import_error("expected an input file and an output prefix (hfimport --help shows how)");
   q.input = positional[0];
   q.prefix = positional[1];
-  if (q.windows > 1)
-    throw import_error("--markers, --region and --index choose the window in different ways; "
-                       "give one of them");
-  if (!q.pheno.empty() && q.pheno_col.empty())
-    throw import_error("--pheno " + q.pheno + ": name the status column with --pheno-col");
-  if (q.pheno.empty() && !q.pheno_col.empty())
-    throw import_error("--pheno-col needs --pheno FILE");
+  check_input_choice(q, "the window");
   if (!q.out.trelix && !q.out.hf && !q.out.hfx)
     throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
   if (!q.sex_file.empty() && !q.out.hfx)
     throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
-  if (!q.pheno.empty())
-    check_input(q.pheno);
-  if (!q.sex_file.empty())
-    check_input(q.sex_file);
+  check_input_tables(q);
   return q;
 }
 

@@ -57,50 +57,22 @@ scan_options_t scan_parse(int argc, char **argv)
 {
   scan_options_t o;
   std::vector<std::string> positional;
-  int windows = 0;
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i], value;
-    bool has_value = false;
-    size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.erase(eq);
-      has_value = true;
-    }
-    auto take = [&]() -> std::string {
-      if (has_value)
-        return value;
-      if (i + 1 >= argc)
-        throw import_error(arg + ": a value must follow");
-      return argv[++i];
-    };
-    if (arg == "--markers") {
-      std::string list = take();
-      check_input(list);
-      read_name_list(list, o.sel);
-      windows++;
-    } else if (arg == "--region") {
-      parse_region(take(), o.sel);
-      windows++;
-    } else if (arg == "--index") {
-      parse_index_range(take(), o.sel);
-      windows++;
-    } else if (arg == "--pheno")
-      o.pheno = take();
-    else if (arg == "--pheno-col")
-      o.pheno_col = take();
-    else if (arg == "--sex-file")
-      o.sex_file = take();
-    else if (arg == "--window")
-      o.window = static_cast<int>(whole(arg, take(), 1, HF_MAXLOCI));
+  cmdline_t c(argc, argv);
+  while (c.next()) {
+    const std::string &arg = c.arg();
+    bool has_value = c.has_value();
+    if (take_input_option(c, o))
+      continue;
+    if (arg == "--window")
+      o.window = static_cast<int>(whole(arg, c.take(), 1, HF_MAXLOCI));
     else if (arg == "--step")
-      o.step = static_cast<int>(whole(arg, take(), 1, INT_MAX));
+      o.step = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
     else if (arg == "--permutations")
-      o.permutations = whole(arg, take(), 0, LONG_MAX);
+      o.permutations = whole(arg, c.take(), 0, LONG_MAX);
     else if (arg == "--perm-hits")
-      o.perm_hits = whole(arg, take(), 1, LONG_MAX);
+      o.perm_hits = whole(arg, c.take(), 1, LONG_MAX);
     else if (arg == "--seed") {
-      std::string v = take();
+      std::string v = c.take();
       char *end = nullptr;
       errno = 0;
       unsigned long long s = strtoull(v.c_str(), &end, 10);
@@ -109,19 +81,19 @@ scan_options_t scan_parse(int argc, char **argv)
                            std::to_string(UINT64_MAX));
       o.seed = s;
     } else if (arg == "--min-freq")
-      o.min_freq = real(arg, take(), 0, 1);
+      o.min_freq = real(arg, c.take(), 0, 1);
     else if (arg == "--em-max-iter")
-      o.em_max_iter = static_cast<int>(whole(arg, take(), 1, INT_MAX));
+      o.em_max_iter = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
     else if (arg == "--em-gain")
-      o.em_gain = real(arg, take(), 0, HUGE_VAL);
+      o.em_gain = real(arg, c.take(), 0, HUGE_VAL);
     else if (arg == "--jobs")
-      o.jobs = static_cast<int>(whole(arg, take(), 1, 1024));
+      o.jobs = static_cast<int>(whole(arg, c.take(), 1, 1024));
     else if (arg == "--chunk")
-      parse_chunk(take(), o);
+      parse_chunk(c.take(), o);
     else if (arg == "--quiet" && !has_value)
       o.quiet = true;
     else if (arg.size() > 1 && arg[0] == '-')
-      throw import_error(std::string(argv[i]) + ": unknown option (hfscan --help lists them)");
+      throw import_error(std::string(c.typed()) + ": unknown option (hfscan --help lists them)");
     else
       positional.push_back(arg);
   }
@@ -129,16 +101,7 @@ scan_options_t scan_parse(int argc, char **argv)
     throw import_error("expected an input file and an output file (hfscan --help shows how)");
   o.input = positional[0];
   o.output = positional[1];
-  if (windows > 1)
-    throw import_error("--markers, --region and --index choose the markers in different ways; "
-                       "give one of them");
-  if (!o.pheno.empty() && o.pheno_col.empty())
-    throw import_error("--pheno " + o.pheno + ": name the status column with --pheno-col");
-  if (o.pheno.empty() && !o.pheno_col.empty())
-    throw import_error("--pheno-col needs --pheno FILE");
-  if (!o.pheno.empty())
-    check_input(o.pheno);
-  if (!o.sex_file.empty())
-    check_input(o.sex_file);
+  check_input_choice(o, "the markers");
+  check_input_tables(o);
   return o;
 }

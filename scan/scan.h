@@ -13,10 +13,8 @@
 
 // The request of one run (options.cpp). Bad options throw import_error,
 // which ends the program with status 1 as in hfimport.
-struct scan_options_t {
+struct scan_options_t : input_options_t {
   std::string input, output;
-  selector_t sel;
-  std::string pheno, pheno_col, sex_file;
   int window = 4;            // markers per window
   int step = 1;              // markers between window starts
   long permutations = 1000;  // the most permutations per window; 0: none

@@ -16,6 +16,8 @@ import os
 import signal
 import sys
 
+from atomic import on_term, write_atomically
+
 HEADER_START = b"chrom\tfirst_marker\t"
 
 
@@ -34,31 +36,6 @@ def check_part(path, data, first):
                       "(run its chunk again)" % (path, line))
 
 
-def write_atomically(output, parts):
-    """Writes the concatenated parts to a temporary file beside output, then
-    renames it; the temporary file is removed on every way out but success."""
-    directory = os.path.dirname(os.path.abspath(output))
-    tmp = os.path.join(directory, ".%s.%d.tmp" % (os.path.basename(output), os.getpid()))
-    try:
-        fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-        with os.fdopen(fd, "wb") as f:
-            for p in parts:
-                f.write(p)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(tmp, output)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise
-
-
-def on_term(signum, frame):
-    raise SystemExit(143)
-
-
 def main(argv):
     if len(argv) < 3:
         sys.stderr.write("usage: gather.py OUTPUT PART1 [PART2 ...]\n")
@@ -75,7 +52,7 @@ def main(argv):
                 raise Refused("%s: cannot read the part: %s" % (path, e.strerror))
             check_part(path, data, k == 0)
             parts.append(data)
-        write_atomically(output, parts)
+        write_atomically(output, lambda f: f.writelines(parts))
     except Refused as e:
         sys.stderr.write("gather.py: %s\n" % e)
         return 1

@@ -21,6 +21,8 @@ import os
 import signal
 import sys
 
+from atomic import on_term, write_atomically
+
 NEEDED = ("chrom", "first_pos", "last_pos", "ld_chi2", "ld_p", "cc_p", "perm_p", "status")
 DPI = 100
 
@@ -148,28 +150,6 @@ def draw(windows, picture, width, height, title):
     plt.close(fig)
 
 
-def write_atomically(picture, windows, width, height, title):
-    directory = os.path.dirname(os.path.abspath(picture))
-    tmp = os.path.join(directory, ".%s.%d.tmp" % (os.path.basename(picture), os.getpid()))
-    try:
-        fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-        with os.fdopen(fd, "wb") as f:
-            draw(windows, f, width, height, title)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(tmp, picture)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise
-
-
-def on_term(signum, frame):
-    raise SystemExit(143)
-
-
 def main(argv):
     ap = argparse.ArgumentParser(prog="plot_scan.py", description=__doc__.split("\n\n")[0])
     ap.add_argument("--width", type=int, default=1600, help="picture width in pixels (default 1600)")
@@ -186,7 +166,7 @@ def main(argv):
         n_tested = sum(w["p"] is not None for w in windows)
         title = a.title if a.title is not None else "%s: %d windows, %d with a p value" % (
             os.path.basename(a.table), len(windows), n_tested)
-        write_atomically(a.picture, windows, a.width, a.height, title)
+        write_atomically(a.picture, lambda f: draw(windows, f, a.width, a.height, title))
     except Refused as e:
         sys.stderr.write("plot_scan.py: %s\n" % e)
         return 1
