@@ -28,10 +28,9 @@ template <class T> void release(T *&p)
 // which the program's end would reclaim.
 void releaseall()
 {
-  for (double **p : {&h0, &h1, &ftobs, &hidobs, &ftp, &ft, &hid, &h1cas, &hidca, &h1con, &hidco, &h1caobs,
-                     &hidcaobs, &h1coobs, &hidcoobs, &ftcc, &fticc, &ftss, &ftccobs, &fticcobs, &ftssobs, &ftpcc})
+  for (double **p : {&h0, &h1, &ftobs, &hidobs, &ftp, &h1caobs, &hidcaobs, &h1coobs, &hidcoobs, &ftccobs,
+                     &fticcobs, &ftssobs, &ftpcc})
     release(*p);
-  release(scored);
   release(scoredobs);
 }
 
@@ -60,7 +59,7 @@ void pooled()
   float ll = 0;
   getx2ln(&ll, CMD);
   gethappy(0, 0);
-  fuzz_check(nhaps0 == nhaps && nhaps >= 0, "observed table size");
+  fuzz_check(nhaps0 >= 0, "observed table size");
   for (int i = 0; i < nhaps0; i++) {
     fuzz_check(ftp[i] == 0, "no permuted pass counted after the observed one");
     revhapid(hidobs[i], hap);

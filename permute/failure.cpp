@@ -36,15 +36,18 @@ void setworkerthread()
 
 void hfpfail(const char *fmt, ...)
 {
-  va_list ap;
-  va_start(ap, fmt);
-  std::string text = vformat(fmt, ap);
-  va_end(ap);
-  if (inworker)
-    throw hfpabort(text, 1);
-  stopworkers();
-  fflush(stdout);
-  fputs(text.c_str(), stderr);
+  {
+    // The message is gone before exit, which unwinds nothing.
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    if (inworker)
+      throw hfpabort(text, 1);
+    stopworkers();
+    fflush(stdout);
+    fputs(text.c_str(), stderr);
+  }
   removetemps();
   exit(1);
 }
