@@ -6,7 +6,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include "atomic_output.h"
 #include "hfimport.h"
 #include "hs_limits.h"
 
@@ -53,33 +56,21 @@ void check_limits(const window_t &w, const output_options_t &opt)
 
 namespace {
 
-// A file opened for writing, closed with its errors checked, so that a full
-// disk is reported instead of leaving a cut file behind as a success.
-struct out_t {
-  std::string path;
-  FILE *f = nullptr;
-  explicit out_t(const std::string &p) : path(p)
+// The files of one conversion, each under a temporary name until all are
+// written; only then are they renamed into place, so a failed write, a full
+// disk or an interrupt leaves none of them half written under its name.
+struct outputs_t {
+  std::vector<std::unique_ptr<atomic_output_t>> files;
+  FILE *open(const std::string &path)
   {
-    f = fopen(p.c_str(), "w");
-    if (!f)
-      throw import_error(p + ": cannot open for writing: " + strerror(errno));
+    files.push_back(std::make_unique<atomic_output_t>(path));
+    return files.back()->file();
   }
-  void close()
+  void close() { files.back()->close(); }
+  void commit()
   {
-    bool bad = ferror(f) != 0;
-    int err = errno;
-    if (fclose(f) != 0) {
-      bad = true;
-      err = errno;
-    }
-    f = nullptr;
-    if (bad)
-      throw import_error(path + ": error while writing: " + strerror(err));
-  }
-  ~out_t()
-  {
-    if (f)
-      fclose(f);
+    for (auto &f : files)
+      f->commit();
   }
 };
 
@@ -90,25 +81,25 @@ void write_header_counts(FILE *f, const window_t &w)
   fprintf(f, "\n");
 }
 
-void write_trelix(const std::string &prefix, const window_t &w, const coded_t &c,
-                  const output_options_t &opt, write_summary_t &s)
+void write_trelix(outputs_t &out, const std::string &prefix, const window_t &w,
+                  const coded_t &c, const output_options_t &opt, write_summary_t &s)
 {
   size_t nm = w.markers.size(), ns = w.samples.size();
   int block1 = opt.block1 < 0 ? static_cast<int>(nm) : opt.block1;
-  out_t par(prefix + ".par");
-  fprintf(par.f, "%zu %d %d %d\n", nm, s.casecontrol ? 1 : 0, opt.permutations > 0 ? 1 : 0,
+  FILE *par = out.open(prefix + ".par");
+  fprintf(par, "%zu %d %d %d\n", nm, s.casecontrol ? 1 : 0, opt.permutations > 0 ? 1 : 0,
           opt.permutations);
-  write_header_counts(par.f, w);
-  fprintf(par.f, "0 0\n");  // allele pairs in the data file, no listing
+  write_header_counts(par, w);
+  fprintf(par, "0 0\n");  // allele pairs in the data file, no listing
   for (size_t k = 0; k < nm; k++)
-    fprintf(par.f, "%s1", k ? " " : "");
-  fprintf(par.f, "\n");
+    fprintf(par, "%s1", k ? " " : "");
+  fprintf(par, "\n");
   for (size_t k = 0; k < nm; k++)
-    fprintf(par.f, "%s%d", k ? " " : "", static_cast<int>(k) < block1 ? 1 : 0);
-  fprintf(par.f, "\n");
-  par.close();
+    fprintf(par, "%s%d", k ? " " : "", static_cast<int>(k) < block1 ? 1 : 0);
+  fprintf(par, "\n");
+  out.close();
 
-  out_t dat(prefix + ".dat");
+  FILE *dat = out.open(prefix + ".dat");
   for (size_t i = 0; i < ns; i++) {
     int label = 0;
     if (s.casecontrol) {
@@ -118,23 +109,23 @@ void write_trelix(const std::string &prefix, const window_t &w, const coded_t &c
       }
       label = w.samples[i].status == STATUS_CASE ? 1 : 0;
     }
-    fprintf(dat.f, "%zu %d", i + 1, label);
+    fprintf(dat, "%zu %d", i + 1, label);
     for (size_t k = 0; k < nm; k++)
-      fprintf(dat.f, " %d %d", c.a[k][i], c.b[k][i]);
-    fprintf(dat.f, "\n");
+      fprintf(dat, " %d %d", c.a[k][i], c.b[k][i]);
+    fprintf(dat, "\n");
   }
-  dat.close();
+  out.close();
 }
 
-void write_hf(const std::string &path, const window_t &w, const coded_t &c)
+void write_hf(outputs_t &out, const std::string &path, const window_t &w, const coded_t &c)
 {
-  out_t out(path);
-  write_header_counts(out.f, w);
+  FILE *f = out.open(path);
+  write_header_counts(f, w);
   for (size_t i = 0; i < w.samples.size(); i++) {
-    fprintf(out.f, "%zu 1", i + 1);
+    fprintf(f, "%zu 1", i + 1);
     for (size_t k = 0; k < w.markers.size(); k++)
-      fprintf(out.f, " %d/%d", c.a[k][i], c.b[k][i]);
-    fprintf(out.f, "\n");
+      fprintf(f, " %d/%d", c.a[k][i], c.b[k][i]);
+    fprintf(f, "\n");
   }
   out.close();
 }
@@ -144,10 +135,11 @@ void write_hf(const std::string &path, const window_t &w, const coded_t &c)
 // hemizygous genotype (a genotyping error, or a marker of the
 // pseudoautosomal region): that call is written as missing and counted.
 // Individuals of unknown sex are left out.
-void write_hfx(const std::string &path, const window_t &w, const coded_t &c, write_summary_t &s)
+void write_hfx(outputs_t &out, const std::string &path, const window_t &w, const coded_t &c,
+               write_summary_t &s)
 {
-  out_t out(path);
-  write_header_counts(out.f, w);
+  FILE *f = out.open(path);
+  write_header_counts(f, w);
   for (size_t i = 0; i < w.samples.size(); i++) {
     int sex = w.samples[i].sex;
     if (sex == SEX_UNKNOWN) {
@@ -156,22 +148,22 @@ void write_hfx(const std::string &path, const window_t &w, const coded_t &c, wri
     }
     if (sex == SEX_MALE) {
       s.hfx_males++;
-      fprintf(out.f, "%zu 1 0", i + 1);
+      fprintf(f, "%zu 1 0", i + 1);
       for (size_t k = 0; k < w.markers.size(); k++) {
         int a = c.a[k][i];
         if (a != c.b[k][i]) {
           s.hfx_het_males++;
           a = 0;
         }
-        fprintf(out.f, " %d", a);
+        fprintf(f, " %d", a);
       }
     } else {
       s.hfx_females++;
-      fprintf(out.f, "%zu 1 1", i + 1);
+      fprintf(f, "%zu 1 1", i + 1);
       for (size_t k = 0; k < w.markers.size(); k++)
-        fprintf(out.f, " %d/%d", c.a[k][i], c.b[k][i]);
+        fprintf(f, " %d/%d", c.a[k][i], c.b[k][i]);
     }
-    fprintf(out.f, "\n");
+    fprintf(f, "\n");
   }
   out.close();
 }
@@ -186,24 +178,25 @@ const char *status_word(int status)
   return status == STATUS_CASE ? "case" : status == STATUS_CONTROL ? "control" : "unknown";
 }
 
-void write_legend(const std::string &prefix, const std::string &input, const window_t &w)
+void write_legend(outputs_t &out, const std::string &prefix, const std::string &input,
+                  const window_t &w)
 {
-  out_t out(prefix + ".legend");
-  fprintf(out.f, "# hfimport legend for %s\n", input.c_str());
-  fprintf(out.f, "# locus <locus number> <marker> <chromosome> <position> <input index> "
+  FILE *f = out.open(prefix + ".legend");
+  fprintf(f, "# hfimport legend for %s\n", input.c_str());
+  fprintf(f, "# locus <locus number> <marker> <chromosome> <position> <input index> "
                  "<allele number>=<allele> ...\n");
   for (size_t k = 0; k < w.markers.size(); k++) {
     const marker_t &m = w.markers[k];
-    fprintf(out.f, "locus %zu %s %s %ld %d", k + 1, m.name.c_str(), m.chrom.c_str(), m.pos,
+    fprintf(f, "locus %zu %s %s %ld %d", k + 1, m.name.c_str(), m.chrom.c_str(), m.pos,
             m.index);
     for (size_t a = 0; a < m.alleles.size(); a++)
-      fprintf(out.f, " %zu=%s", a + 1, m.alleles[a].c_str());
-    fprintf(out.f, "\n");
+      fprintf(f, " %zu=%s", a + 1, m.alleles[a].c_str());
+    fprintf(f, "\n");
   }
-  fprintf(out.f, "# individual <identifier> <family> <individual> <sex> <status>\n");
+  fprintf(f, "# individual <identifier> <family> <individual> <sex> <status>\n");
   for (size_t i = 0; i < w.samples.size(); i++) {
     const sample_t &s = w.samples[i];
-    fprintf(out.f, "individual %zu %s %s %s %s\n", i + 1, s.fid.c_str(), s.iid.c_str(),
+    fprintf(f, "individual %zu %s %s %s %s\n", i + 1, s.fid.c_str(), s.iid.c_str(),
             sex_word(s.sex), status_word(s.status));
   }
   out.close();
@@ -229,12 +222,14 @@ write_summary_t write_outputs(const std::string &prefix, const std::string &inpu
                        (s.cases ? "cases" : "controls") +
                        "; a case-control test needs both (--no-status converts without "
                        "the status)");
-  write_legend(prefix, input, w);
+  outputs_t out;
+  write_legend(out, prefix, input, w);
   if (opt.trelix)
-    write_trelix(prefix, w, c, opt, s);
+    write_trelix(out, prefix, w, c, opt, s);
   if (opt.hf)
-    write_hf(prefix + ".hf", w, c);
+    write_hf(out, prefix + ".hf", w, c);
   if (opt.hfx)
-    write_hfx(prefix + ".hfx", w, c, s);
+    write_hfx(out, prefix + ".hfx", w, c, s);
+  out.commit();
   return s;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "atomic_output.h"
 #include "hfimport.h"
 
 // The request of one run (options.cpp). Bad options throw import_error,
@@ -115,24 +116,6 @@ double chi2_upper(double x, int df);
 // of 10 significant digits (%.10g), NA for what does not apply.
 std::string scan_header();
 std::string scan_format(const scan_row_t &r);
-
-// The output file, written under a temporary name in the same directory and
-// renamed into place when complete, so that no one ever sees a partial file
-// under the final name. SIGINT and SIGTERM remove the temporary file and end
-// the program with status 130 or 143.
-class atomic_output_t {
- public:
-  explicit atomic_output_t(const std::string &path);  // throws import_error
-  ~atomic_output_t();                                // removes an uncommitted file
-  void write(const std::string &text);               // throws import_error on a failed write
-  void commit();                                     // flush, sync, close, rename
-  const std::string &temp_path() const { return temp_; }
-
- private:
-  std::string path_, temp_;
-  FILE *f_ = nullptr;
-  void fail(const char *what, int err);
-};
 
 // Progress on standard error when it is a terminal (progress.cpp).
 struct progress_t {

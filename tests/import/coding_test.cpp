@@ -185,5 +185,5 @@ TEST(Writers, AnUnwritableOutputIsAnError)
   coded_t c = number_alleles(w);
   output_options_t opt;
   EXPECT_THAT(error_of([&] { write_outputs("/nonexistent-dir/o", "in", w, c, opt); }),
-              HasSubstr("/nonexistent-dir/o.legend: cannot open for writing"));
+              HasSubstr("/nonexistent-dir/o.legend: cannot create the output file"));
 }

@@ -1,10 +1,9 @@
 // hfscan's pieces that need no estimator: the marker-by-marker reader over
 // every input kind, windows and parts, draws, tail probabilities, the row
-// format, the options and the atomic output file.
+// format and the options.
 
 #include <cmath>
 #include <map>
-#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -260,32 +259,4 @@ TEST(Options, BadValuesNameTheOption)
   EXPECT_EQ(o.chunk, 2);
   EXPECT_EQ(o.chunks, 5);
   EXPECT_EQ(o.seed, 18446744073709551615ull);
-}
-
-TEST(AtomicOutput, OnlyACompleteFileAppearsUnderTheName)
-{
-  scratch_t t;
-  std::string path = t.dir + "/scan.tsv";
-  t.files.push_back(path);
-  {
-    atomic_output_t out(path);
-    out.write("partial\n");
-    struct stat st;
-    EXPECT_NE(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(stat(out.temp_path().c_str(), &st), 0);
-    EXPECT_EQ(out.temp_path().rfind(path + ".tmp.", 0), 0u);
-  }
-  struct stat st;
-  EXPECT_NE(stat(path.c_str(), &st), 0);  // given up: neither name remains
-  {
-    atomic_output_t out(path);
-    out.write("whole\n");
-    out.commit();
-  }
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "whole");
-  EXPECT_THAT(error_of([&] { atomic_output_t bad(t.dir + "/no/such/dir/x.tsv"); }),
-              HasSubstr("cannot create the output file"));
 }
