@@ -5,7 +5,7 @@
     n_haplotypes are those of hf's (hfx's) report on hfimport's files for
     that window, cc_chi2 is hfp's observed chi-square within 0.035, and
     top_* is the row of hfp's haplotype table with the largest |z|;
-  - --jobs 1 and --jobs 2 give the same bytes, and so do the parts 1/3,
+  - --jobs 1, 2 and 32 give the same bytes, and so do the parts 1/3,
     2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too;
   - bad input and edge cases, each with its message or status and exit
     status; an interrupt or a full disk leaves no file behind;
@@ -215,6 +215,7 @@ def main():
         perm = ["--window", "3", "--permutations", "300", "--seed", "11", "--quiet"]
         scan(prefix + ".ped", "j1.tsv", "--jobs", "1", *perm)
         scan(prefix + ".ped", "j2.tsv", "--jobs", "2", *perm)
+        scan(prefix + ".ped", "j32.tsv", "--jobs", "32", *perm)  # more threads than cores
         parts = b""
         for k in (1, 2, 3):
             p = scan(prefix + ".ped", "part%d.tsv" % k, "--jobs", "2", "--chunk", "%d/3" % k, *perm)
@@ -222,6 +223,7 @@ def main():
             parts += read(os.path.join(work, "part%d.tsv" % k))
         one = read(os.path.join(work, "j1.tsv"))
         check(one == read(os.path.join(work, "j2.tsv")), "--jobs 1 and --jobs 2 differ")
+        check(one == read(os.path.join(work, "j32.tsv")), "--jobs 1 and --jobs 32 differ")
         check(one == parts, "parts 1/3 + 2/3 + 3/3 differ from the whole scan")
         perm_rows = table(os.path.join(work, "j1.tsv"))
         check(all(r["perm_n"] != "NA" for r in perm_rows if r["chrom"] == "3") and
