@@ -9,9 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <set>
 
 #include <htslib/hts.h>
+#include <htslib/kseq.h>
+#include <htslib/kstring.h>
 #include <htslib/vcf.h>
 
 bool vcf_supported()
@@ -27,6 +30,8 @@ struct vcf_handles_t {
   bcf_hdr_t *hdr = nullptr;
   bcf1_t *rec = nullptr;
   int32_t *gt = nullptr;
+  kstring_t line = KS_INITIALIZE;  // a record of a text VCF, as read
+  bool text = false;               // VCF text (plain or compressed), not BCF
   // Closes the file, keeping the genotype buffer for the next opening.
   void close()
   {
@@ -44,6 +49,7 @@ struct vcf_handles_t {
   {
     close();
     free(gt);
+    ks_free(&line);
   }
 };
 
@@ -60,6 +66,7 @@ void open_handles(vcf_handles_t &h, const std::string &path)
   const htsFormat *fmt = hts_get_format(h.file);
   if (fmt->category != variant_data)
     throw import_error(path + ": not a VCF or BCF file");
+  h.text = fmt->format == vcf;
   h.hdr = bcf_hdr_read(h.file);
   if (!h.hdr)
     throw import_error(path + ": cannot read the VCF header");
@@ -79,11 +86,46 @@ class vcf_source_t : public marker_source_t {
 
   std::string at() const { return path + ", record " + std::to_string(index) + ": "; }
 
+  // htslib reads a POS of "abc" as 0 and one of "5x" as 5, and takes an
+  // empty line for a record; in a text VCF these are refused here, from
+  // the line as read, before htslib parses it.
+  void check_line(int record) const
+  {
+    const std::string at = path + ", record " + std::to_string(record) + ": ";
+    const char *s = h.line.s, *end = s + h.line.l;
+    if (h.line.l == 0)
+      throw import_error(at + "an empty line where a record belongs");
+    const char *tab = static_cast<const char *>(memchr(s, '\t', h.line.l));
+    if (!tab)
+      return;  // htslib names what is missing
+    const char *pos = tab + 1, *stop = pos;
+    while (stop < end && *stop != '\t')
+      stop++;
+    bool digits = stop > pos && stop - pos <= 18;
+    for (const char *c = pos; digits && c < stop; c++)
+      digits = *c >= '0' && *c <= '9';
+    if (!digits)
+      throw import_error(at + "POS is \"" + std::string(pos, std::min<size_t>(stop - pos, 40)) +
+                         "\", not a position (a whole number from 0)");
+  }
+
+  // Reads the next record into h.rec: 0, -1 at the end, below -1 on error.
+  int read_record()
+  {
+    if (!h.text)
+      return bcf_read(h.file, h.hdr, h.rec);
+    int r = hts_getline(h.file, KS_SEP_LINE, &h.line);
+    if (r < 0)
+      return r;
+    check_line(index + 1);
+    return vcf_parse(&h.line, h.hdr, h.rec) == 0 ? 0 : -2;
+  }
+
   // The next record the selector keeps, its marker in m; false at the end.
   bool next_kept(marker_t &m)
   {
     int status;
-    while ((status = bcf_read(h.file, h.hdr, h.rec)) == 0) {
+    while ((status = read_record()) == 0) {
       index++;
       if (bcf_unpack(h.rec, BCF_UN_STR) < 0)
         throw import_error(at() + "cannot decode the record");

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "hfimport.h"
+
+#ifdef HF_HAVE_HTSLIB
+#include <htslib/vcf.h>
+#endif
 #include "tmpfiles.h"
 
 using ::testing::HasSubstr;
@@ -189,6 +193,29 @@ TEST(VcfReader, ReadsDiploidHaploidAndMissingCalls)
   EXPECT_EQ(pair_of(w.calls[0][2]), "-");
   EXPECT_EQ(pair_of(w.calls[1][0]), "CT");
   EXPECT_EQ(pair_of(w.calls[1][2]), "-");  // half-missing
+#ifdef HF_HAVE_HTSLIB
+  // The same records as BCF, written by htslib, read the same.
+  std::string bcf = t.dir + "/d.bcf";
+  t.files.push_back(bcf);
+  htsFile *in = hts_open(vcf.c_str(), "r"), *out = hts_open(bcf.c_str(), "wb");
+  bcf_hdr_t *hdr = bcf_hdr_read(in);
+  bcf1_t *rec = bcf_init();
+  ASSERT_EQ(bcf_hdr_write(out, hdr), 0);
+  while (bcf_read(in, hdr, rec) == 0)
+    ASSERT_EQ(bcf_write(out, hdr, rec), 0);
+  bcf_destroy(rec);
+  bcf_hdr_destroy(hdr);
+  hts_close(in);
+  ASSERT_EQ(hts_close(out), 0);
+  window_t b = read_vcf(bcf, all);
+  ASSERT_EQ(b.markers.size(), w.markers.size());
+  for (size_t k = 0; k < w.markers.size(); k++) {
+    EXPECT_EQ(b.markers[k].name, w.markers[k].name);
+    EXPECT_EQ(b.markers[k].pos, w.markers[k].pos);
+    for (size_t i = 0; i < w.samples.size(); i++)
+      EXPECT_EQ(pair_of(b.calls[k][i]), pair_of(w.calls[k][i]));
+  }
+#endif
 }
 
 TEST(VcfReader, RefusesFilesThatAreNotVariantData)
@@ -208,6 +235,22 @@ TEST(VcfReader, RefusesFilesThatAreNotVariantData)
                                  "6\t1\trs1\tA\tG\t.\t.\t.\t:GT\t0/1\n");
   EXPECT_THAT(error_of([&] { read_vcf(emptykey, all); }),
               HasSubstr("emptykey.vcf, record 1: marker rs1 has a GT field without genotypes"));
+  // Records htslib would read as something else: a POS that is not a
+  // whole number (taken as 0, or as its leading digits), an empty line.
+  const std::string head = "##fileformat=VCFv4.2\n##contig=<ID=6>\n"
+                           "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\n"
+                           "6\t1\trs1\tA\tG\t.\t.\t.\tGT\t0/1\n";
+  struct {
+    const char *record, *message;
+  } bad[] = {
+      {"6\tabc\trs2\tA\tG\t.\t.\t.\tGT\t0/1\n", "record 2: POS is \"abc\", not a position"},
+      {"6\t5x\trs2\tA\tG\t.\t.\t.\tGT\t0/1\n", "record 2: POS is \"5x\", not a position"},
+      {"6\t-5\trs2\tA\tG\t.\t.\t.\tGT\t0/1\n", "record 2: POS is \"-5\", not a position"},
+      {"\n6\t2\trs2\tA\tG\t.\t.\t.\tGT\t0/1\n", "record 2: an empty line where a record belongs"},
+  };
+  for (const auto &c : bad)
+    EXPECT_THAT(error_of([&] { read_vcf(t.write("pos.vcf", head + c.record), all); }),
+                HasSubstr(std::string("pos.vcf, ") + c.message));
 }
 
 namespace {
