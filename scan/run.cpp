@@ -110,7 +110,21 @@ const std::chrono::milliseconds TICK(250);
 struct tally_t {
   size_t ok = 0, flagged = 0;
   long permutations = 0;
+  size_t x_het_calls = 0, x_het_markers = 0;  // male heterozygous X calls, read as missing
 };
+
+// Counts the heterozygous calls of males at a marker of the X chromosome,
+// which the X estimator takes as missing.
+void count_x_het(const scan_marker_t &sm, const std::vector<sample_t> &samples, tally_t &tally)
+{
+  if (!sm.problem.empty() || !x_chromosome(sm.m.chrom))
+    return;
+  size_t calls = 0;
+  for (size_t i = 0; i < samples.size(); i++)
+    calls += samples[i].sex == SEX_MALE && sm.a[i] > 0 && sm.a[i] != sm.b[i];
+  tally.x_het_calls += calls;
+  tally.x_het_markers += calls > 0;
+}
 
 // Writes every finished row that follows the rows written; returns how many
 // rows are written now.
@@ -161,6 +175,7 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
         throw import_error(o.input + ": the input ended before marker " +
                            src.markers[next_read].name + " (was it changed during the scan?)");
       ring.push_back(number_marker(mc));
+      count_x_het(*ring.back(), samples, tally);
       next_read++;
     }
     job_t job{seq, markers_t(ring.begin(), ring.begin() + static_cast<long>(k))};
@@ -309,6 +324,11 @@ int hfscanrun(int argc, char **argv)
               cases + controls == 0 ? "no individual has case-control status"
               : cases ? "the individuals with case-control status are all cases"
                       : "the individuals with case-control status are all controls");
+    if (tally.x_het_calls)
+      fprintf(stderr, "hfscan: note: %zu heterozygous call%s of males at %zu X-chromosome "
+                      "marker%s read as missing\n",
+              tally.x_het_calls, tally.x_het_calls == 1 ? "" : "s", tally.x_het_markers,
+              tally.x_het_markers == 1 ? "" : "s");
     if (short_markers)
       fprintf(stderr, "hfscan: note: %zu marker%s on chromosomes with fewer than %d kept markers "
                       "lie in no window\n",

@@ -210,6 +210,12 @@ def main():
               "windows: chromosome 3 then X, none across the boundary")
         check(all(r["perm_n"] == "NA" and r["perm_p"] == "NA" for r in rows), "--permutations 0")
         compare_with_peers(binp, work, prefix, rows)
+        # The heterozygous calls of males at m9-m12 (on X), read as missing, are counted.
+        het = sum(1 for l in open(prefix + ".ped") for f in [l.split()] if f[4] == "1"
+                  for k in range(8, 12) if "0" not in f[6 + 2 * k:8 + 2 * k]
+                  and f[6 + 2 * k] != f[7 + 2 * k])
+        check(het > 0 and f"note: {het} heterozygous calls of males at 4 X-chromosome markers "
+              "read as missing" in p.stderr, f"male heterozygous X calls: {het}, {p.stderr!r}")
 
         # Same bytes for any number of threads and any split into parts.
         perm = ["--window", "3", "--permutations", "300", "--seed", "11", "--quiet"]
