@@ -8,7 +8,8 @@
   - --jobs 1, 2 and 32 give the same bytes, and so do the parts 1/3,
     2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too;
   - bad input and edge cases, each with its message or status and exit
-    status; an interrupt or a full disk leaves no file behind;
+    status; an interrupt or a full disk leaves no file behind, SIGKILL none
+    under the output's name;
   - a window that runs out of memory (under RLIMIT_AS) gets that status in
     its row, and the scan goes on.
 
@@ -149,6 +150,12 @@ def interrupted(binp, work, prefix, sig, status):
         p.kill()
         rc = p.wait()
     left = [f for f in os.listdir(work) if f.startswith("killed.tsv")]
+    if sig == signal.SIGKILL:
+        # Nothing can clean up after SIGKILL, but no file has the final name.
+        check(rc == -sig and "killed.tsv" not in left, f"SIGKILL: status {rc}, files {left}")
+        for f in left:
+            os.remove(os.path.join(work, f))
+        return
     check(rc == status and not left, f"signal {sig}: status {rc}, files left {left}")
 
 
@@ -328,6 +335,7 @@ def main():
         out_of_memory(binp, work)
         interrupted(binp, work, prefix, signal.SIGTERM, 143)
         interrupted(binp, work, prefix, signal.SIGINT, 130)
+        interrupted(binp, work, prefix, signal.SIGKILL, None)
 
         p = scan("--version")
         check(p.returncode == 0 and p.stdout == f"hfscan (HAPLOSIFT) {args.version}\n", "--version")
