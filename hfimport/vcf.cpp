@@ -89,12 +89,13 @@ class vcf_source_t : public marker_source_t {
   // htslib reads a POS of "abc" as 0 and one of "5x" as 5, and takes an
   // empty line for a record; in a text VCF these are refused here, from
   // the line as read, before htslib parses it.
-  void check_line(int record) const
+  // The line is the record after the index-th.
+  void check_line() const
   {
-    const std::string at = path + ", record " + std::to_string(record) + ": ";
+    auto at = [&] { return path + ", record " + std::to_string(index + 1) + ": "; };
     const char *s = h.line.s, *end = s + h.line.l;
     if (h.line.l == 0)
-      throw import_error(at + "an empty line where a record belongs");
+      throw import_error(at() + "an empty line where a record belongs");
     const char *tab = static_cast<const char *>(memchr(s, '\t', h.line.l));
     if (!tab)
       return;  // htslib names what is missing
@@ -105,7 +106,7 @@ class vcf_source_t : public marker_source_t {
     for (const char *c = pos; digits && c < stop; c++)
       digits = *c >= '0' && *c <= '9';
     if (!digits)
-      throw import_error(at + "POS is \"" + std::string(pos, std::min<size_t>(stop - pos, 40)) +
+      throw import_error(at() + "POS is \"" + std::string(pos, std::min<size_t>(stop - pos, 40)) +
                          "\", not a position (a whole number from 0)");
   }
 
@@ -117,7 +118,7 @@ class vcf_source_t : public marker_source_t {
     int r = hts_getline(h.file, KS_SEP_LINE, &h.line);
     if (r < 0)
       return r;
-    check_line(index + 1);
+    check_line();
     return vcf_parse(&h.line, h.hdr, h.rec) == 0 ? 0 : -2;
   }
 
