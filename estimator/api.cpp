@@ -217,3 +217,49 @@ void hf_hapalleles(const hfstate_t *s, int number, int16_t *alleles)
 {
   hapalleles(*s, number, alleles);
 }
+
+int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
+{
+  hfstate_t &st = *s;
+  if (!st.estimated)
+    return hf_fail(st, HF_EUSAGE, "the posteriors need an estimate\n");
+  try {
+    out.pattern = st.recpattern;
+    out.first.assign(1, 0);
+    out.pairs.clear();
+    const double *h = st.h.data();
+    for (size_t g = 0; g < st.patterns.size(); g++) {
+      size_t start = out.pairs.size();
+      double sum = 0;
+      const bool hemi = st.patterns[g].hemi;
+      // The terms are those of the genotype's probability: h(A) for one
+      // allele per locus, h(A)^2 for a homozygous pair, 2 h(A) h(B) for a phase.
+      forcompletions(st, static_cast<int>(g), [&](const compview_t &v) {
+        if (hemi || v.hom) {
+          double term = hemi ? h[v.a[0]] : h[v.a[0]] * h[v.a[0]];
+          if (term > 0) {
+            out.pairs.push_back({v.a[0], hemi ? -1 : v.a[0], term});
+            sum += term;
+          }
+          return;
+        }
+        for (int t = 0; t < v.n; t++) {
+          double term = 2 * h[v.a[t]] * h[v.b[t]];
+          if (term > 0) {
+            out.pairs.push_back({v.a[t], v.b[t], term});
+            sum += term;
+          }
+        }
+      });
+      if (sum > 0)
+        for (size_t k = start; k < out.pairs.size(); k++)
+          out.pairs[k].p = out.pairs[k].p / sum;
+      else
+        out.pairs.resize(start);
+      out.first.push_back(out.pairs.size());
+    }
+    return HF_OK;
+  } catch (const std::bad_alloc &) {
+    return hf_nomemory(st);
+  }
+}

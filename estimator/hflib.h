@@ -109,6 +109,27 @@ size_t hf_haplotypes(const hfstate_t *s, const int **number, const double **h1, 
 // The alleles (1-based, locus 1 first) of a haplotype number.
 void hf_hapalleles(const hfstate_t *s, int number, int16_t *alleles);
 
+// The phase posteriors under the frequencies of the last hf_estimate. Each
+// distinct genotype of the records has its compatible haplotype pairs, over
+// every completion of its missing loci, with the probability of each pair
+// given the genotype. pattern[i] is the distinct genotype of record i (in
+// hf_records order); the pairs of genotype g are pairs[first[g]] ..
+// pairs[first[g + 1] - 1]. A pair names two positions in hf_haplotypes'
+// order (a == b for a homozygous pair; b == -1 for a one-allele record) and
+// its probabilities add up to 1 over the genotype. A genotype whose
+// probability is 0 under the frequencies has no pairs.
+struct hf_pair_t {
+  int a, b;
+  double p;
+};
+struct hf_posterior_t {
+  std::vector<int> pattern;
+  std::vector<size_t> first;
+  std::vector<hf_pair_t> pairs;
+};
+// HF_EUSAGE before hf_estimate, HF_ENOMEM when memory runs out.
+int hf_posteriors(hfstate_t *s, hf_posterior_t &out);
+
 // The report, whole or in sections, after hf_estimate. Sections in report
 // order; HF_REPORT_ALL is all of them.
 enum hf_section_t {
