@@ -1,0 +1,312 @@
+// The null model, the expected dosages, the score statistic and its
+// permuted values (assoc.h gives the formulas and their sources).
+
+#include "assoc.h"
+
+#include <cmath>
+#include <limits>
+
+#include <Eigen/Dense>
+
+namespace {
+
+using matrix_t = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic>;
+using vector_t = Eigen::Matrix<double, Eigen::Dynamic, 1>;
+using rowmap_t = Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
+
+const double NA = std::numeric_limits<double>::quiet_NaN();
+
+// Logistic IRLS stops when the deviance changes by less than this share.
+const double IRLS_TOL = 1e-10;
+const int IRLS_MAX = 50;
+// A fitted probability this close to 0 or 1 means the covariates separate
+// the cases from the controls: the coefficients run off to infinity.
+const double SEPARATED = 1e-9;
+// Eigenvalues of the score's variance below this share of the largest are
+// taken as 0: the generalised inverse and df leave those directions out.
+const double RANK_TOL = 1e-6;
+
+bool fail(assoc_null_t &m, const std::string &why)
+{
+  m.status = why;
+  return false;
+}
+
+// The columns of Z are linearly independent once each is scaled to a
+// largest magnitude of 1 (so that years and dummies compare).
+bool full_rank(const matrix_t &z)
+{
+  matrix_t s = z;
+  for (Eigen::Index c = 0; c < s.cols(); c++) {
+    double top = s.col(c).cwiseAbs().maxCoeff();
+    if (!(top > 0))
+      return false;
+    s.col(c) /= top;
+  }
+  Eigen::ColPivHouseholderQR<matrix_t> qr(s);
+  qr.setThreshold(1e-9);
+  return qr.rank() == s.cols();
+}
+
+} // namespace
+
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool dispersion_n_minus_p)
+{
+  const size_t n = d.n, p = d.p;
+  m = assoc_null_t();
+  if (n <= p)
+    return fail(m, "null model: " + std::to_string(n) + " individuals for " + std::to_string(p) +
+                       " coefficients");
+  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
+  Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
+  if (!full_rank(z))
+    return fail(m, "null model: the covariates are collinear (or constant) among the individuals tested");
+  m.mu.assign(n, 0);
+  m.r.assign(n, 0);
+  m.w.assign(n, 1);
+  vector_t beta;
+  if (!d.binary) {
+    beta = matrix_t(z).colPivHouseholderQr().solve(y);
+    double rss = 0;
+    for (size_t i = 0; i < n; i++) {
+      double mu = z.row(static_cast<Eigen::Index>(i)).dot(beta);
+      m.mu[i] = mu;
+      m.r[i] = d.y[i] - mu;
+      rss += m.r[i] * m.r[i];
+    }
+    double denom = static_cast<double>(dispersion_n_minus_p ? n - p : n);
+    m.phi = rss / denom;
+    // A trait that the covariates fit exactly has no residual variance.
+    double scale = 0;
+    for (size_t i = 0; i < n; i++)
+      scale += d.y[i] * d.y[i];
+    if (!(m.phi > 1e-24 * scale / static_cast<double>(n)) || !std::isfinite(m.phi))
+      return fail(m, "null model: the trait does not vary around the covariates' fit");
+    m.iterations = 1;
+  } else {
+    double cases = 0;
+    for (size_t i = 0; i < n; i++)
+      cases += d.y[i];
+    if (!(cases > 0) || !(cases < static_cast<double>(n)))
+      return fail(m, cases > 0 ? "no control among the individuals tested"
+                               : "no case among the individuals tested");
+    beta = vector_t::Zero(static_cast<Eigen::Index>(p));
+    double ybar = cases / static_cast<double>(n);
+    beta(0) = std::log(ybar / (1 - ybar));
+    double dev_old = std::numeric_limits<double>::infinity();
+    bool converged = false;
+    vector_t eta(static_cast<Eigen::Index>(n));
+    for (int it = 1; it <= IRLS_MAX; it++) {
+      double dev = 0;
+      for (size_t i = 0; i < n; i++) {
+        double e = z.row(static_cast<Eigen::Index>(i)).dot(beta);
+        eta(static_cast<Eigen::Index>(i)) = e;
+        double mu = 1 / (1 + std::exp(-e));
+        m.mu[i] = mu;
+        m.w[i] = mu * (1 - mu);
+        dev += d.y[i] > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
+      }
+      m.iterations = it;
+      if (!std::isfinite(dev))
+        break;
+      if (std::fabs(dev - dev_old) < IRLS_TOL * (std::fabs(dev) + 0.1)) {
+        converged = true;
+        break;
+      }
+      dev_old = dev;
+      // Newton step: (Z'WZ) beta = Z'(W eta + y - mu).
+      matrix_t a = matrix_t::Zero(static_cast<Eigen::Index>(p), static_cast<Eigen::Index>(p));
+      vector_t b = vector_t::Zero(static_cast<Eigen::Index>(p));
+      for (size_t i = 0; i < n; i++) {
+        auto zi = z.row(static_cast<Eigen::Index>(i));
+        double wi = m.w[i];
+        double work = wi * eta(static_cast<Eigen::Index>(i)) + (d.y[i] - m.mu[i]);
+        for (size_t c = 0; c < p; c++) {
+          b(static_cast<Eigen::Index>(c)) += zi(static_cast<Eigen::Index>(c)) * work;
+          for (size_t c2 = 0; c2 < p; c2++)
+            a(static_cast<Eigen::Index>(c), static_cast<Eigen::Index>(c2)) +=
+                wi * zi(static_cast<Eigen::Index>(c)) * zi(static_cast<Eigen::Index>(c2));
+        }
+      }
+      beta = a.ldlt().solve(b);
+      if (!beta.allFinite())
+        break;
+    }
+    if (!converged)
+      return fail(m, "null model: the logistic regression did not converge in " +
+                         std::to_string(IRLS_MAX) + " steps");
+    for (size_t i = 0; i < n; i++) {
+      if (m.mu[i] < SEPARATED || m.mu[i] > 1 - SEPARATED)
+        return fail(m, "null model: the covariates separate cases from controls");
+      m.r[i] = d.y[i] - m.mu[i];
+    }
+    m.phi = 1;
+  }
+  m.beta.assign(beta.data(), beta.data() + beta.size());
+  return true;
+}
+
+void assoc_dosages(const hf_posterior_t &post, const std::vector<int> &column, size_t k,
+                   bool second, assoc_dosage_t &out)
+{
+  const size_t genotypes = post.first.empty() ? 0 : post.first.size() - 1;
+  out.k = k;
+  out.genotypes = genotypes;
+  out.mean.assign(genotypes * k, 0.0);
+  out.second.assign(second ? genotypes * k * k : 0, 0.0);
+  for (size_t g = 0; g < genotypes; g++) {
+    double *mean = out.mean.data() + g * k;
+    double *sq = second ? out.second.data() + g * k * k : nullptr;
+    for (size_t q = post.first[g]; q < post.first[g + 1]; q++) {
+      const hf_pair_t &pr = post.pairs[q];
+      // The pair's copies of each modelled haplotype: at most two columns.
+      int ca = column[pr.a], cb = pr.b >= 0 ? column[pr.b] : -1;
+      int col[2];
+      double copies[2];
+      int m = 0;
+      if (ca >= 0) {
+        col[m] = ca;
+        copies[m++] = 1;
+      }
+      if (cb >= 0) {
+        if (m && col[0] == cb)
+          copies[0] = 2;
+        else {
+          col[m] = cb;
+          copies[m++] = 1;
+        }
+      }
+      for (int s = 0; s < m; s++) {
+        mean[col[s]] += pr.p * copies[s];
+        if (sq)
+          for (int t = 0; t < m; t++)
+            sq[col[s] * k + col[t]] += pr.p * copies[s] * copies[t];
+      }
+    }
+  }
+}
+
+bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
+                 const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t)
+{
+  const size_t n = d.n, p = d.p, k = x.k, G = x.genotypes;
+  const Eigen::Index K = static_cast<Eigen::Index>(k), P = static_cast<Eigen::Index>(p);
+  t = assoc_test_t();
+  t.chi2 = NA;
+  if (k == 0) {
+    t.status = "no haplotype is frequent enough to model";
+    return false;
+  }
+  // Sums over the individuals of each distinct genotype: residuals, squared
+  // residuals and weights.
+  std::vector<double> rg(G, 0.0), r2g(G, 0.0), wg(G, 0.0);
+  for (size_t i = 0; i < n; i++) {
+    size_t g = static_cast<size_t>(genotype[i]);
+    rg[g] += m.r[i];
+    r2g[g] += m.r[i] * m.r[i];
+    wg[g] += m.w[i];
+  }
+  vector_t u = vector_t::Zero(K);
+  matrix_t vxx = matrix_t::Zero(K, K);
+  for (size_t g = 0; g < G; g++) {
+    const double *mean = x.mean.data() + g * k;
+    for (size_t j = 0; j < k; j++) {
+      u(static_cast<Eigen::Index>(j)) += rg[g] * mean[j];
+      for (size_t l = 0; l < k; l++) {
+        double xx = variance == ASSOC_LOUIS ? x.second[(g * k + j) * k + l] : mean[j] * mean[l];
+        vxx(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(l)) += wg[g] * xx;
+      }
+    }
+  }
+  u /= m.phi;
+  // Cross-information with the null model's coefficients, and theirs.
+  matrix_t c = matrix_t::Zero(P, K), a = matrix_t::Zero(P, P);
+  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
+  for (size_t i = 0; i < n; i++) {
+    const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
+    for (Eigen::Index s = 0; s < P; s++) {
+      double wz = m.w[i] * z(static_cast<Eigen::Index>(i), s);
+      for (Eigen::Index j = 0; j < K; j++)
+        c(s, j) += wz * mean[j];
+      for (Eigen::Index s2 = 0; s2 < P; s2++)
+        a(s, s2) += wz * z(static_cast<Eigen::Index>(i), s2);
+    }
+  }
+  matrix_t v = (vxx - c.transpose() * a.ldlt().solve(c)) / m.phi;
+  if (variance == ASSOC_LOUIS) {
+    // Less the phase variance of the complete-data score (Louis 1982).
+    const double phi2 = m.phi * m.phi;
+    for (size_t g = 0; g < G; g++) {
+      const double *mean = x.mean.data() + g * k;
+      const double *sq = x.second.data() + g * k * k;
+      for (size_t j = 0; j < k; j++)
+        for (size_t l = 0; l < k; l++)
+          v(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(l)) -=
+              r2g[g] * (sq[j * k + l] - mean[j] * mean[l]) / phi2;
+    }
+  }
+  v = (v + v.transpose()).eval() * 0.5;
+  t.u.assign(u.data(), u.data() + k);
+  t.z.assign(k, NA);
+  for (size_t j = 0; j < k; j++) {
+    double vj = v(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(j));
+    if (vj > 0)
+      t.z[j] = t.u[j] / std::sqrt(vj);
+  }
+  Eigen::SelfAdjointEigenSolver<matrix_t> eig(v);
+  if (eig.info() != Eigen::Success || !v.allFinite()) {
+    t.status = "the variance of the score could not be decomposed";
+    return false;
+  }
+  const vector_t &lambda = eig.eigenvalues();
+  double top = lambda.maxCoeff();
+  if (!(top > 0)) {
+    t.status = "the score of the modelled haplotypes has no variance";
+    return false;
+  }
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index j = 0; j < K; j++)
+    if (lambda(j) > RANK_TOL * top)
+      kept.push_back(j);
+  t.df = static_cast<int>(kept.size());
+  t.proj.assign(kept.size() * k, 0.0);
+  double chi2 = 0;
+  for (size_t q = 0; q < kept.size(); q++) {
+    double scale = 1 / std::sqrt(lambda(kept[q]));
+    double dot = 0;
+    for (size_t j = 0; j < k; j++) {
+      double e = eig.eigenvectors()(static_cast<Eigen::Index>(j), kept[q]) * scale;
+      t.proj[q * k + j] = e;
+      dot += e * t.u[j];
+    }
+    chi2 += dot * dot;
+  }
+  t.chi2 = chi2;
+  return true;
+}
+
+double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
+                      const std::vector<int> &genotype, const assoc_test_t &t,
+                      const std::vector<uint32_t> &order, std::vector<double> &work)
+{
+  const size_t k = x.k, G = x.genotypes, n = genotype.size();
+  work.assign(G + k, 0.0);
+  double *rg = work.data(), *u = work.data() + G;
+  for (size_t i = 0; i < n; i++)
+    rg[genotype[i]] += m.r[order[i]];
+  for (size_t g = 0; g < G; g++) {
+    const double *mean = x.mean.data() + g * k;
+    for (size_t j = 0; j < k; j++)
+      u[j] += rg[g] * mean[j];
+  }
+  for (size_t j = 0; j < k; j++)
+    u[j] /= m.phi;
+  double chi2 = 0;
+  for (size_t q = 0; q < static_cast<size_t>(t.df); q++) {
+    double dot = 0;
+    for (size_t j = 0; j < k; j++)
+      dot += t.proj[q * k + j] * u[j];
+    chi2 += dot * dot;
+  }
+  return chi2;
+}

@@ -1,0 +1,97 @@
+// Haplotype association by score tests on one window's pooled estimate.
+//
+// The trait is regressed on an intercept and the covariates (the null
+// model: logistic for a binary trait, linear with normal errors for a
+// quantitative one). Under that model the score for the additive effects of
+// the modelled haplotypes is
+//
+//     U = sum_i (y_i - mu_i) xbar_i / phi,
+//
+// xbar_i the individual's expected copies of each modelled haplotype given
+// its genotype, under the pooled frequencies (Schaid et al. 2002, Am J Hum
+// Genet 70:425, eq. 2 with the additive coding). The global statistic is
+// U' V^- U on rank(V) degrees of freedom, V^- a generalised inverse.
+//
+// Two variances of U are offered:
+//   conditional  the variance of U given the genotypes and covariates,
+//                V = (X'WX - X'WZ (Z'WZ)^-1 Z'WX) / phi over the expected
+//                dosages X, the working weights W and the null model's
+//                columns Z (the score test of a regression on the expected
+//                dosages; with normal errors and no covariates it is n R^2);
+//   louis        Schaid et al.'s variance (eq. 5-7): Louis' information for
+//                the haplotype effects, sum_i w_i E[x x' | G_i] / phi minus
+//                sum_i r_i^2 Var(x | G_i) / phi^2, with the covariate
+//                coefficients projected out as above. haplo.stats'
+//                haplo.score computes this one.
+// Under the null the haplotype frequencies need no projection: their
+// cross-information with U is zero, because the phase posteriors do not
+// involve the trait when the haplotype effects are 0.
+//
+// Nothing here prints, exits or keeps state between calls: a window's work
+// lives in the structs its caller owns, so windows run in threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hflib.h"
+
+enum assoc_variance_t { ASSOC_CONDITIONAL = 0, ASSOC_LOUIS = 1 };
+
+// The individuals of the test: the trait y (binary: 1 case, 0 control) and
+// the null model's columns, row-major n x p, column 0 the intercept.
+struct assoc_data_t {
+  bool binary = true;
+  size_t n = 0, p = 0;
+  std::vector<double> y;
+  std::vector<double> z;
+};
+
+// The fitted null model. status is "" when the fit can be used, else why
+// not (collinear covariates, separation, no convergence).
+struct assoc_null_t {
+  std::vector<double> beta;  // p coefficients
+  std::vector<double> mu;    // fitted means
+  std::vector<double> r;     // residuals y - mu
+  std::vector<double> w;     // working weights: mu (1 - mu), or 1
+  double phi = 1;            // dispersion: 1, or the residual variance
+  int iterations = 0;
+  std::string status;
+};
+// Fits the null model; false (with m.status) when it cannot be used. The
+// dispersion of a linear model is the residual sum of squares over n
+// (denominator n) or over n - p (denominator n - p).
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool dispersion_n_minus_p = false);
+
+// Expected copies of the modelled haplotypes for every distinct genotype
+// of a window (mean[g * k + j]) and, for the Louis variance, the expected
+// products of copies (second[(g * k + j) * k + l]). column[a] is the column
+// of haplotype position a, or -1 when it is not modelled.
+struct assoc_dosage_t {
+  size_t k = 0, genotypes = 0;
+  std::vector<double> mean, second;
+};
+void assoc_dosages(const hf_posterior_t &post, const std::vector<int> &column, size_t k,
+                   bool second, assoc_dosage_t &out);
+
+// The test. genotype[i] is the distinct genotype of individual i of the
+// data. status is "" when the statistic is sound.
+struct assoc_test_t {
+  double chi2 = 0;
+  int df = 0;
+  std::vector<double> u;     // the score of each modelled haplotype
+  std::vector<double> z;     // u_j / sqrt(V_jj), NaN where V_jj is not positive
+  std::vector<double> proj;  // df x k: the statistic of a score v is |proj v|^2
+  std::string status;
+};
+bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
+                 const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t);
+
+// The statistic with the residuals permuted: residual r[order[i]] goes to
+// individual i; the variance stays that of the observed data. work is
+// scratch of the caller's.
+double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
+                      const std::vector<int> &genotype, const assoc_test_t &t,
+                      const std::vector<uint32_t> &order, std::vector<double> &work);

@@ -1,0 +1,142 @@
+// The score tests against closed forms, and the null model's refusals.
+
+#include <cmath>
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+#include "assoc.h"
+
+namespace {
+
+// One marker of two alleles: the genotypes 0, 1 and 2 copies of allele 1
+// have one phase each, so the expected dosages are the counts.
+hf_posterior_t one_snp()
+{
+  hf_posterior_t post;
+  post.first = {0, 1, 2, 3};
+  post.pairs = {{1, 1, 1.0}, {0, 1, 1.0}, {0, 0, 1.0}};  // 0, 1, 2 copies of position 0
+  return post;
+}
+
+assoc_data_t data_of(bool binary, const std::vector<double> &y,
+                     const std::vector<std::vector<double>> &cov = {})
+{
+  assoc_data_t d;
+  d.binary = binary;
+  d.n = y.size();
+  d.p = 1 + (cov.empty() ? 0 : cov[0].size());
+  d.y = y;
+  for (size_t i = 0; i < d.n; i++) {
+    d.z.push_back(1);
+    for (size_t c = 0; c + 1 < d.p; c++)
+      d.z.push_back(cov[i][c]);
+  }
+  return d;
+}
+
+// n r^2 of y on the copy counts g: with one marker and no covariates the
+// score statistic of either model is the trend test, n times the squared
+// correlation (Armitage 1955; the score test of a GLM with one covariate).
+double n_r2(const std::vector<double> &y, const std::vector<int> &g)
+{
+  double n = static_cast<double>(y.size()), my = 0, mg = 0;
+  for (size_t i = 0; i < y.size(); i++) {
+    my += y[i] / n;
+    mg += g[i] / n;
+  }
+  double syy = 0, sgg = 0, syg = 0;
+  for (size_t i = 0; i < y.size(); i++) {
+    syy += (y[i] - my) * (y[i] - my);
+    sgg += (g[i] - mg) * (g[i] - mg);
+    syg += (y[i] - my) * (g[i] - mg);
+  }
+  return n * syg * syg / (syy * sgg);
+}
+
+} // namespace
+
+TEST(Score, OneMarkerIsTheTrendTest)
+{
+  const std::vector<int> copies = {0, 1, 2, 0, 1, 2, 1, 1, 0, 2};
+  const std::vector<double> qt = {1.2, 2.0, 3.1, 1.9, 2.2, 2.4, 0.7, 1.8, 1.1, 3.3};
+  const std::vector<double> cc = {0, 1, 1, 0, 0, 1, 1, 0, 0, 1};
+  hf_posterior_t post = one_snp();
+  std::vector<int> genotype(copies.size());
+  for (size_t i = 0; i < copies.size(); i++)
+    genotype[i] = copies[i];
+  std::vector<int> column = {0, 1};
+  for (bool binary : {false, true}) {
+    for (assoc_variance_t v : {ASSOC_CONDITIONAL, ASSOC_LOUIS}) {
+      const std::vector<double> &y = binary ? cc : qt;
+      assoc_data_t d = data_of(binary, y);
+      assoc_null_t m;
+      ASSERT_TRUE(assoc_fit_null(d, m)) << m.status;
+      assoc_dosage_t x;
+      assoc_dosages(post, column, 2, v == ASSOC_LOUIS, x);
+      assoc_test_t t;
+      ASSERT_TRUE(assoc_score(d, m, x, genotype, v, t)) << t.status;
+      // Both alleles modelled: their dosages add up to 2, one df.
+      EXPECT_EQ(t.df, 1);
+      EXPECT_NEAR(t.chi2, n_r2(y, copies), 1e-10 * t.chi2) << binary << v;
+      EXPECT_NEAR(t.z[0] * t.z[0], t.chi2, 1e-9);
+      EXPECT_GT(t.z[0], 0);  // allele 1 goes with the larger trait values here
+      EXPECT_NEAR(t.z[1], -t.z[0], 1e-9);
+      // The identity permutation gives the observed statistic.
+      std::vector<uint32_t> order(y.size());
+      std::iota(order.begin(), order.end(), 0u);
+      std::vector<double> work;
+      EXPECT_NEAR(assoc_permuted(m, x, genotype, t, order, work), t.chi2, 1e-12 * t.chi2);
+    }
+  }
+}
+
+TEST(Score, PhaseUncertaintyLowersLouisVariance)
+{
+  // Two markers, individual 0 a double heterozygote whose phases AB/ab and
+  // Ab/aB are equally likely; positions 0..3 are AB, Ab, aB, ab.
+  hf_posterior_t post;
+  post.first = {0, 2, 3, 4};
+  post.pairs = {{0, 3, 0.5}, {1, 2, 0.5}, {0, 0, 1.0}, {3, 3, 1.0}};
+  std::vector<int> genotype = {0, 1, 2, 1, 2, 0, 1, 2};
+  std::vector<double> y = {1.5, 2.5, 0.5, 1.9, 0.2, 1.1, 2.2, 0.9};
+  assoc_data_t d = data_of(false, y);
+  assoc_null_t m;
+  ASSERT_TRUE(assoc_fit_null(d, m));
+  std::vector<int> column = {0, 1, 2, 3};
+  assoc_dosage_t x;
+  assoc_dosages(post, column, 4, true, x);
+  // E[x | G] of the double heterozygote is 1/2 of each haplotype; E[x x'] has
+  // 1/2 on the diagonal and 1/2 for the pairs carried together.
+  EXPECT_DOUBLE_EQ(x.mean[0], 0.5);
+  EXPECT_DOUBLE_EQ(x.second[0 * 4 + 3], 0.5);
+  EXPECT_DOUBLE_EQ(x.second[0 * 4 + 1], 0.0);
+  EXPECT_DOUBLE_EQ(x.mean[4 + 0], 2.0);
+  EXPECT_DOUBLE_EQ(x.second[16 + 0], 4.0);
+  assoc_test_t c, l;
+  ASSERT_TRUE(assoc_score(d, m, x, genotype, ASSOC_CONDITIONAL, c));
+  ASSERT_TRUE(assoc_score(d, m, x, genotype, ASSOC_LOUIS, l));
+  EXPECT_EQ(c.u, l.u);
+}
+
+TEST(NullModel, RefusesWhatCannotBeFitted)
+{
+  struct {
+    bool binary;
+    std::vector<double> y;
+    std::vector<std::vector<double>> cov;
+    const char *status;
+  } cases[] = {
+      {true, {0, 1, 0, 1, 0, 1}, {{1, 2}, {2, 4}, {3, 6}, {4, 8}, {5, 10}, {6, 12}}, "collinear"},
+      {false, {1, 2, 3, 4}, {{0}, {0}, {0}, {0}}, "collinear"},
+      {true, {0, 0, 0, 1, 1, 1}, {{1}, {2}, {3}, {4}, {5}, {6}}, "separate"},
+      {true, {0, 0, 0, 0}, {}, "no case"},
+      {false, {2, 2, 2, 2, 2}, {}, "does not vary"},
+      {false, {1, 2}, {{1}, {2}}, "2 individuals for 2 coefficients"},
+  };
+  for (const auto &c : cases) {
+    assoc_null_t m;
+    EXPECT_FALSE(assoc_fit_null(data_of(c.binary, c.y, c.cov), m));
+    EXPECT_NE(m.status.find(c.status), std::string::npos) << m.status;
+  }
+}
