@@ -92,6 +92,46 @@ scan_options_t scan_parse(int argc, char **argv)
       parse_chunk(c.take(), o);
     else if (arg == "--quiet" && !has_value)
       o.quiet = true;
+    else if (arg == "--trait") {
+      std::string v = c.take();
+      if (v == "binary")
+        o.trait = TRAIT_BINARY;
+      else if (v == "quantitative")
+        o.trait = TRAIT_QUANTITATIVE;
+      else
+        throw import_error("--trait " + v + ": expected binary or quantitative");
+    } else if (arg == "--test") {
+      std::string v = c.take();
+      if (v != "score" && v != "lrt")
+        throw import_error("--test " + v + ": expected score or lrt");
+      o.lrt = v == "lrt";
+    } else if (arg == "--score-variance") {
+      std::string v = c.take();
+      if (v == "conditional")
+        o.variance = ASSOC_CONDITIONAL;
+      else if (v == "louis")
+        o.variance = ASSOC_LOUIS;
+      else
+        throw import_error("--score-variance " + v + ": expected conditional or louis");
+    } else if (arg == "--covar")
+      o.covar = c.take();
+    else if (arg == "--covar-name") {
+      std::string v = c.take();
+      size_t at = 0;
+      for (;;) {
+        size_t comma = v.find(',', at);
+        std::string name = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        if (name.empty())
+          throw import_error("--covar-name " + v + ": expected names separated by commas, as in age,sex");
+        o.covar_names.push_back(name);
+        if (comma == std::string::npos)
+          break;
+        at = comma + 1;
+      }
+    } else if (arg == "--within")
+      o.within = c.take();
+    else if (arg == "--max-pairs")
+      o.max_pairs = static_cast<double>(whole(arg, c.take(), 1, LONG_MAX));
     else if (arg.size() > 1 && arg[0] == '-')
       throw import_error(std::string(c.typed()) + ": unknown option (hfscan --help lists them)");
     else
@@ -99,6 +139,22 @@ scan_options_t scan_parse(int argc, char **argv)
   }
   if (positional.size() != 2)
     throw import_error("expected an input file and an output file (hfscan --help shows how)");
+  // Every window of this many markers with two or more alleles each has
+  // more haplotypes than the estimator can number.
+  if (o.window > largest_snp_window())
+    throw import_error("--window " + std::to_string(o.window) + ": a window of " +
+                       std::to_string(o.window) + " markers with two alleles each has 2^" +
+                       std::to_string(o.window) + " possible haplotypes, more than the estimator "
+                       "can number; the largest window of such markers is " +
+                       std::to_string(largest_snp_window()));
+  if (!o.covar_names.empty() && o.covar.empty())
+    throw import_error("--covar-name needs --covar FILE");
+  if (o.lrt && !o.covar.empty())
+    throw import_error("--test lrt compares cases with controls without covariates; "
+                       "use the score test (the default) with --covar");
+  if (o.lrt && o.trait == TRAIT_QUANTITATIVE)
+    throw import_error("--test lrt needs a binary trait; use the score test (the default) "
+                       "for a quantitative one");
   o.input = positional[0];
   o.output = positional[1];
   check_input_choice(o, "the markers");

@@ -8,14 +8,16 @@
 scan_row_t::scan_row_t()
 {
   const double na = std::nan("");
-  ld_chi2 = ld_p = cc_chi2 = cc_p = perm_p = top_case_freq = top_control_freq = na;
+  ld_chi2 = ld_p = assoc_chi2 = assoc_p = perm_p = na;
+  top_freq = top_z = top_case_freq = top_control_freq = na;
 }
 
 std::string scan_header()
 {
-  return "chrom\tfirst_marker\tlast_marker\tfirst_pos\tlast_pos\tn_markers\tn_indiv\tn_cases\t"
-         "n_controls\tn_haplotypes\tld_chi2\tld_df\tld_p\tcc_chi2\tcc_df\tcc_p\tperm_n\tperm_hits\t"
-         "perm_p\ttop_haplotype\ttop_case_freq\ttop_control_freq\tstatus\n";
+  return "chrom\tfirst_marker\tlast_marker\tfirst_pos\tlast_pos\tn_markers\tn_indiv\t"
+         "n_haplotypes\tld_chi2\tld_df\tld_p\ttrait\ttest\tn_assoc\tn_cases\tn_controls\t"
+         "n_covariates\tassoc_chi2\tassoc_df\tassoc_p\tperm_n\tperm_hits\tperm_p\ttop_haplotype\t"
+         "top_freq\ttop_z\ttop_case_freq\ttop_control_freq\tstatus\n";
 }
 
 namespace {
@@ -64,19 +66,25 @@ std::string scan_format(const scan_row_t &r)
   count(out, r.last_pos);
   count(out, r.n_markers);
   count(out, r.n_indiv);
-  count(out, r.n_cases);
-  count(out, r.n_controls);
   count(out, r.n_haplotypes);
   number(out, r.ld_chi2);
   count(out, r.ld_df);
   number(out, r.ld_p);
-  number(out, r.cc_chi2);
-  count(out, r.cc_df);
-  number(out, r.cc_p);
+  text(out, r.trait);
+  text(out, r.test);
+  count(out, r.n_assoc);
+  count(out, r.n_cases);
+  count(out, r.n_controls);
+  count(out, r.n_covariates);
+  number(out, r.assoc_chi2);
+  count(out, r.assoc_df);
+  number(out, r.assoc_p);
   count(out, r.perm_n);
   count(out, r.perm_hits);
   number(out, r.perm_p);
   text(out, r.top_haplotype);
+  number(out, r.top_freq);
+  number(out, r.top_z);
   number(out, r.top_case_freq);
   number(out, r.top_control_freq);
   text(out, r.status);

@@ -72,3 +72,11 @@ void rng_shuffle(rng_t &r, std::vector<int8_t> &v)
     std::swap(v[j - 1], v[g]);
   }
 }
+
+void rng_shuffle(rng_t &r, uint32_t *v, size_t n)
+{
+  for (size_t j = n; j > 1; j--) {
+    size_t g = static_cast<size_t>(rng_below(r, j));
+    std::swap(v[j - 1], v[g]);
+  }
+}

@@ -3,8 +3,9 @@
 // and write their rows in marker order.
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -229,7 +230,7 @@ void check_output_is_not_input(const scan_options_t &o)
   struct stat out;
   if (stat(o.output.c_str(), &out) != 0)
     return;
-  std::vector<std::string> inputs = {o.input, o.pheno, o.sex_file};
+  std::vector<std::string> inputs = {o.input, o.pheno, o.sex_file, o.covar, o.within};
   for (const char *kind : {".ped", ".bed"})
     if (o.input.size() > 4 && o.input.compare(o.input.size() - 4, 4, kind) == 0) {
       std::string stem = o.input.substr(0, o.input.size() - 4);
@@ -242,6 +243,118 @@ void check_output_is_not_input(const scan_options_t &o)
         in.st_ino == out.st_ino)
       throw import_error(o.output + ": the output would replace the input file " + path);
   }
+}
+
+void tell(const std::string &line)
+{
+  if (!line.empty())
+    fprintf(stderr, "hfscan: %s\n", line.c_str());
+}
+
+std::string plural(size_t n, const char *one, const char *many)
+{
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What the summary says about the association test of the whole run.
+struct trait_summary_t {
+  std::string note;
+};
+
+// The trait, the covariates and the strata of every sample into set; what
+// the user must know is said at once. A null model that cannot be fitted on
+// every sample with complete data ends the run: no window could be tested.
+trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
+                                        bool plink, scan_settings_t &set)
+{
+  trait_summary_t ts;
+  const size_t n = samples.size();
+  trait_t trait = read_trait(samples, o.pheno, o.pheno_col, o.trait, plink);
+  tell(table_note(o.pheno, trait));
+  set.binary = trait.binary;
+  set.y = trait.y;
+  size_t with_trait = 0, cases = 0;
+  for (size_t i = 0; i < n; i++)
+    if (!std::isnan(set.y[i])) {
+      with_trait++;
+      cases += set.y[i] > 0.5;
+    }
+  if (with_trait == 0) {
+    if (!o.covar.empty() || !o.within.empty() || o.lrt)
+      throw import_error(o.pheno.empty() ? o.input + ": no individual has a phenotype; give the trait with --pheno FILE --pheno-col NAME"
+                                         : o.pheno + ": no individual of the input has a value in column " + o.pheno_col);
+    ts.note = "note: no individual has a phenotype; assoc_* and perm_* are NA";
+    return ts;
+  }
+  tell(trait.how);
+  if (set.lrt && !set.binary)
+    throw import_error("--test lrt needs a binary trait, and " + trait.how);
+  set.assoc = true;
+  if (set.binary && (cases == 0 || cases == with_trait))
+    ts.note = std::string("note: the individuals with the trait are all ") +
+              (cases ? "cases" : "controls") + "; assoc_* and perm_* are NA";
+
+  std::vector<std::string> missing_what;
+  if (!o.covar.empty()) {
+    check_input(o.covar);
+    covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
+    tell(table_note(o.covar, cov));
+    set.ncov = cov.names.size();
+    set.cov.resize(n * set.ncov);
+    for (size_t i = 0; i < n; i++)
+      for (size_t c = 0; c < set.ncov; c++)
+        set.cov[i * set.ncov + c] = cov.x[i][c];
+    std::string list;
+    for (const std::string &name : cov.names)
+      list += (list.empty() ? "" : ", ") + name;
+    tell("covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)");
+    missing_what.push_back("a covariate");
+  }
+  if (!o.within.empty()) {
+    check_input(o.within);
+    clusters_t cl = read_clusters(o.within, samples, plink);
+    tell(table_note(o.within, cl));
+    set.stratum = cl.cluster;
+    tell("permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
+    missing_what.push_back("a stratum");
+  }
+
+  // Individuals with the trait but without every covariate (or a stratum)
+  // leave the test; the null model is checked on those that remain.
+  assoc_data_t d;
+  d.binary = set.binary;
+  d.p = 1 + set.ncov;
+  size_t left = 0;
+  for (size_t i = 0; i < n; i++) {
+    if (std::isnan(set.y[i]))
+      continue;
+    bool complete = true;
+    for (size_t c = 0; c < set.ncov; c++)
+      complete = complete && !std::isnan(set.cov[i * set.ncov + c]);
+    if (!set.stratum.empty())
+      complete = complete && set.stratum[i] >= 0;
+    if (!complete) {
+      left++;
+      continue;
+    }
+    d.y.push_back(set.y[i]);
+    d.z.push_back(1);
+    for (size_t c = 0; c < set.ncov; c++)
+      d.z.push_back(set.cov[i * set.ncov + c]);
+    d.n++;
+  }
+  if (left) {
+    std::string what = missing_what.size() == 2 ? missing_what[0] + " or " + missing_what[1] : missing_what[0];
+    tell("note: " + plural(left, "individual", "individuals") + " with the trait but without " + what +
+         " leave the association test");
+  }
+  assoc_null_t null;
+  if (!ts.note.empty())
+    return ts;
+  if (!set.lrt && !assoc_fit_null(d, null))
+    throw import_error((o.covar.empty() ? std::string("the trait") : o.covar) + ": " + null.status +
+                       " (over the " + plural(d.n, "individual", "individuals") + " with complete data)");
+  return ts;
 }
 
 std::string thousands(long n)
@@ -270,10 +383,8 @@ int hfscanrun(int argc, char **argv)
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     std::vector<sample_t> samples = src->samples;
-    if (!o.pheno.empty())
-      apply_status_table(o.pheno, o.pheno_col, samples, plink);
     if (!o.sex_file.empty())
-      apply_sex_table(o.sex_file, "sex", samples, plink);
+      tell(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
     if (src->markers.empty())
       throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
                          "and --markers)");
@@ -285,13 +396,10 @@ int hfscanrun(int argc, char **argv)
     set.permutations = o.permutations;
     set.perm_hits = o.perm_hits;
     set.seed = o.seed;
-    long cases = 0, controls = 0;
-    for (const sample_t &s : samples) {
-      cases += s.status == STATUS_CASE;
-      controls += s.status == STATUS_CONTROL;
-    }
-    set.casecontrol = cases > 0 && controls > 0;
-
+    set.max_pairs = o.max_pairs;
+    set.lrt = o.lrt;
+    set.variance = o.variance;
+    trait_summary_t ts = read_association_inputs(o, samples, plink, set);
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
     if (starts.empty())
@@ -319,11 +427,8 @@ int hfscanrun(int argc, char **argv)
             hi - lo, hi - lo == 1 ? "" : "s", o.window, o.window == 1 ? "" : "s", part.c_str(),
             o.output.c_str(), tally.ok, tally.flagged, thousands(tally.permutations).c_str(),
             tally.permutations == 1 ? "" : "s", scan_clock() - t0, o.jobs, o.jobs == 1 ? "" : "s");
-    if (!set.casecontrol)
-      fprintf(stderr, "hfscan: note: %s; cc_* and perm_* are NA\n",
-              cases + controls == 0 ? "no individual has case-control status"
-              : cases ? "the individuals with case-control status are all cases"
-                      : "the individuals with case-control status are all controls");
+    if (!ts.note.empty())
+      tell(ts.note);
     if (tally.x_het_calls)
       fprintf(stderr, "hfscan: note: %zu heterozygous call%s of males at %zu X-chromosome "
                       "marker%s read as missing\n",

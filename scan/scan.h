@@ -1,7 +1,9 @@
 // hfscan: a window of adjacent markers slid along the genome; per window the
-// disequilibrium test, the case-control test and its permutation p value,
-// through the estimator library, windows spread over threads and written in
-// marker order.
+// disequilibrium test, the association test of a binary or quantitative
+// trait (a haplotype score test, adjusted for covariates, or the
+// case-control likelihood-ratio test) and its permutation p value, through
+// the estimator and association libraries, windows spread over threads and
+// written in marker order.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "assoc.h"
 #include "atomic_output.h"
 #include "hfimport.h"
 
@@ -21,12 +24,18 @@ struct scan_options_t : input_options_t {
   long permutations = 1000;  // the most permutations per window; 0: none
   long perm_hits = 20;       // stop after this many permuted statistics >= observed
   uint64_t seed = 3000;
-  double min_freq = 0.01;    // pooled frequency of the haplotypes counted in cc_df and top_*
+  double min_freq = 0.01;    // pooled frequency of the modelled haplotypes
   int em_max_iter = 50;      // the estimator's stopping rule
   double em_gain = 0.01;
   int jobs = 0;              // threads; 0: one per core
   int chunk = 1, chunks = 1; // this run does part chunk of chunks
   bool quiet = false;
+  trait_kind_t trait = TRAIT_AUTO;        // --trait
+  bool lrt = false;                       // --test lrt
+  assoc_variance_t variance = ASSOC_CONDITIONAL;  // --score-variance
+  std::string covar, within;              // --covar, --within
+  std::vector<std::string> covar_names;   // --covar-name
+  double max_pairs = 1e7;                 // --max-pairs
 };
 scan_options_t scan_parse(int argc, char **argv);
 void hfscan_help(FILE *f);
@@ -49,6 +58,12 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);
 // number of markers on chromosome stretches shorter than a window.
 std::vector<size_t> window_starts(const std::vector<marker_t> &markers, int window, int step,
                                   size_t &short_markers);
+// The largest window of markers with two alleles each whose haplotypes the
+// estimator can number.
+int largest_snp_window();
+// The work of a window: its compatible haplotype pairs summed over its
+// distinct genotypes (records as the estimator takes them).
+double window_pairs(const std::vector<geno_t> &records, const std::vector<int> &alleles, int xdata);
 // The windows [lo, hi) of part k (1-based) of n equal contiguous parts of
 // total windows.
 void chunk_range(size_t total, int k, int n, size_t &lo, size_t &hi);
@@ -60,27 +75,38 @@ struct scan_row_t {
   std::string chrom, first_marker, last_marker;
   long first_pos = 0, last_pos = 0;
   int n_markers = 0;
-  long n_indiv = -1, n_cases = -1, n_controls = -1, n_haplotypes = -1;
+  long n_indiv = -1, n_haplotypes = -1;
   double ld_chi2, ld_p;
   int ld_df = -1;
-  double cc_chi2, cc_p;
-  int cc_df = -1;
+  std::string trait, test;  // binary or quantitative; score or lrt ("" is NA)
+  long n_assoc = -1, n_cases = -1, n_controls = -1, n_covariates = -1;
+  double assoc_chi2, assoc_p;
+  int assoc_df = -1;
   long perm_n = -1, perm_hits = -1;
   double perm_p;
   std::string top_haplotype;  // "" is NA
-  double top_case_freq, top_control_freq;
+  double top_freq, top_z, top_case_freq, top_control_freq;
   std::string status = "ok";
   scan_row_t();
 };
 
-// The settings every window shares (stats.cpp).
+// The settings every window shares (stats.cpp), with the trait, the
+// covariates and the strata of every sample of the input.
 struct scan_settings_t {
   double min_freq = 0.01;
   int em_max_iter = 50;
   double em_gain = 0.01;
   long permutations = 1000, perm_hits = 20;
   uint64_t seed = 3000;
-  bool casecontrol = false;  // the run has cases and controls
+  double max_pairs = 1e7;
+  bool assoc = false;        // a trait is tested
+  bool binary = true;        // the trait is binary: y 1 case, 0 control
+  bool lrt = false;          // the likelihood-ratio test instead of the score test
+  assoc_variance_t variance = ASSOC_CONDITIONAL;
+  std::vector<double> y;     // per sample; NaN missing
+  size_t ncov = 0;           // covariate columns (dummies counted)
+  std::vector<double> cov;   // per sample, ncov each; NaN missing
+  std::vector<int> stratum;  // per sample, -1 unlisted; empty without strata
 };
 
 // The estimator states of one thread, reused from window to window.
@@ -106,6 +132,7 @@ rng_t rng_for_window(uint64_t seed, uint64_t first_index);
 uint64_t rng_next(rng_t &r);
 uint64_t rng_below(rng_t &r, uint64_t n);  // uniform on 0 .. n-1, n >= 1
 void rng_shuffle(rng_t &r, std::vector<int8_t> &v);
+void rng_shuffle(rng_t &r, uint32_t *v, size_t n);
 
 // Upper tail of the chi-square distribution with df degrees of freedom,
 // by the regularised incomplete gamma function (tails.cpp); accurate far

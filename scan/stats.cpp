@@ -1,17 +1,21 @@
-// The statistics of one window, through the estimator library:
-//   ld_*   the estimator's test of marker-marker disequilibrium over every
-//          individual typed in the window, as hf reports it;
-//   cc_*   2 (lnL cases + lnL controls - lnL pooled), each lnL the
-//          log-likelihood under disequilibrium, in double precision;
-//   perm_* the case-control labels permuted among the window's individuals
-//          with status and the cases and controls re-estimated, until
-//          perm_hits permuted statistics reach the observed one or the
-//          permutations run out;
-//   top_*  the haplotype with the largest |z| between case and control
-//          frequencies, among those of pooled frequency >= min_freq.
+// The statistics of one window, through the estimator and association
+// libraries:
+//   ld_*    the estimator's test of marker-marker disequilibrium over every
+//           individual typed in the window, as hf reports it;
+//   assoc_* the association of the trait with the haplotypes, over the
+//           individuals with the trait and every covariate: by default the
+//           haplotype score test on the pooled estimate (assoc.h), or, with
+//           --test lrt, 2 (lnL cases + lnL controls - lnL pooled), each lnL
+//           the log-likelihood under disequilibrium, in double precision;
+//   perm_*  the score test's residuals (or the case-control labels)
+//           permuted, within strata when there are strata, until perm_hits
+//           permuted statistics reach the observed one or the permutations
+//           run out. The pooled estimate does not involve the trait, so the
+//           score test's permutations need no EM;
+//   top_*   the modelled haplotype with the largest |z|.
 // Individuals are numbered 1, 2, ... in input order and their alleles as
-// hfimport numbers them, so every figure is the one hf (or hfx) and hfp give
-// on hfimport's files for the window.
+// hfimport numbers them, so every estimate is the one hf (or hfx) gives on
+// hfimport's files for the window, and the likelihood-ratio test is hfp's.
 
 #include <climits>
 #include <cmath>
@@ -37,7 +41,18 @@ enum { LD, POOLED, CASES, CONTROLS };
 struct scan_worker_t {
   hfstate_t *st[2][4] = {};  // [xdata][LD, POOLED, CASES, CONTROLS]
   std::vector<geno_t> all, cc, ca, co;
-  std::vector<int8_t> label;  // of cc: 1 case, 0 control
+  std::vector<size_t> sample_of;  // of all: the sample's input index
+  std::vector<size_t> tested;     // of cc: its index in all
+  std::vector<int8_t> label;      // of cc: 1 case, 0 control
+  hf_posterior_t post;
+  assoc_data_t data;
+  assoc_null_t null;
+  assoc_dosage_t dosage;
+  assoc_test_t test;
+  std::vector<int> genotype, column;
+  std::vector<uint32_t> order, members;
+  std::vector<size_t> group_first;
+  std::vector<double> work;
 };
 
 scan_worker_t *scan_worker_new()
@@ -140,12 +155,272 @@ double frequency_of(const int *number, const double *h1, size_t n, int which)
   return lo < n && number[lo] == which ? h1[lo] : 0.0;
 }
 
+
 void split_by_label(scan_worker_t *w)
 {
   w->ca.clear();
   w->co.clear();
   for (size_t i = 0; i < w->cc.size(); i++)
     (w->label[i] ? w->ca : w->co).push_back(w->cc[i]);
+}
+
+// The haplotype of number, spelled in the input's alleles (joined by _ when
+// some allele is longer than one letter).
+std::string spell(hfstate_t *s, int number, const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
+{
+  int16_t a[HF_MAXLOCI];
+  hf_hapalleles(s, number, a);
+  bool short_spellings = true;
+  for (const auto &m : ms)
+    for (const std::string &t : m->m.alleles)
+      short_spellings = short_spellings && t.size() == 1;
+  std::string out;
+  for (size_t j = 0; j < ms.size(); j++) {
+    if (j && !short_spellings)
+      out += '_';
+    out += ms[j]->m.alleles[a[j] - 1];
+  }
+  return out;
+}
+
+// The groups within which permutations move values: positions of the tested
+// individuals by stratum, in order (one group without strata). first[s] ..
+// first[s + 1] - 1 index members.
+void strata_groups(scan_worker_t *w, const scan_settings_t &set)
+{
+  const size_t n = w->tested.size();
+  w->members.clear();
+  w->group_first.assign(1, 0);
+  if (set.stratum.empty()) {
+    for (size_t i = 0; i < n; i++)
+      w->members.push_back(static_cast<uint32_t>(i));
+    w->group_first.push_back(n);
+    return;
+  }
+  int top = -1;
+  for (size_t i = 0; i < n; i++)
+    top = std::max(top, set.stratum[w->sample_of[w->tested[i]]]);
+  for (int s = 0; s <= top; s++) {
+    for (size_t i = 0; i < n; i++)
+      if (set.stratum[w->sample_of[w->tested[i]]] == s)
+        w->members.push_back(static_cast<uint32_t>(i));
+    if (w->members.size() > w->group_first.back())
+      w->group_first.push_back(w->members.size());
+  }
+}
+
+// One permutation: the values at each group's positions shuffled among
+// themselves. order[i] is the position whose value individual i takes.
+void permute_within(scan_worker_t *w, rng_t &rng)
+{
+  for (size_t g = 0; g + 1 < w->group_first.size(); g++) {
+    size_t lo = w->group_first[g], hi = w->group_first[g + 1];
+    rng_shuffle(rng, w->order.data() + lo, hi - lo);
+  }
+}
+
+// A permuted statistic counts as reaching the observed one within the
+// rounding of sums taken in another order.
+bool reaches(double permuted, double observed)
+{
+  return permuted >= observed - 1e-10 * std::fabs(observed);
+}
+
+void lrt_window(scan_worker_t *w, const scan_settings_t &set,
+                const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                const std::vector<int> &alleles, int xdata, hfstate_t *pooled, scan_row_t &row)
+{
+  const size_t nloci = ms.size();
+  int l;
+  split_by_label(w);
+  row.n_cases = static_cast<long>(w->ca.size());
+  row.n_controls = static_cast<long>(w->co.size());
+  if (w->ca.empty())
+    throw window_failed("no typed case");
+  if (w->co.empty())
+    throw window_failed("no typed control");
+  if ((l = untyped_locus(w->ca, nloci, xdata)) >= 0)
+    throw window_failed("no case typed at " + ms[l]->m.name);
+  if ((l = untyped_locus(w->co, nloci, xdata)) >= 0)
+    throw window_failed("no control typed at " + ms[l]->m.name);
+
+  const double ll_pooled = hf_result(pooled)->ll1;
+  hfstate_t *cases = state(w, xdata, CASES, set), *controls = state(w, xdata, CONTROLS, set);
+  const hf_result_t *rca = estimate(cases, alleles, w->ca, "cases: ");
+  const hf_result_t *rco = estimate(controls, alleles, w->co, "controls: ");
+  const double observed = 2.0 * (rca->ll1 + rco->ll1 - ll_pooled);
+  row.assoc_chi2 = observed;
+
+  // df over every haplotype of the pooled sample above the estimator's
+  // floor; top_* over those of pooled frequency >= min_freq.
+  const int *pn, *cn, *kn;
+  const double *ph1, *ph0, *ch1, *kh1, *unused;
+  size_t np = hf_haplotypes(pooled, &pn, &ph1, &ph0);
+  size_t nc = hf_haplotypes(cases, &cn, &ch1, &unused);
+  size_t nk = hf_haplotypes(controls, &kn, &kh1, &unused);
+  const double nca = rca->full + rca->partial, nco = rco->full + rco->partial;
+  int top = 0;
+  double topz = -1;
+  for (size_t k = 0; k < np; k++) {
+    if (!(ph1[k] >= set.min_freq))
+      continue;
+    // z of hfp's case-control table, signed: positive when more frequent
+    // in cases.
+    double hca = frequency_of(cn, ch1, nc, pn[k]), hco = frequency_of(kn, kh1, nk, pn[k]);
+    if (!(hca > EPSH || hco > EPSH))
+      continue;
+    double m = (nca * hca + nco * hco) / (nca + nco);
+    double v = m * (1 - m) * (0.5 / nca + 0.5 / nco);
+    if (!(v > 0))
+      continue;
+    double z = (hca - hco) / std::sqrt(v);
+    if (std::fabs(z) > topz) {
+      topz = std::fabs(z);
+      top = pn[k];
+      row.top_freq = ph1[k];
+      row.top_z = z;
+      row.top_case_freq = hca;
+      row.top_control_freq = hco;
+    }
+  }
+  row.assoc_df = hf_result(pooled)->nhaplotypes - 1;
+  row.assoc_p = chi2_upper(observed, row.assoc_df);
+  if (top)
+    row.top_haplotype = spell(pooled, top, ms);
+
+  if (set.permutations <= 0)
+    return;
+  if (!std::isfinite(observed))
+    throw window_failed("case-control statistic is not a number");
+  rng_t rng = rng_for_window(set.seed, static_cast<uint64_t>(ms[0]->m.index));
+  strata_groups(w, set);
+  std::vector<int8_t> held;
+  long n = 0, hits = 0;
+  while (n < set.permutations && hits < set.perm_hits) {
+    n++;
+    if (set.stratum.empty()) {
+      rng_shuffle(rng, w->label);
+    } else {
+      w->order.resize(w->label.size());
+      for (size_t i = 0; i < w->order.size(); i++)
+        w->order[i] = static_cast<uint32_t>(i);
+      permute_within(w, rng);
+      held = w->label;
+      for (size_t g = 0; g + 1 < w->group_first.size(); g++)
+        for (size_t q = w->group_first[g]; q < w->group_first[g + 1]; q++)
+          w->label[w->members[q]] = held[w->members[w->order[q]]];
+    }
+    split_by_label(w);
+    std::string at = "permutation " + std::to_string(n) + ", ";
+    if ((l = untyped_locus(w->ca, nloci, xdata)) >= 0)
+      throw window_failed(at + "no case typed at " + ms[l]->m.name);
+    if ((l = untyped_locus(w->co, nloci, xdata)) >= 0)
+      throw window_failed(at + "no control typed at " + ms[l]->m.name);
+    double lca = estimate(cases, alleles, w->ca, at + "cases: ")->ll1;
+    double lco = estimate(controls, alleles, w->co, at + "controls: ")->ll1;
+    if (2.0 * (lca + lco - ll_pooled) >= observed)
+      hits++;
+  }
+  row.perm_n = n;
+  row.perm_hits = hits;
+  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(n + 1);
+}
+
+void score_window(scan_worker_t *w, const scan_settings_t &set,
+                  const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
+                  hfstate_t *pooled, scan_row_t &row)
+{
+  const size_t n = w->cc.size();
+  if (hf_posteriors(pooled, w->post) == HF_ENOMEM)
+    throw std::bad_alloc();
+  const int *number;
+  const double *h1, *h0;
+  size_t nh = hf_haplotypes(pooled, &number, &h1, &h0);
+  // The modelled haplotypes, in haplotype-number order.
+  w->column.assign(nh, -1);
+  std::vector<size_t> modelled;
+  for (size_t a = 0; a < nh; a++)
+    if (h1[a] >= set.min_freq) {
+      w->column[a] = static_cast<int>(modelled.size());
+      modelled.push_back(a);
+    }
+  const size_t k = modelled.size();
+  assoc_dosages(w->post, w->column, k, set.variance == ASSOC_LOUIS, w->dosage);
+
+  // The tested individuals, with the null model's columns.
+  assoc_data_t &d = w->data;
+  d.binary = set.binary;
+  d.n = n;
+  d.p = 1 + set.ncov;
+  d.y.resize(n);
+  d.z.resize(n * d.p);
+  w->genotype.resize(n);
+  for (size_t i = 0; i < n; i++) {
+    size_t s = w->sample_of[w->tested[i]];
+    d.y[i] = set.y[s];
+    d.z[i * d.p] = 1;
+    for (size_t c = 0; c < set.ncov; c++)
+      d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+    w->genotype[i] = w->post.pattern[i];
+  }
+  if (!assoc_fit_null(d, w->null))
+    throw window_failed(w->null.status);
+  if (!assoc_score(d, w->null, w->dosage, w->genotype, set.variance, w->test))
+    throw window_failed(w->test.status);
+  const assoc_test_t &t = w->test;
+  row.assoc_chi2 = t.chi2;
+  row.assoc_df = t.df;
+  row.assoc_p = chi2_upper(t.chi2, t.df);
+
+  // The modelled haplotype with the largest |z|; for a binary trait its
+  // expected frequency among the cases and among the controls.
+  int top = -1;
+  for (size_t j = 0; j < k; j++)
+    if (!std::isnan(t.z[j]) && (top < 0 || std::fabs(t.z[j]) > std::fabs(t.z[top])))
+      top = static_cast<int>(j);
+  if (top >= 0) {
+    size_t a = modelled[top];
+    row.top_haplotype = spell(pooled, number[a], ms);
+    row.top_freq = h1[a];
+    row.top_z = t.z[top];
+    if (set.binary) {
+      double copies[2] = {0, 0}, carried[2] = {0, 0};
+      for (size_t i = 0; i < n; i++) {
+        int c = d.y[i] > 0.5 ? 1 : 0;
+        copies[c] += xdata && w->cc[i].sex == 0 ? 1 : 2;
+        carried[c] += w->dosage.mean[static_cast<size_t>(w->genotype[i]) * k + top];
+      }
+      row.top_case_freq = carried[1] / copies[1];
+      row.top_control_freq = carried[0] / copies[0];
+    }
+  }
+
+  if (set.permutations <= 0)
+    return;
+  if (!std::isfinite(t.chi2))
+    throw window_failed("score statistic is not a number");
+  rng_t rng = rng_for_window(set.seed, static_cast<uint64_t>(ms[0]->m.index));
+  strata_groups(w, set);
+  // order[q] for the q-th member: the member whose residual it takes.
+  std::vector<uint32_t> slot(w->members.size());
+  for (size_t q = 0; q < slot.size(); q++)
+    slot[q] = static_cast<uint32_t>(q);
+  w->order.resize(n);
+  long perms = 0, hits = 0;
+  while (perms < set.permutations && hits < set.perm_hits) {
+    perms++;
+    for (size_t g = 0; g + 1 < w->group_first.size(); g++) {
+      size_t lo = w->group_first[g], hi = w->group_first[g + 1];
+      rng_shuffle(rng, slot.data() + lo, hi - lo);
+    }
+    for (size_t q = 0; q < slot.size(); q++)
+      w->order[w->members[q]] = w->members[slot[q]];
+    if (reaches(assoc_permuted(w->null, w->dosage, w->genotype, t, w->order, w->work), t.chi2))
+      hits++;
+  }
+  row.perm_n = perms;
+  row.perm_hits = hits;
+  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(perms + 1);
 }
 
 void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
@@ -165,14 +440,22 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     if (haplotypes > INT_MAX)
       throw window_failed("more possible haplotypes than the estimator can number");
   }
+  if (set.assoc) {
+    row.trait = set.binary ? "binary" : "quantitative";
+    row.test = set.lrt ? "lrt" : "score";
+    row.n_covariates = static_cast<long>(set.ncov);
+  }
 
   // One record per individual typed at some marker of the window, as
   // hfimport writes them: on the X chromosome a male carries one allele per
   // locus (a heterozygous call is missing) and individuals of unknown sex
-  // are left out.
+  // are left out. The tested individuals are those with the trait and
+  // every covariate (and a stratum, when there are strata).
   w->all.clear();
   w->cc.clear();
   w->label.clear();
+  w->sample_of.clear();
+  w->tested.clear();
   geno_t r;
   for (size_t i = 0; i < samples.size(); i++) {
     const sample_t &s = samples[i];
@@ -197,11 +480,18 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     }
     if (!typed)
       continue;
-    w->all.push_back(r);
-    if (set.casecontrol && s.status != STATUS_UNKNOWN) {
+    bool tested = set.assoc && !std::isnan(set.y[i]);
+    for (size_t c = 0; tested && c < set.ncov; c++)
+      tested = !std::isnan(set.cov[i * set.ncov + c]);
+    if (tested && !set.stratum.empty())
+      tested = set.stratum[i] >= 0;
+    if (tested) {
+      w->tested.push_back(w->all.size());
       w->cc.push_back(r);
-      w->label.push_back(s.status == STATUS_CASE ? 1 : 0);
+      w->label.push_back(set.y[i] > 0.5 ? 1 : 0);
     }
+    w->sample_of.push_back(i);
+    w->all.push_back(r);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
@@ -210,6 +500,21 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     throw window_failed("untyped marker " + ms[l]->m.name +
                         (xdata ? " among individuals of known sex" : ""));
   row.n_indiv = static_cast<long>(w->all.size());
+  if (set.assoc) {
+    row.n_assoc = static_cast<long>(w->cc.size());
+    if (set.binary) {
+      row.n_cases = 0;
+      for (int8_t c : w->label)
+        row.n_cases += c;
+      row.n_controls = row.n_assoc - row.n_cases;
+    }
+  }
+  double pairs = window_pairs(w->all, alleles, xdata);
+  if (pairs > set.max_pairs) {
+    char buf[64];
+    snprintf(buf, sizeof buf, pairs < 1e18 ? "%.0f" : "%.3g", pairs);
+    throw window_failed(std::string("too many haplotype pairs (") + buf + ")");
+  }
 
   hfstate_t *ld = state(w, xdata, LD, set);
   const hf_result_t *res = estimate(ld, alleles, w->all, "");
@@ -218,103 +523,29 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   row.ld_p = chi2_upper(res->chi2, res->df);
   row.n_haplotypes = res->nhaplotypes;
 
-  if (!set.casecontrol)
+  if (!set.assoc)
     return;
-  split_by_label(w);
-  row.n_cases = static_cast<long>(w->ca.size());
-  row.n_controls = static_cast<long>(w->co.size());
-  if (w->ca.empty())
+  if (set.binary && row.n_cases == 0)
     throw window_failed("no typed case");
-  if (w->co.empty())
+  if (set.binary && row.n_controls == 0)
     throw window_failed("no typed control");
-  if ((l = untyped_locus(w->ca, nloci, xdata)) >= 0)
-    throw window_failed("no case typed at " + ms[l]->m.name);
-  if ((l = untyped_locus(w->co, nloci, xdata)) >= 0)
-    throw window_failed("no control typed at " + ms[l]->m.name);
+  if (w->cc.empty())
+    throw window_failed("no typed individual with the trait");
+  if ((l = untyped_locus(w->cc, nloci, xdata)) >= 0)
+    throw window_failed("no individual with the trait typed at " + ms[l]->m.name);
 
-  // Permuting labels leaves the pooled sample as it is: one estimate serves
-  // the observed statistic and every permuted one. When every typed
-  // individual has status it is the disequilibrium test's own estimate.
+  // The pooled estimate does not involve the trait: one estimate serves the
+  // observed statistic and every permuted one. When every typed individual
+  // is tested it is the disequilibrium test's own estimate.
   hfstate_t *pooled = ld;
   if (w->cc.size() != w->all.size()) {
     pooled = state(w, xdata, POOLED, set);
     estimate(pooled, alleles, w->cc, "pooled sample: ");
   }
-  const double ll_pooled = hf_result(pooled)->ll1;
-  hfstate_t *cases = state(w, xdata, CASES, set), *controls = state(w, xdata, CONTROLS, set);
-  const hf_result_t *rca = estimate(cases, alleles, w->ca, "cases: ");
-  const hf_result_t *rco = estimate(controls, alleles, w->co, "controls: ");
-  const double observed = 2.0 * (rca->ll1 + rco->ll1 - ll_pooled);
-  row.cc_chi2 = observed;
-
-  // cc_df and top_* over the common haplotypes of the pooled sample.
-  const int *pn, *cn, *kn;
-  const double *ph1, *ph0, *ch1, *kh1, *unused;
-  size_t np = hf_haplotypes(pooled, &pn, &ph1, &ph0);
-  size_t nc = hf_haplotypes(cases, &cn, &ch1, &unused);
-  size_t nk = hf_haplotypes(controls, &kn, &kh1, &unused);
-  const double nca = rca->full + rca->partial, nco = rco->full + rco->partial;
-  int common = 0, top = 0;
-  double topz = -1;
-  for (size_t k = 0; k < np; k++) {
-    if (!(ph1[k] >= set.min_freq))
-      continue;
-    common++;
-    // z of hfp's case-control table.
-    double hca = frequency_of(cn, ch1, nc, pn[k]), hco = frequency_of(kn, kh1, nk, pn[k]);
-    if (!(hca > EPSH || hco > EPSH))
-      continue;
-    double m = (nca * hca + nco * hco) / (nca + nco);
-    double v = m * (1 - m) * (0.5 / nca + 0.5 / nco);
-    if (!(v > 0))
-      continue;
-    double z = std::fabs((hca - hco) / std::sqrt(v));
-    if (z > topz) {
-      topz = z;
-      top = pn[k];
-      row.top_case_freq = hca;
-      row.top_control_freq = hco;
-    }
-  }
-  row.cc_df = common - 1;
-  row.cc_p = chi2_upper(observed, row.cc_df);
-  if (top) {
-    int16_t a[HF_MAXLOCI];
-    hf_hapalleles(pooled, top, a);
-    bool short_spellings = true;
-    for (const auto &m : ms)
-      for (const std::string &s : m->m.alleles)
-        short_spellings = short_spellings && s.size() == 1;
-    for (size_t j = 0; j < nloci; j++) {
-      if (j && !short_spellings)
-        row.top_haplotype += '_';
-      row.top_haplotype += ms[j]->m.alleles[a[j] - 1];
-    }
-  }
-
-  if (set.permutations <= 0)
-    return;
-  if (!std::isfinite(observed))
-    throw window_failed("case-control statistic is not a number");
-  rng_t rng = rng_for_window(set.seed, static_cast<uint64_t>(ms[0]->m.index));
-  long n = 0, hits = 0;
-  while (n < set.permutations && hits < set.perm_hits) {
-    n++;
-    rng_shuffle(rng, w->label);
-    split_by_label(w);
-    std::string at = "permutation " + std::to_string(n) + ", ";
-    if ((l = untyped_locus(w->ca, nloci, xdata)) >= 0)
-      throw window_failed(at + "no case typed at " + ms[l]->m.name);
-    if ((l = untyped_locus(w->co, nloci, xdata)) >= 0)
-      throw window_failed(at + "no control typed at " + ms[l]->m.name);
-    double lca = estimate(cases, alleles, w->ca, at + "cases: ")->ll1;
-    double lco = estimate(controls, alleles, w->co, at + "controls: ")->ll1;
-    if (2.0 * (lca + lco - ll_pooled) >= observed)
-      hits++;
-  }
-  row.perm_n = n;
-  row.perm_hits = hits;
-  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(n + 1);
+  if (set.lrt)
+    lrt_window(w, set, ms, alleles, xdata, pooled, row);
+  else
+    score_window(w, set, ms, xdata, pooled, row);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // Windows along the kept markers, and the parts of a scan for job arrays.
 
 #include "hs_limits.h"
+#include <climits>
+#include <unordered_set>
+
 #include "scan.h"
 
 bool x_chromosome(const std::string &chrom)
@@ -70,4 +73,52 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
       sm->b[i] = static_cast<int16_t>(x < y ? y : x);
     }
   return sm;
+}
+
+int largest_snp_window()
+{
+  int k = 0;
+  for (long long haplotypes = 2; haplotypes <= INT_MAX; haplotypes *= 2)
+    k++;
+  return k;
+}
+
+// A two-allele genotype has, over the completions of its missing loci,
+// O ordered pairs of haplotypes (a factor 2 for each heterozygous locus,
+// n^2 for each missing locus of n alleles) of which H are homozygous (a
+// factor 0, 1 and n); its unordered pairs number (O + H) / 2. A one-allele
+// record has one haplotype for each completion.
+double window_pairs(const std::vector<geno_t> &records, const std::vector<int> &alleles, int xdata)
+{
+  const size_t nloci = alleles.size();
+  std::unordered_set<std::string> seen;
+  double total = 0;
+  for (const geno_t &r : records) {
+    bool one = xdata && r.sex == 0;
+    size_t width = one ? nloci : 2 * nloci;
+    std::string key(reinterpret_cast<const char *>(r.allele), width * sizeof(int16_t));
+    key += one ? '1' : '2';
+    if (!seen.insert(key).second)
+      continue;
+    double ordered = 1, homozygous = 1;
+    for (size_t l = 0; l < nloci; l++) {
+      double n = alleles[l];
+      if (one) {
+        int a = r.allele[l];
+        ordered *= a >= 1 && a <= alleles[l] ? 1 : n;
+        continue;
+      }
+      int a = r.allele[2 * l], b = r.allele[2 * l + 1];
+      bool typed = a >= 1 && a <= alleles[l] && b >= 1 && b <= alleles[l];
+      if (!typed) {
+        ordered *= n * n;
+        homozygous *= n;
+      } else if (a != b) {
+        ordered *= 2;
+        homozygous = 0;
+      }
+    }
+    total += one ? ordered : (ordered + homozygous) / 2;
+  }
+  return total;
 }

@@ -213,15 +213,15 @@ TEST(Output, TenSignificantDigitsNaAndNoNegativeZero)
   r.ld_chi2 = 1234567.8912345;
   r.ld_df = 3;
   r.ld_p = 1.234567890123e-300;
-  r.cc_chi2 = -0.0;
+  r.assoc_chi2 = -0.0;
   r.status = "untyped\tmarker";
   std::string line = scan_format(r);
-  EXPECT_EQ(line, "1\ta\tb\t10\t20\t2\tNA\tNA\tNA\tNA\t1234567.891\t3\t1.23456789e-300\t0\tNA\tNA\t"
-                  "NA\tNA\tNA\tNA\tNA\tNA\tuntyped marker\n");
+  EXPECT_EQ(line, "1\ta\tb\t10\t20\t2\tNA\tNA\t1234567.891\t3\t1.23456789e-300\tNA\tNA\tNA\tNA\t"
+                  "NA\tNA\t0\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tuntyped marker\n");
   size_t tabs = 0;
   for (char c : scan_header())
     tabs += c == '\t';
-  EXPECT_EQ(tabs, 22u);
+  EXPECT_EQ(tabs, 28u);
 }
 
 TEST(Options, BadValuesNameTheOption)
@@ -241,6 +241,15 @@ TEST(Options, BadValuesNameTheOption)
       {{"--region", "6:1-2", "--index", "1-2"}, "give one of them"},
       {{"--pheno-col", "s"}, "--pheno-col needs --pheno"},
       {{"--frobnicate"}, "--frobnicate: unknown option"},
+      {{"--window", "31"}, "the largest window of such markers is 30"},
+      {{"--test", "wald"}, "--test wald: expected score or lrt"},
+      {{"--test", "lrt", "--covar", "c.txt"}, "use the score test"},
+      {{"--test", "lrt", "--trait", "quantitative"}, "needs a binary trait"},
+      {{"--trait", "ordinal"}, "--trait ordinal"},
+      {{"--score-variance", "sandwich"}, "expected conditional or louis"},
+      {{"--covar-name", "age"}, "--covar-name needs --covar"},
+      {{"--covar", "c.txt", "--covar-name", "age,,sex"}, "names separated by commas"},
+      {{"--max-pairs", "0"}, "--max-pairs 0"},
       {{}, "expected an input file and an output file"},
   };
   for (const auto &c : cases) {

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Draws an hfscan table: a Manhattan-style panel of -log10 p per window
-(perm_p where the window was permuted, else cc_p, else ld_p) along the
+of association (perm_p where the window was permuted, else assoc_p) along the
 genome, chromosomes side by side, with the Bonferroni line over the windows
 that have a p value; and below it the disequilibrium chi-square (ld_chi2) of
 every window.
@@ -23,7 +23,7 @@ import sys
 
 from atomic import on_term, write_atomically
 
-NEEDED = ("chrom", "first_pos", "last_pos", "ld_chi2", "ld_p", "cc_p", "perm_p", "status")
+NEEDED = ("chrom", "first_pos", "last_pos", "ld_chi2", "assoc_p", "perm_p", "status")
 DPI = 100
 
 
@@ -70,7 +70,7 @@ def read_table(path):
         if first is None or last is None:
             raise Refused("%s, line %d: the window has no position" % (path, lineno))
         p = None
-        for column in ("perm_p", "cc_p", "ld_p"):
+        for column in ("perm_p", "assoc_p"):
             p = number(f[at[column]], path, lineno, column)
             if p is not None:
                 break
@@ -135,7 +135,7 @@ def draw(windows, picture, width, height, title):
         top.legend(loc="upper left", frameon=False, fontsize=9, ncol=1)
     else:
         top.text(0.5, 0.5, "no window with a p value", transform=top.transAxes, ha="center")
-    top.set_ylabel("-log10 p (perm_p, else cc_p, else ld_p)")
+    top.set_ylabel("association -log10 p (perm_p, else assoc_p)")
     top.set_ylim(0, highest * 1.25 if highest > 0 else 1)
     bottom.set_ylabel("disequilibrium chi-square")
     bottom.set_xlabel("chromosome")
