@@ -270,10 +270,14 @@ int hfscanrun(int argc, char **argv)
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     std::vector<sample_t> samples = src->samples;
+    std::string notes[2];
     if (!o.pheno.empty())
-      apply_status_table(o.pheno, o.pheno_col, samples, plink);
+      notes[0] = table_note(o.pheno, apply_status_table(o.pheno, o.pheno_col, samples, plink));
     if (!o.sex_file.empty())
-      apply_sex_table(o.sex_file, "sex", samples, plink);
+      notes[1] = table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink));
+    for (const std::string &note : notes)
+      if (!note.empty())
+        fprintf(stderr, "hfscan: note: %s\n", note.c_str());
     if (src->markers.empty())
       throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
                          "and --markers)");
