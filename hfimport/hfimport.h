@@ -34,6 +34,11 @@ struct sample_t {
   std::string fid, iid;
   int sex = SEX_UNKNOWN;
   int status = STATUS_UNKNOWN;
+  // The phenotype field of the .ped/.fam as written (empty for a VCF), and
+  // the line that lists the sample there (0 for a VCF): a quantitative trait
+  // is read from it, where the status keeps only case and control.
+  std::string pheno;
+  int line = 0;
 };
 
 // One call: the two allele spellings as read; an empty spelling is a missing
@@ -185,17 +190,96 @@ std::vector<marker_t> read_map(const std::string &path);
 void add_sample(std::vector<sample_t> &samples, std::set<std::string> &seen, const sample_t &s,
                 const std::string &at);
 
-// Sample tables: phenotype and sex files with a header line (samples.cpp).
-// Sets the status (or the sex) of every sample of the window from the named
-// column; samples that the table does not list get an unknown value.
-void apply_status_table(const std::string &path, const std::string &column,
-                        std::vector<sample_t> &samples, bool match_fid);
-void apply_sex_table(const std::string &path, const std::string &column,
-                     std::vector<sample_t> &samples, bool match_fid);
-void apply_status_table(const std::string &path, const std::string &column, window_t &w,
-                        bool match_fid);
-void apply_sex_table(const std::string &path, const std::string &column, window_t &w,
-                     bool match_fid);
+// Sample tables: files with one line per sample of the input. A row names
+// its sample by the IID column (also accepted: ID, SAMPLE), together with
+// the FID column when the table has one and the input is a PLINK file
+// (match_fid). A VCF sample name is matched against the IID and, when the
+// table has an FID column, against FID_IID (the form PLINK writes into a
+// VCF); a row that would name one sample by IID and another by FID_IID is
+// an error. A sample listed twice is an error; a row that names no sample
+// of the input is counted; a table none of whose rows names a sample of the
+// input is an error (a table keyed wrongly would otherwise change the test
+// silently).
+struct table_match_t {
+  size_t rows = 0;       // rows read
+  size_t matched = 0;    // rows that named a sample of the input
+  size_t unknown = 0;    // rows that named none
+  std::string by;        // how rows were matched: "FID and IID", "IID", "FID_IID", or
+                         // "IID (n rows) and FID_IID (m rows)"
+};
+// A line for the user about a table whose rows did not all name a sample,
+// or were matched by FID_IID; empty when there is nothing to say.
+std::string table_note(const std::string &path, const table_match_t &m);
+
+// Phenotype and sex tables: a header line naming the columns, then one line
+// per sample (samples.cpp). Sets the status (or the sex) of every sample of
+// the window from the named column; samples that the table does not list get
+// an unknown value.
+table_match_t apply_status_table(const std::string &path, const std::string &column,
+                                 std::vector<sample_t> &samples, bool match_fid);
+table_match_t apply_sex_table(const std::string &path, const std::string &column,
+                              std::vector<sample_t> &samples, bool match_fid);
+table_match_t apply_status_table(const std::string &path, const std::string &column,
+                                 window_t &w, bool match_fid);
+table_match_t apply_sex_table(const std::string &path, const std::string &column, window_t &w,
+                              bool match_fid);
+
+// The trait of an association test (samples.cpp).
+enum trait_kind_t { TRAIT_AUTO = 0, TRAIT_BINARY = 1, TRAIT_QUANTITATIVE = 2 };
+struct trait_t : table_match_t {
+  bool binary = true;     // the kind taken
+  // Per sample of the input, in input order: binary 1 = case (PLINK's 2),
+  // 0 = control (PLINK's 1); quantitative: the value; NaN when missing.
+  std::vector<double> y;
+  // One line for the user: which kind was taken and why, and from where
+  // (file and column, or the .ped/.fam).
+  std::string how;
+};
+// The named column of a phenotype table (pheno_path non-empty; an empty
+// column takes the first column that is neither FID nor IID), else the
+// phenotype field of the .ped/.fam (a VCF has none: every value missing).
+// TRAIT_AUTO: binary when every value is 1, 2 or a missing code (0, -9, NA,
+// .), quantitative otherwise, where -9, NA and . are missing and 0 is a
+// value. TRAIT_BINARY refuses any other value; TRAIT_QUANTITATIVE reads
+// every value as a decimal number. A refused value is named with the file
+// and line (for the .ped/.fam: the individual and its line).
+trait_t read_trait(const std::vector<sample_t> &samples, const std::string &pheno_path,
+                   const std::string &column, trait_kind_t kind, bool match_fid);
+
+// Covariates (covariates.cpp): PLINK's covariate file, a header line FID IID
+// NAME1 NAME2 ... then one line per sample.
+struct covariates_t : table_match_t {
+  // The design columns in order: a numeric column by its name; a
+  // categorical column C as dummies "C=level", one per level but the first
+  // (levels in sorted byte order over the samples of the input; the first is
+  // the reference).
+  std::vector<std::string> names;
+  // x[sample][column], samples in input order; NaN in every column of a
+  // variable whose value is missing (NA, -9, .) or whose sample the table
+  // lacks.
+  std::vector<std::vector<double>> x;
+};
+// names: the columns to use (--covar-name), empty for all. A column with any
+// value that is neither a number nor missing, among the samples of the
+// input, is categorical. Errors name the file and line: no header (the first
+// line does not begin FID IID), a named column that is absent, a column
+// named twice in the header, a duplicated sample, a line whose field count
+// differs from the header's, a NUL byte, a column with no value for any
+// sample of the input.
+covariates_t read_covariates(const std::string &path, const std::vector<std::string> &names,
+                             const std::vector<sample_t> &samples, bool match_fid);
+
+// Clusters (covariates.cpp): PLINK's cluster file (--within), FID IID
+// CLUSTER per line, no header.
+struct clusters_t : table_match_t {
+  std::vector<int> cluster;        // per sample: 0-based cluster number, -1 when unlisted
+  std::vector<std::string> names;  // cluster names by number, in order of first appearance
+                                   // among the samples of the input
+};
+// Errors name the file and line: a line of other than three fields, a
+// duplicated sample, a NUL byte.
+clusters_t read_clusters(const std::string &path, const std::vector<sample_t> &samples,
+                         bool match_fid);
 
 // Allele numbering (alleles.cpp): every marker's alleles are numbered 1..L in
 // ascending order of their spelling, over the alleles called in any sample.

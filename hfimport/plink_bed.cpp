@@ -79,6 +79,8 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
     s.iid = f[1];
     s.sex = plink_sex(f[4], where(path, lineno));
     s.status = plink_status(f[5], where(path, lineno));
+    s.pheno = f[5];
+    s.line = lineno;
     add_sample(samples, seen, s, where(path, lineno));
   }
   if (samples.empty())

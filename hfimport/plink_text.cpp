@@ -237,6 +237,8 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
     s.iid = f[1];
     s.sex = plink_sex(f[4], where(ped, lineno));
     s.status = plink_status(f[5], where(ped, lineno));
+    s.pheno = f[5];
+    s.line = lineno;
     add_sample(src->samples, seen, s, where(ped, lineno));
     for (size_t j = 0; j < keep.size(); j++) {
       const std::string &a = f[6 + 2 * keep[j]], &b = f[7 + 2 * keep[j]];

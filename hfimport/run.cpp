@@ -126,10 +126,14 @@ int hfimportrun(int argc, char **argv)
     request_t q = parse(argc, argv);
     bool plink = true;
     window_t w = read_input(q, plink);
+    std::string notes[2];
     if (!q.pheno.empty())
-      apply_status_table(q.pheno, q.pheno_col, w, plink);
+      notes[0] = table_note(q.pheno, apply_status_table(q.pheno, q.pheno_col, w, plink));
     if (!q.sex_file.empty())
-      apply_sex_table(q.sex_file, "sex", w, plink);
+      notes[1] = table_note(q.sex_file, apply_sex_table(q.sex_file, "sex", w, plink));
+    for (const std::string &note : notes)
+      if (!note.empty())
+        fprintf(stderr, "hfimport: note: %s\n", note.c_str());
     coded_t c = number_alleles(w);
     check_limits(w, q.out);
     write_summary_t s = write_outputs(q.prefix, q.input, w, c, q.out);

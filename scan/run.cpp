@@ -251,6 +251,12 @@ void tell(const std::string &line)
     fprintf(stderr, "hfscan: %s\n", line.c_str());
 }
 
+void tell_note(const std::string &line)
+{
+  if (!line.empty())
+    tell("note: " + line);
+}
+
 std::string plural(size_t n, const char *one, const char *many)
 {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -270,7 +276,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   trait_summary_t ts;
   const size_t n = samples.size();
   trait_t trait = read_trait(samples, o.pheno, o.pheno_col, o.trait, plink);
-  tell(table_note(o.pheno, trait));
+  tell_note(table_note(o.pheno, trait));
   set.binary = trait.binary;
   set.y = trait.y;
   size_t with_trait = 0, cases = 0;
@@ -298,7 +304,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   if (!o.covar.empty()) {
     check_input(o.covar);
     covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
-    tell(table_note(o.covar, cov));
+    tell_note(table_note(o.covar, cov));
     set.ncov = cov.names.size();
     set.cov.resize(n * set.ncov);
     for (size_t i = 0; i < n; i++)
@@ -313,7 +319,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   if (!o.within.empty()) {
     check_input(o.within);
     clusters_t cl = read_clusters(o.within, samples, plink);
-    tell(table_note(o.within, cl));
+    tell_note(table_note(o.within, cl));
     set.stratum = cl.cluster;
     tell("permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
     missing_what.push_back("a stratum");
@@ -384,7 +390,7 @@ int hfscanrun(int argc, char **argv)
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     std::vector<sample_t> samples = src->samples;
     if (!o.sex_file.empty())
-      tell(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
+      tell_note(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
     if (src->markers.empty())
       throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
                          "and --markers)");

@@ -9,3 +9,7 @@
 # The file typed is named when it is missing, not its companion .map.
 1 import_misspelt_ped hfimport $IN/import/stud.ped out
 1 import_dir hfimport $IN/import/small.ped out --pheno $IN/import --pheno-col status
+# A phenotype table that names no individual of the input is refused; one
+# that names some is used, and the rows left out are counted.
+1 import_pheno_strangers hfimport $IN/import/small.ped out --pheno $IN/import/strangers.pheno --pheno-col status
+0 import_pheno_some hfimport $IN/import/small.ped out --index 1-2 --pheno $IN/import/some.pheno --pheno-col status --permutations 10

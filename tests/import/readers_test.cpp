@@ -285,10 +285,10 @@ TEST(SampleTables, FamilyMustMatchWhenTheTableHasIt)
 {
   scratch_t t;
   window_t w = three_samples();
-  apply_status_table(t.write("p", "FID IID st\nb 1 1\n"), "st", w, true);
+  apply_status_table(t.write("p", "FID IID st\nb 1 1\nb 3 2\n"), "st", w, true);
   EXPECT_EQ(w.samples[0].status, STATUS_UNKNOWN);
   // Without PLINK families (VCF), the IID alone finds the sample.
-  apply_status_table(t.write("p", "FID IID st\nb 1 1\n"), "st", w, false);
+  apply_status_table(t.write("p", "FID IID st\nb 1 1\nb 3 2\n"), "st", w, false);
   EXPECT_EQ(w.samples[0].status, STATUS_CONTROL);
 }
 
