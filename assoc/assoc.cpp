@@ -50,7 +50,7 @@ bool full_rank(const matrix_t &z)
 
 } // namespace
 
-bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool dispersion_n_minus_p)
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
 {
   const size_t n = d.n, p = d.p;
   m = assoc_null_t();
@@ -74,8 +74,7 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool dispersion_n_mi
       m.r[i] = d.y[i] - mu;
       rss += m.r[i] * m.r[i];
     }
-    double denom = static_cast<double>(dispersion_n_minus_p ? n - p : n);
-    m.phi = rss / denom;
+    m.phi = rss / static_cast<double>(n - p);
     // A trait that the covariates fit exactly has no residual variance.
     double scale = 0;
     for (size_t i = 0; i < n; i++)

@@ -17,7 +17,8 @@
 //                V = (X'WX - X'WZ (Z'WZ)^-1 Z'WX) / phi over the expected
 //                dosages X, the working weights W and the null model's
 //                columns Z (the score test of a regression on the expected
-//                dosages; with normal errors and no covariates it is n R^2);
+//                dosages; with normal errors and no covariates it is
+//                (n - 1) R^2);
 //   louis        Schaid et al.'s variance (eq. 5-7): Louis' information for
 //                the haplotype effects, sum_i w_i E[x x' | G_i] / phi minus
 //                sum_i r_i^2 Var(x | G_i) / phi^2, with the covariate
@@ -61,9 +62,9 @@ struct assoc_null_t {
   std::string status;
 };
 // Fits the null model; false (with m.status) when it cannot be used. The
-// dispersion of a linear model is the residual sum of squares over n
-// (denominator n) or over n - p (denominator n - p).
-bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool dispersion_n_minus_p = false);
+// dispersion of a linear model is the residual sum of squares over n - p,
+// as haplo.score takes it.
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m);
 
 // Expected copies of the modelled haplotypes for every distinct genotype
 // of a window (mean[g * k + j]) and, for the Louis variance, the expected

@@ -35,10 +35,11 @@ assoc_data_t data_of(bool binary, const std::vector<double> &y,
   return d;
 }
 
-// n r^2 of y on the copy counts g: with one marker and no covariates the
-// score statistic of either model is the trend test, n times the squared
-// correlation (Armitage 1955; the score test of a GLM with one covariate).
-double n_r2(const std::vector<double> &y, const std::vector<int> &g)
+// With one marker and no covariates the score statistic is the trend test:
+// n r^2, r the correlation of y with the copy counts g (Armitage 1955; the
+// logistic score test), or (n - 1) r^2 for a linear model whose residual
+// variance is taken over n - 1.
+double n_r2(const std::vector<double> &y, const std::vector<int> &g, bool linear)
 {
   double n = static_cast<double>(y.size()), my = 0, mg = 0;
   for (size_t i = 0; i < y.size(); i++) {
@@ -51,7 +52,7 @@ double n_r2(const std::vector<double> &y, const std::vector<int> &g)
     sgg += (g[i] - mg) * (g[i] - mg);
     syg += (y[i] - my) * (g[i] - mg);
   }
-  return n * syg * syg / (syy * sgg);
+  return (linear ? n - 1 : n) * syg * syg / (syy * sgg);
 }
 
 } // namespace
@@ -78,7 +79,7 @@ TEST(Score, OneMarkerIsTheTrendTest)
       ASSERT_TRUE(assoc_score(d, m, x, genotype, v, t)) << t.status;
       // Both alleles modelled: their dosages add up to 2, one df.
       EXPECT_EQ(t.df, 1);
-      EXPECT_NEAR(t.chi2, n_r2(y, copies), 1e-10 * t.chi2) << binary << v;
+      EXPECT_NEAR(t.chi2, n_r2(y, copies, !binary), 1e-10 * t.chi2) << binary << v;
       EXPECT_NEAR(t.z[0] * t.z[0], t.chi2, 1e-9);
       EXPECT_GT(t.z[0], 0);  // allele 1 goes with the larger trait values here
       EXPECT_NEAR(t.z[1], -t.z[0], 1e-9);
