@@ -47,6 +47,7 @@ struct scan_worker_t {
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
+  std::vector<size_t> null_of;  // the samples the null model was fitted on
   assoc_dosage_t dosage;
   assoc_test_t test;
   std::vector<int> genotype, column;
@@ -363,8 +364,19 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
     w->genotype[i] = w->post.pattern[i];
   }
-  if (!assoc_fit_null(d, w->null))
-    throw window_failed(w->null.status);
+  // The null model involves only the tested samples: consecutive windows
+  // with the same ones share it.
+  bool same = w->null_of.size() == n && w->null.status.empty();
+  for (size_t i = 0; same && i < n; i++)
+    same = w->null_of[i] == w->sample_of[w->tested[i]];
+  if (!same) {
+    w->null_of.clear();
+    bool fitted = assoc_fit_null(d, w->null);
+    if (!fitted)
+      throw window_failed(w->null.status);
+    for (size_t i = 0; i < n; i++)
+      w->null_of.push_back(w->sample_of[w->tested[i]]);
+  }
   if (!assoc_score(d, w->null, w->dosage, w->genotype, set.variance, w->test))
     throw window_failed(w->test.status);
   const assoc_test_t &t = w->test;
