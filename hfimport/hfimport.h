@@ -226,7 +226,7 @@ table_match_t apply_sex_table(const std::string &path, const std::string &column
 
 // The trait of an association test (samples.cpp).
 enum trait_kind_t { TRAIT_AUTO = 0, TRAIT_BINARY = 1, TRAIT_QUANTITATIVE = 2 };
-struct trait_t : table_match_t {
+struct trait_t : table_match_t {  // the counts of a table; zero for the .ped/.fam
   bool binary = true;     // the kind taken
   // Per sample of the input, in input order: binary 1 = case (PLINK's 2),
   // 0 = control (PLINK's 1); quantitative: the value; NaN when missing.

@@ -54,6 +54,8 @@ bool table_lines_t::next(std::vector<std::string> &words)
     if (!any)
       return false;
     line_++;
+    if (line_ == 1 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+      text_.erase(0, 3);  // a byte-order mark, as some editors write
     if (text_.find('\0') != std::string::npos)
       throw import_error(at() + "a NUL byte: not a text file");
     words = split_words(text_);

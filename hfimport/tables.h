@@ -10,8 +10,9 @@
 
 #include "hfimport.h"
 
-// The non-blank lines of a table as words. CRLF line ends read as LF; a
-// NUL byte is an error (the file is not text).
+// The non-blank lines of a table as words. CRLF line ends read as LF and a
+// UTF-8 byte-order mark before the first line is dropped; a NUL byte is an
+// error (the file is not text).
 class table_lines_t {
  public:
   // what names the kind of file in the message when it cannot be opened.
