@@ -68,6 +68,9 @@ void parse_index_range(const std::string &text, selector_t &sel);
 void read_name_list(const std::string &path, selector_t &sel);
 void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
                        const std::string &input);
+// A warning naming the names that more than one of the kept markers bear,
+// with their indexes in the input; "" when every name is unique.
+std::string duplicate_names(const std::vector<marker_t> &kept, const std::string &input);
 
 // One marker's calls as the input codes them: the allele spellings (in the
 // order the file declares or first uses them; a spelling may repeat) and,
@@ -92,6 +95,11 @@ class marker_source_t {
   // pass adds each marker as next() returns it.
   std::vector<marker_t> markers;
   bool markers_known = true;
+  // What the input holds that is read but worth a word (marker names borne
+  // by more than one kept marker), one sentence each, naming the file; the
+  // program prints them. Complete once the markers are known: on opening,
+  // or for a VCF read in one pass once next() has returned false.
+  std::vector<std::string> warnings;
   // Reads the next kept marker into out; false after the last one, once the
   // checks that need every marker (every listed name found) have passed.
   virtual bool next(marker_calls_t &out) = 0;
