@@ -2,6 +2,7 @@
 // estimator input for hf and hfx, and the legend that maps the numbers in
 // them back to marker names, allele spellings and individuals.
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,6 +21,20 @@ std::string count(size_t n, const char *one, const char *many)
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// How many of the window's first markers the estimator can number the
+// possible haplotypes of (their allele counts' product at most INT_MAX),
+// regardless of its limit on loci.
+size_t numberable_markers(const window_t &w)
+{
+  long long haplotypes = 1;
+  for (size_t k = 0; k < w.markers.size(); k++) {
+    haplotypes *= static_cast<long long>(w.markers[k].alleles.size());
+    if (haplotypes > INT_MAX)
+      return k;
+  }
+  return w.markers.size();
+}
+
 } // namespace
 
 void check_limits(const window_t &w, const output_options_t &opt)
@@ -27,11 +42,18 @@ void check_limits(const window_t &w, const output_options_t &opt)
   size_t n = w.markers.size();
   if (n == 0)
     throw import_error("no marker of the input lies in the window");
-  if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI))
-    throw import_error("the window holds " + count(n, "marker", "markers") +
+  if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI)) {
+    std::string head = "the window holds " + count(n, "marker", "markers") +
                        "; parameter and data files for hfp and phf take at most " +
                        std::to_string(TX_MAXLOCI) + " loci (with --estimator-only, estimator "
-                       "input takes up to " + std::to_string(HF_MAXLOCI) + ")");
+                       "input takes ";
+    size_t fit = numberable_markers(w);
+    if (fit >= std::min(n, static_cast<size_t>(HF_MAXLOCI)))
+      throw import_error(head + "up to " + std::to_string(HF_MAXLOCI) + ")");
+    throw import_error(head + "at most the first " + std::to_string(fit) +
+                       " of these markers: the possible haplotypes of more outnumber what the "
+                       "estimator can number, " + std::to_string(INT_MAX) + ")");
+  }
   if ((opt.hf || opt.hfx) && n > static_cast<size_t>(HF_MAXLOCI))
     throw import_error("the window holds " + count(n, "marker", "markers") +
                        "; the estimator takes at most " + std::to_string(HF_MAXLOCI) + " loci");

@@ -118,6 +118,36 @@ TEST(Limits, LociAllelesAndHaplotypesAreCheckedForEveryOutput)
   EXPECT_THAT(error_of([&] { check_limits(none, trelix); }), HasSubstr("no marker"));
 }
 
+// The window that --estimator-only is said to take is one the estimator
+// takes: fewer markers than its limit on loci when more would have more
+// possible haplotypes than it can number.
+TEST(Limits, TheEstimatorOnlyWindowNamedForTooManyLociFits)
+{
+  output_options_t trelix;
+  output_options_t estimator;
+  estimator.trelix = false;
+  estimator.hf = true;
+  struct {
+    int markers;
+    const char *call, *named;
+    size_t fits;  // the window named: it fits, one marker more does not
+  } rows[] = {
+      {40, "AG", "(with --estimator-only, estimator input takes at most the first 30 of these "
+                 "markers: the possible haplotypes of more outnumber what the estimator can "
+                 "number, 2147483647)", 30},
+      {61, "AA", "(with --estimator-only, estimator input takes up to 60)", 60},
+  };
+  for (const auto &r : rows) {
+    window_t w = make_window(std::vector<std::vector<std::string>>(r.markers, {r.call}));
+    number_alleles(w);
+    EXPECT_THAT(error_of([&] { check_limits(w, trelix); }), HasSubstr(r.named)) << r.markers;
+    w.markers.resize(r.fits);
+    EXPECT_EQ(error_of([&] { check_limits(w, estimator); }), "") << r.markers;
+    w.markers.push_back(w.markers.back());
+    EXPECT_NE(error_of([&] { check_limits(w, estimator); }), "") << r.markers;
+  }
+}
+
 TEST(Writers, CaseControlDataLeaveOutIndividualsWithoutStatus)
 {
   scratch_t t;
