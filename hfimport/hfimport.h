@@ -233,8 +233,14 @@ struct write_summary_t {
   bool casecontrol = false;
   int cases = 0, controls = 0, left_out = 0;  // data file
   int hfx_males = 0, hfx_females = 0, hfx_unknown_sex = 0, hfx_het_males = 0;
+  // What the files hold that the user may not expect, one sentence each.
+  std::vector<std::string> warnings;
 };
 void check_limits(const window_t &w, const output_options_t &opt);
+// Case-control status of only one class makes the parameter and data files
+// useless for the case-control test: without estimator input asked for too,
+// that is refused; with it, they are written without the status, as with
+// use_status off, and a warning says so.
 write_summary_t write_outputs(const std::string &prefix, const std::string &input,
                               const window_t &w, const coded_t &c, const output_options_t &opt);
 

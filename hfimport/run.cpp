@@ -144,6 +144,7 @@ int hfimportrun(int argc, char **argv)
     check_limits(w, q.out);
     write_summary_t s = write_outputs(q.prefix, q.input, w, c, q.out);
     report(q, w, s);
+    warn(s.warnings);
     if (fflush(stdout) != 0) {
       fprintf(stderr, "hfimport: cannot write to standard output: %s\n", strerror(errno));
       return 1;

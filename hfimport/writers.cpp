@@ -224,6 +224,35 @@ void write_legend(outputs_t &out, const std::string &prefix, const std::string &
   out.close();
 }
 
+// The parameter and data files, and hf's input, hold every individual as
+// diploid at every locus: on the X chromosome males are not, unless the
+// sample has none.
+void warn_x_markers(const std::string &prefix, const window_t &w, const output_options_t &opt,
+                    write_summary_t &s)
+{
+  std::vector<std::string> x;
+  for (const marker_t &m : w.markers)
+    if (canonical_chrom(m.chrom) == "X")
+      x.push_back(m.name);
+  bool males = false;
+  for (const sample_t &smp : w.samples)
+    males = males || smp.sex != SEX_FEMALE;
+  if (x.empty() || !males)
+    return;
+  std::string names;
+  for (size_t k = 0; k < x.size() && k < 3; k++)
+    names += (k ? ", " : "") + x[k];
+  if (x.size() > 3)
+    names += ", ...";
+  std::string files = prefix + ".par" + (opt.hf ? ", " : " and ") + prefix + ".dat" +
+                      (opt.hf ? " and " + prefix + ".hf" : "");
+  s.warnings.push_back(count(x.size(), "marker", "markers") + " of the window " +
+                       (x.size() == 1 ? "lies" : "lie") + " on the X chromosome (" + names +
+                       "), where " + files + " hold males as diploid, as on an autosome; "
+                       "--hfx --estimator-only writes estimator input for hfx instead, with "
+                       "males as one-allele records");
+}
+
 } // namespace
 
 write_summary_t write_outputs(const std::string &prefix, const std::string &input,
@@ -238,12 +267,20 @@ write_summary_t write_outputs(const std::string &prefix, const std::string &inpu
         s.controls++;
     }
   s.casecontrol = opt.use_status && s.cases + s.controls > 0;
-  if (opt.trelix && s.casecontrol && (s.cases == 0 || s.controls == 0))
-    throw import_error(input + ": the " + count(s.cases + s.controls, "individual", "individuals") +
-                       " with case-control status are all " +
-                       (s.cases ? "cases" : "controls") +
-                       "; a case-control test needs both (--no-status converts without "
-                       "the status)");
+  if (opt.trelix && s.casecontrol && (s.cases == 0 || s.controls == 0)) {
+    std::string all = input + ": the " +
+                      count(s.cases + s.controls, "individual", "individuals") +
+                      " with case-control status are all " + (s.cases ? "cases" : "controls");
+    if (!opt.hf && !opt.hfx)
+      throw import_error(all + "; a case-control test needs both (--no-status converts "
+                         "without the status)");
+    s.casecontrol = false;
+    s.warnings.push_back(all + "; " + prefix + ".par and " + prefix + ".dat are written "
+                         "without the status, for hfp's block test (a case-control test "
+                         "needs both)");
+  }
+  if (opt.trelix && !opt.hfx)
+    warn_x_markers(prefix, w, opt, s);
   outputs_t out;
   write_legend(out, prefix, input, w);
   if (opt.trelix)

@@ -190,6 +190,65 @@ TEST(Writers, OnlyOneStatusClassIsRefusedForTheCaseControlTest)
   t.files = {t.dir + "/o.par", t.dir + "/o.dat", t.dir + "/o.legend"};
 }
 
+// Status of one class, refused when the parameter and data files are all
+// that is written, makes them lose the status when estimator input is
+// written too. Markers
+// on X without --hfx are written as diploid in males: a warning says so.
+TEST(Writers, OneStatusClassAndXMarkersAreNamedInWarnings)
+{
+  struct {
+    bool hf, hfx;
+    const char *chrom;
+    int sex;
+    const char *outcome;  // the warning, or "" for none
+  } rows[] = {
+      {true, false, "6", SEX_FEMALE,
+       "in: the 2 individuals with case-control status are all controls; O.par and O.dat are "
+       "written without the status, for hfp's block test (a case-control test needs both)"},
+      {false, true, "6", SEX_FEMALE, "are written without the status"},
+      {true, false, "chrX", SEX_MALE,
+       "1 marker of the window lies on the X chromosome (rs1), where O.par, O.dat and O.hf "
+       "hold males as diploid, as on an autosome; --hfx --estimator-only writes estimator input "
+       "for hfx instead, with males as one-allele records"},
+      {false, false, "23", SEX_UNKNOWN, "where O.par and O.dat hold males as diploid"},
+      {false, true, "X", SEX_MALE, ""},
+      {false, false, "X", SEX_FEMALE, ""},
+  };
+  for (const auto &r : rows) {
+    scratch_t t;
+    bool x = std::string(r.chrom) != "6";
+    window_t w = make_window({{"AG", "GG"}}, {r.sex, r.sex},
+                             x ? std::vector<int>{STATUS_CASE, STATUS_CONTROL}
+                               : std::vector<int>{STATUS_CONTROL, STATUS_CONTROL});
+    w.markers[0].chrom = r.chrom;
+    coded_t c = number_alleles(w);
+    output_options_t opt;
+    opt.hf = r.hf;
+    opt.hfx = r.hfx;
+    std::string o = t.dir + "/o";
+    for (const char *ext : {".par", ".dat", ".hf", ".hfx", ".legend"})
+      t.files.push_back(o + ext);
+    std::string outcome;
+    try {
+      write_summary_t s = write_outputs(o, "in", w, c, opt);
+      for (const std::string &warning : s.warnings)
+        outcome += warning;
+      if (!x) {
+        EXPECT_EQ(slurp(o + ".dat"), "1 0 1 2\n2 0 2 2\n") << r.chrom;  // no status
+      }
+    } catch (const import_error &e) {
+      outcome = std::string("refused: ") + e.what();
+    }
+    size_t at;
+    while ((at = outcome.find(o)) != std::string::npos)
+      outcome.replace(at, o.size(), "O");
+    if (*r.outcome)
+      EXPECT_THAT(outcome, HasSubstr(r.outcome)) << r.chrom << r.hf << r.hfx;
+    else
+      EXPECT_EQ(outcome, "") << r.chrom << r.hf << r.hfx;
+  }
+}
+
 TEST(Writers, XChromosomeMalesGetOneAlleleAndHeterozygousMaleCallsBecomeMissing)
 {
   scratch_t t;

@@ -9,3 +9,5 @@
 # The file typed is named when it is missing, not its companion .map.
 1 import_misspelt_ped hfimport $IN/import/stud.ped out
 1 import_dir hfimport $IN/import/small.ped out --pheno $IN/import --pheno-col status
+# Markers on X in the parameter and data files: a warning that males are diploid there.
+0 import_xtrelix hfimport $IN/import/small.ped out --region X:1-2000000
