@@ -73,6 +73,9 @@ void parse_index_range(const std::string &text, selector_t &sel);
 void read_name_list(const std::string &path, selector_t &sel);
 void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
                        const std::string &input);
+// A warning naming the names that more than one of the kept markers bear,
+// with their indexes in the input; "" when every name is unique.
+std::string duplicate_names(const std::vector<marker_t> &kept, const std::string &input);
 
 // One marker's calls as the input codes them: the allele spellings (in the
 // order the file declares or first uses them; a spelling may repeat) and,
@@ -97,6 +100,11 @@ class marker_source_t {
   // pass adds each marker as next() returns it.
   std::vector<marker_t> markers;
   bool markers_known = true;
+  // What the input holds that is read but worth a word (marker names borne
+  // by more than one kept marker), one sentence each, naming the file; the
+  // program prints them. Complete once the markers are known: on opening,
+  // or for a VCF read in one pass once next() has returned false.
+  std::vector<std::string> warnings;
   // Reads the next kept marker into out; false after the last one, once the
   // checks that need every marker (every listed name found) have passed.
   virtual bool next(marker_calls_t &out) = 0;
@@ -309,8 +317,14 @@ struct write_summary_t {
   bool casecontrol = false;
   int cases = 0, controls = 0, left_out = 0;  // data file
   int hfx_males = 0, hfx_females = 0, hfx_unknown_sex = 0, hfx_het_males = 0;
+  // What the files hold that the user may not expect, one sentence each.
+  std::vector<std::string> warnings;
 };
 void check_limits(const window_t &w, const output_options_t &opt);
+// Case-control status of only one class makes the parameter and data files
+// useless for the case-control test: without estimator input asked for too,
+// that is refused; with it, they are written without the status, as with
+// use_status off, and a warning says so.
 write_summary_t write_outputs(const std::string &prefix, const std::string &input,
                               const window_t &w, const coded_t &c, const output_options_t &opt);
 

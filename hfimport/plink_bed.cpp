@@ -164,6 +164,9 @@ std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::str
       src->markers.push_back(all[k].m);
     }
   check_names_found(sel, src->markers, bim);
+  std::string repeated = duplicate_names(src->markers, bim);
+  if (!repeated.empty())
+    src->warnings.push_back(repeated);
 
   FILE *f = fopen(bed.c_str(), "rb");
   if (!f)

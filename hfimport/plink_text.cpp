@@ -213,6 +213,9 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
       src->markers.push_back(all[k]);
     }
   check_names_found(sel, src->markers, map);
+  std::string repeated = duplicate_names(src->markers, map);
+  if (!repeated.empty())
+    src->warnings.push_back(repeated);
   src->columns.resize(keep.size());
 
   std::ifstream in(ped);

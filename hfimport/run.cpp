@@ -69,9 +69,19 @@ request_t parse(int argc, char **argv)
   return q;
 }
 
+void warn(const std::vector<std::string> &warnings)
+{
+  fflush(stdout);
+  for (const std::string &w : warnings)
+    fprintf(stderr, "hfimport: warning: %s\n", w.c_str());
+}
+
 window_t read_input(const request_t &q, bool &plink)
 {
-  return read_window(*open_input(q.input, q.sel, false, plink));
+  std::unique_ptr<marker_source_t> src = open_input(q.input, q.sel, false, plink);
+  window_t w = read_window(*src);
+  warn(src->warnings);
+  return w;
 }
 
 void report(const request_t &q, const window_t &w, const write_summary_t &s)
@@ -138,6 +148,7 @@ int hfimportrun(int argc, char **argv)
     check_limits(w, q.out);
     write_summary_t s = write_outputs(q.prefix, q.input, w, c, q.out);
     report(q, w, s);
+    warn(s.warnings);
     if (fflush(stdout) != 0) {
       fprintf(stderr, "hfimport: cannot write to standard output: %s\n", strerror(errno));
       return 1;

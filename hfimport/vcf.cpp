@@ -53,6 +53,33 @@ struct vcf_handles_t {
   }
 };
 
+// htslib refuses a #CHROM line that ends at FORMAT, or whose columns after
+// FORMAT are empty: such a header declares no sample, and the message says
+// so rather than that the header cannot be read.
+bool header_without_samples(const std::string &path)
+{
+  htsFile *f = hts_open(path.c_str(), "r");
+  if (!f)
+    return false;
+  kstring_t line = KS_INITIALIZE;
+  bool none = false;
+  while (hts_getline(f, KS_SEP_LINE, &line) >= 0 && line.l > 0 && line.s[0] == '#') {
+    if (strncmp(line.s, "#CHROM", 6) != 0)
+      continue;
+    size_t tabs = 0;
+    none = true;
+    for (size_t i = 0; i < line.l && none; i++)
+      if (line.s[i] == '\t')
+        tabs++;
+      else if (tabs >= 9 && line.s[i] != '\r')
+        none = false;
+    break;
+  }
+  ks_free(&line);
+  hts_close(f);
+  return none;
+}
+
 void open_handles(vcf_handles_t &h, const std::string &path)
 {
   errno = 0;
@@ -68,8 +95,11 @@ void open_handles(vcf_handles_t &h, const std::string &path)
     throw import_error(path + ": not a VCF or BCF file");
   h.text = fmt->format == vcf;
   h.hdr = bcf_hdr_read(h.file);
-  if (!h.hdr)
+  if (!h.hdr) {
+    if (h.text && header_without_samples(path))
+      throw import_error(path + ": the file has no sample columns");
     throw import_error(path + ": cannot read the VCF header");
+  }
   h.rec = bcf_init();
 }
 
@@ -85,6 +115,13 @@ class vcf_source_t : public marker_source_t {
   bool done = false;
 
   std::string at() const { return path + ", record " + std::to_string(index) + ": "; }
+
+  void note_duplicates()
+  {
+    std::string repeated = duplicate_names(markers, path);
+    if (!repeated.empty())
+      warnings.push_back(repeated);
+  }
 
   // htslib reads a POS of "abc" as 0 and one of "5x" as 5, and takes an
   // empty line for a record; in a text VCF these are refused here, from
@@ -149,8 +186,10 @@ class vcf_source_t : public marker_source_t {
   {
     marker_t m;
     if (done || !next_kept(m)) {
-      if (!done && !markers_known)
+      if (!done && !markers_known) {
         check_names_found(sel, markers, path);
+        note_duplicates();
+      }
       done = true;
       return false;
     }
@@ -247,6 +286,7 @@ std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selecto
     while (src->next_kept(m))
       src->markers.push_back(m);
     check_names_found(sel, src->markers, path);
+    src->note_duplicates();
     src->h.close();
     open_handles(src->h, path);
     src->index = 0;

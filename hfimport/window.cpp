@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "hfimport.h"
@@ -158,4 +159,32 @@ void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
   if (n)
     throw import_error(input + ": " + std::to_string(n) + " listed marker" + (n > 1 ? "s" : "") +
                        " not found: " + missing + (n > 5 ? ", ..." : ""));
+}
+
+// Windows, legends and tables name markers by their names: markers that
+// share one cannot be told apart there. At most five names are listed.
+std::string duplicate_names(const std::vector<marker_t> &kept, const std::string &input)
+{
+  std::map<std::string, std::vector<int>> where;
+  std::vector<std::string> order;  // names borne twice or more, by first repeat
+  for (const marker_t &m : kept) {
+    std::vector<int> &at = where[m.name];
+    at.push_back(m.index);
+    if (at.size() == 2)
+      order.push_back(m.name);
+  }
+  if (order.empty())
+    return "";
+  std::string list;
+  for (size_t k = 0; k < order.size() && k < 5; k++) {
+    const std::vector<int> &at = where[order[k]];
+    list += (k ? ", " : "") + order[k] + " (markers ";
+    for (size_t j = 0; j < at.size() && j < 4; j++)
+      list += (j == 0 ? "" : j + 1 == at.size() ? " and " : ", ") + std::to_string(at[j]);
+    list += std::string(at.size() > 4 ? ", ..." : "") + ")";
+  }
+  size_t n = order.size();
+  return input + ": " + std::to_string(n) + " marker name" + (n == 1 ? " is" : "s are") +
+         " borne by more than one marker, which windows and legends then cannot tell apart: " +
+         list + (n > 5 ? ", ..." : "");
 }

@@ -2,6 +2,7 @@
 // estimator input for hf and hfx, and the legend that maps the numbers in
 // them back to marker names, allele spellings and individuals.
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,6 +21,20 @@ std::string count(size_t n, const char *one, const char *many)
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// How many of the window's first markers the estimator can number the
+// possible haplotypes of (their allele counts' product at most INT_MAX),
+// regardless of its limit on loci.
+size_t numberable_markers(const window_t &w)
+{
+  long long haplotypes = 1;
+  for (size_t k = 0; k < w.markers.size(); k++) {
+    haplotypes *= static_cast<long long>(w.markers[k].alleles.size());
+    if (haplotypes > INT_MAX)
+      return k;
+  }
+  return w.markers.size();
+}
+
 } // namespace
 
 void check_limits(const window_t &w, const output_options_t &opt)
@@ -27,11 +42,18 @@ void check_limits(const window_t &w, const output_options_t &opt)
   size_t n = w.markers.size();
   if (n == 0)
     throw import_error("no marker of the input lies in the window");
-  if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI))
-    throw import_error("the window holds " + count(n, "marker", "markers") +
+  if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI)) {
+    std::string head = "the window holds " + count(n, "marker", "markers") +
                        "; parameter and data files for hfp and phf take at most " +
                        std::to_string(TX_MAXLOCI) + " loci (with --estimator-only, estimator "
-                       "input takes up to " + std::to_string(HF_MAXLOCI) + ")");
+                       "input takes ";
+    size_t fit = numberable_markers(w);
+    if (fit >= std::min(n, static_cast<size_t>(HF_MAXLOCI)))
+      throw import_error(head + "up to " + std::to_string(HF_MAXLOCI) + ")");
+    throw import_error(head + "at most the first " + std::to_string(fit) +
+                       " of these markers: the possible haplotypes of more outnumber what the "
+                       "estimator can number, " + std::to_string(INT_MAX) + ")");
+  }
   if ((opt.hf || opt.hfx) && n > static_cast<size_t>(HF_MAXLOCI))
     throw import_error("the window holds " + count(n, "marker", "markers") +
                        "; the estimator takes at most " + std::to_string(HF_MAXLOCI) + " loci");
@@ -202,6 +224,35 @@ void write_legend(outputs_t &out, const std::string &prefix, const std::string &
   out.close();
 }
 
+// The parameter and data files, and hf's input, hold every individual as
+// diploid at every locus: on the X chromosome males are not, unless the
+// sample has none.
+void warn_x_markers(const std::string &prefix, const window_t &w, const output_options_t &opt,
+                    write_summary_t &s)
+{
+  std::vector<std::string> x;
+  for (const marker_t &m : w.markers)
+    if (canonical_chrom(m.chrom) == "X")
+      x.push_back(m.name);
+  bool males = false;
+  for (const sample_t &smp : w.samples)
+    males = males || smp.sex != SEX_FEMALE;
+  if (x.empty() || !males)
+    return;
+  std::string names;
+  for (size_t k = 0; k < x.size() && k < 3; k++)
+    names += (k ? ", " : "") + x[k];
+  if (x.size() > 3)
+    names += ", ...";
+  std::string files = prefix + ".par" + (opt.hf ? ", " : " and ") + prefix + ".dat" +
+                      (opt.hf ? " and " + prefix + ".hf" : "");
+  s.warnings.push_back(count(x.size(), "marker", "markers") + " of the window " +
+                       (x.size() == 1 ? "lies" : "lie") + " on the X chromosome (" + names +
+                       "), where " + files + " hold males as diploid, as on an autosome; "
+                       "--hfx --estimator-only writes estimator input for hfx instead, with "
+                       "males as one-allele records");
+}
+
 } // namespace
 
 write_summary_t write_outputs(const std::string &prefix, const std::string &input,
@@ -216,12 +267,20 @@ write_summary_t write_outputs(const std::string &prefix, const std::string &inpu
         s.controls++;
     }
   s.casecontrol = opt.use_status && s.cases + s.controls > 0;
-  if (opt.trelix && s.casecontrol && (s.cases == 0 || s.controls == 0))
-    throw import_error(input + ": the " + count(s.cases + s.controls, "individual", "individuals") +
-                       " with case-control status are all " +
-                       (s.cases ? "cases" : "controls") +
-                       "; a case-control test needs both (--no-status converts without "
-                       "the status)");
+  if (opt.trelix && s.casecontrol && (s.cases == 0 || s.controls == 0)) {
+    std::string all = input + ": the " +
+                      count(s.cases + s.controls, "individual", "individuals") +
+                      " with case-control status are all " + (s.cases ? "cases" : "controls");
+    if (!opt.hf && !opt.hfx)
+      throw import_error(all + "; a case-control test needs both (--no-status converts "
+                         "without the status)");
+    s.casecontrol = false;
+    s.warnings.push_back(all + "; " + prefix + ".par and " + prefix + ".dat are written "
+                         "without the status, for hfp's block test (a case-control test "
+                         "needs both)");
+  }
+  if (opt.trelix && !opt.hfx)
+    warn_x_markers(prefix, w, opt, s);
   outputs_t out;
   write_legend(out, prefix, input, w);
   if (opt.trelix)

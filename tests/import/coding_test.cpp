@@ -118,6 +118,36 @@ TEST(Limits, LociAllelesAndHaplotypesAreCheckedForEveryOutput)
   EXPECT_THAT(error_of([&] { check_limits(none, trelix); }), HasSubstr("no marker"));
 }
 
+// The window that --estimator-only is said to take is one the estimator
+// takes: fewer markers than its limit on loci when more would have more
+// possible haplotypes than it can number.
+TEST(Limits, TheEstimatorOnlyWindowNamedForTooManyLociFits)
+{
+  output_options_t trelix;
+  output_options_t estimator;
+  estimator.trelix = false;
+  estimator.hf = true;
+  struct {
+    int markers;
+    const char *call, *named;
+    size_t fits;  // the window named: it fits, one marker more does not
+  } rows[] = {
+      {40, "AG", "(with --estimator-only, estimator input takes at most the first 30 of these "
+                 "markers: the possible haplotypes of more outnumber what the estimator can "
+                 "number, 2147483647)", 30},
+      {61, "AA", "(with --estimator-only, estimator input takes up to 60)", 60},
+  };
+  for (const auto &r : rows) {
+    window_t w = make_window(std::vector<std::vector<std::string>>(r.markers, {r.call}));
+    number_alleles(w);
+    EXPECT_THAT(error_of([&] { check_limits(w, trelix); }), HasSubstr(r.named)) << r.markers;
+    w.markers.resize(r.fits);
+    EXPECT_EQ(error_of([&] { check_limits(w, estimator); }), "") << r.markers;
+    w.markers.push_back(w.markers.back());
+    EXPECT_NE(error_of([&] { check_limits(w, estimator); }), "") << r.markers;
+  }
+}
+
 TEST(Writers, CaseControlDataLeaveOutIndividualsWithoutStatus)
 {
   scratch_t t;
@@ -158,6 +188,65 @@ TEST(Writers, OnlyOneStatusClassIsRefusedForTheCaseControlTest)
   opt.use_status = false;
   EXPECT_FALSE(write_outputs(t.dir + "/o", "in", w, c, opt).casecontrol);
   t.files = {t.dir + "/o.par", t.dir + "/o.dat", t.dir + "/o.legend"};
+}
+
+// Status of one class, refused when the parameter and data files are all
+// that is written, makes them lose the status when estimator input is
+// written too. Markers
+// on X without --hfx are written as diploid in males: a warning says so.
+TEST(Writers, OneStatusClassAndXMarkersAreNamedInWarnings)
+{
+  struct {
+    bool hf, hfx;
+    const char *chrom;
+    int sex;
+    const char *outcome;  // the warning, or "" for none
+  } rows[] = {
+      {true, false, "6", SEX_FEMALE,
+       "in: the 2 individuals with case-control status are all controls; O.par and O.dat are "
+       "written without the status, for hfp's block test (a case-control test needs both)"},
+      {false, true, "6", SEX_FEMALE, "are written without the status"},
+      {true, false, "chrX", SEX_MALE,
+       "1 marker of the window lies on the X chromosome (rs1), where O.par, O.dat and O.hf "
+       "hold males as diploid, as on an autosome; --hfx --estimator-only writes estimator input "
+       "for hfx instead, with males as one-allele records"},
+      {false, false, "23", SEX_UNKNOWN, "where O.par and O.dat hold males as diploid"},
+      {false, true, "X", SEX_MALE, ""},
+      {false, false, "X", SEX_FEMALE, ""},
+  };
+  for (const auto &r : rows) {
+    scratch_t t;
+    bool x = std::string(r.chrom) != "6";
+    window_t w = make_window({{"AG", "GG"}}, {r.sex, r.sex},
+                             x ? std::vector<int>{STATUS_CASE, STATUS_CONTROL}
+                               : std::vector<int>{STATUS_CONTROL, STATUS_CONTROL});
+    w.markers[0].chrom = r.chrom;
+    coded_t c = number_alleles(w);
+    output_options_t opt;
+    opt.hf = r.hf;
+    opt.hfx = r.hfx;
+    std::string o = t.dir + "/o";
+    for (const char *ext : {".par", ".dat", ".hf", ".hfx", ".legend"})
+      t.files.push_back(o + ext);
+    std::string outcome;
+    try {
+      write_summary_t s = write_outputs(o, "in", w, c, opt);
+      for (const std::string &warning : s.warnings)
+        outcome += warning;
+      if (!x) {
+        EXPECT_EQ(slurp(o + ".dat"), "1 0 1 2\n2 0 2 2\n") << r.chrom;  // no status
+      }
+    } catch (const import_error &e) {
+      outcome = std::string("refused: ") + e.what();
+    }
+    size_t at;
+    while ((at = outcome.find(o)) != std::string::npos)
+      outcome.replace(at, o.size(), "O");
+    if (*r.outcome)
+      EXPECT_THAT(outcome, HasSubstr(r.outcome)) << r.chrom << r.hf << r.hfx;
+    else
+      EXPECT_EQ(outcome, "") << r.chrom << r.hf << r.hfx;
+  }
 }
 
 TEST(Writers, XChromosomeMalesGetOneAlleleAndHeterozygousMaleCallsBecomeMissing)

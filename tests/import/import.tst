@@ -13,3 +13,5 @@
 # that names some is used, and the rows left out are counted.
 1 import_pheno_strangers hfimport $IN/import/small.ped out --pheno $IN/import/strangers.pheno --pheno-col status
 0 import_pheno_some hfimport $IN/import/small.ped out --index 1-2 --pheno $IN/import/some.pheno --pheno-col status --permutations 10
+# Markers on X in the parameter and data files: a warning that males are diploid there.
+0 import_xtrelix hfimport $IN/import/small.ped out --region X:1-2000000

@@ -227,6 +227,15 @@ TEST(VcfReader, RefusesFilesThatAreNotVariantData)
   EXPECT_THAT(error_of([&] { read_vcf(t.write("text.vcf", "hello\n"), all); }),
               HasSubstr("text.vcf"));
   EXPECT_THAT(error_of([&] { read_vcf(t.dir + "/none.vcf", all); }), HasSubstr("none.vcf"));
+  // A #CHROM line that ends at FORMAT declares no sample, which htslib
+  // takes for a header it cannot read.
+  EXPECT_THAT(error_of([&] {
+                read_vcf(t.write("nosamples.vcf", "##fileformat=VCFv4.2\n"
+                                                  "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\n"
+                                                  "6\t1\trs1\tA\tG\t.\t.\t.\tGT\n"),
+                         all);
+              }),
+              HasSubstr("nosamples.vcf: the file has no sample columns"));
   // An empty FORMAT key leaves GT without values, which htslib cannot decode
   // (it would end the program): refused with the file and record.
   std::string emptykey = t.write("emptykey.vcf",
@@ -251,6 +260,37 @@ TEST(VcfReader, RefusesFilesThatAreNotVariantData)
   for (const auto &c : bad)
     EXPECT_THAT(error_of([&] { read_vcf(t.write("pos.vcf", head + c.record), all); }),
                 HasSubstr(std::string("pos.vcf, ") + c.message));
+}
+
+// Markers that share a name are read, and the source names them in a
+// warning once its markers are known: on opening for PLINK files, at the
+// end of a VCF read in one pass.
+TEST(Readers, MarkerNamesBorneTwiceAreNamedInAWarning)
+{
+  scratch_t t;
+  selector_t all;
+  std::string map = t.write("dup.map", "1 rs1 0 100\n1 rs2 0 200\n1 rs1 0 300\n");
+  std::unique_ptr<marker_source_t> ped =
+      open_ped(t.write("dup.ped", "f1 i1 0 0 1 2 A G C C T T\n"), map, all);
+  EXPECT_EQ(ped->warnings, (std::vector<std::string>{
+                               map + ": 1 marker name is borne by more than one marker, which "
+                                     "windows and legends then cannot tell apart: rs1 (markers 1 "
+                                     "and 3)"}));
+  selector_t two;
+  parse_index_range("1-2", two);
+  EXPECT_TRUE(open_ped(t.dir + "/dup.ped", map, two)->warnings.empty());
+  if (!vcf_supported())
+    return;
+  std::string vcf = t.write("dup.vcf", "##fileformat=VCFv4.2\n##contig=<ID=6>\n"
+                                       "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\n"
+                                       "6\t1\t.\tA\tG\t.\t.\t.\tGT\t0/1\n"
+                                       "6\t1\t.\tA\tT\t.\t.\t.\tGT\t0/1\n");
+  std::unique_ptr<marker_source_t> src = open_vcf(vcf, all, false);
+  read_window(*src);
+  ASSERT_EQ(src->warnings.size(), 1u);
+  EXPECT_THAT(src->warnings[0], HasSubstr("dup.vcf: 1 marker name is borne by more than one "
+                                          "marker, which windows and legends then cannot tell "
+                                          "apart: 6:1 (markers 1 and 2)"));
 }
 
 namespace {

@@ -8,7 +8,10 @@
     run fails without a part, table or plot under a final name; snakemake
     run again completes, and its table equals the single run;
   - the gather refuses parts out of order or cut short, and the plot
-    script a file that is not an hfscan table, each naming the file.
+    script a file that is not an hfscan table, each naming the file;
+  - the settings left out are hfscan's own defaults;
+  - an outdir in the source tree or holding files of something else, and
+    an hfscan that is not there, are refused before any job starts.
 
     workflow.py --bin BUILD/bin --src SOURCE
 
@@ -54,8 +57,8 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
-def snakemake(snake, snakefile, work, config, timeout=900):
-    argv = [snake, "-s", snakefile, "--cores", "2", "--config"]
+def snakemake(snake, snakefile, work, config, timeout=900, dry=False):
+    argv = [snake, "-s", snakefile, "--cores", "2"] + (["-n"] if dry else []) + ["--config"]
     argv += ["%s=%s" % kv for kv in config.items()]
     return subprocess.run(argv, cwd=work, capture_output=True, text=True, timeout=timeout)
 
@@ -176,6 +179,34 @@ def main():
         check(not os.path.exists(os.path.join(work, "g.tsv")) and not os.path.exists(os.path.join(work, "p.png")),
               "a refused gather or plot writes nothing")
         check(not [f for f in os.listdir(work) if f.endswith(".tmp")], "a refused gather or plot leaves no temporary file")
+
+        # The defaults: a part of the example scanned with only the input,
+        # the output and the program given equals hfscan with no options.
+        few = ["--permutations", "20", "--index", "1-40"]
+        p = subprocess.run([hfscan, "--quiet"] + few + [example, single], capture_output=True, text=True, timeout=900)
+        check(p.returncode == 0, "hfscan with its defaults: %d %s" % (p.returncode, p.stderr))
+        p = snakemake(snake, snakefile, runs, dict(input=example, outdir="defaults", hfscan=hfscan,
+                                                    chunks=2, permutations=20, extra="--index 1-40"))
+        table = os.path.join(runs, "defaults", "scan.tsv")
+        check(p.returncode == 0 and os.path.exists(table) and read(table) == read(single),
+              "the workflow's defaults are hfscan's: %d %s" % (p.returncode, p.stderr[-3000:]))
+
+        # Refused before any job starts (a dry run, so that nothing could be
+        # written into the source tree); the foreign file stays.
+        foreign = os.path.join(work, "foreign")
+        os.mkdir(foreign)
+        with open(os.path.join(foreign, "data.ped"), "w") as f:
+            f.write("mine\n")
+        refused = [
+            (dict(outdir=os.path.join(src, "scan")), "lies in the source tree"),
+            (dict(outdir=foreign), "holds files this workflow did not write (%s/data.ped)" % foreign),
+            (dict(outdir="out", hfscan="no-such-hfscan"), "no program no-such-hfscan on PATH"),
+        ]
+        for settings, message in refused:
+            p = snakemake(snake, snakefile, runs, dict(dict(input=example, hfscan=hfscan), **settings), dry=True)
+            said = p.stdout + p.stderr  # a dry run logs on standard output
+            check(p.returncode != 0 and message in said, "refused %s: %d %s" % (settings, p.returncode, said[-2000:]))
+        check(os.listdir(foreign) == ["data.ped"], "the refused outdir is left as it was")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if FAILS:
