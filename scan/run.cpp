@@ -388,6 +388,8 @@ int hfscanrun(int argc, char **argv)
     check_output_is_not_input(o);
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
+    for (const std::string &w : src->warnings)
+      tell("warning: " + w);
     std::vector<sample_t> samples = src->samples;
     if (!o.sex_file.empty())
       tell_note(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));

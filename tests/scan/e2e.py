@@ -282,6 +282,10 @@ def main():
                 r = line.split()
                 r[5] = "2"
                 f.write(" ".join(r) + "\n")
+        dup = os.path.join(work, "dup")
+        shutil.copy(prefix + ".ped", dup + ".ped")
+        with open(prefix + ".map") as f, open(dup + ".map", "w") as g:
+            g.write(f.read().replace(" m2 ", " m1 "))
         os.mkdir(os.path.join(work, "nomap"))
         shutil.copy(prefix + ".ped", os.path.join(work, "nomap", "cc.ped"))
 
@@ -307,6 +311,8 @@ def main():
              "no individual has a phenotype", no_status),
             ("only cases", [allcases + ".ped", "--permutations", "5"], 0,
              "are all cases", all_cases),
+            ("duplicate marker names", [dup + ".ped", "--permutations", "0"], 0,
+             "warning: " + dup + ".map: 1 marker name is borne by more than one marker", None),
             ("fewer markers than the window", [prefix + ".ped", "--window", "9"], 1,
              "no window of 9 markers", None),
             ("unreadable input", [os.path.join(work, "none.bed")], 1,
