@@ -58,6 +58,32 @@ write("pheno_table", "study", pack(1, fam_of_study, b"pheno",
 write("sex_table", "small_fid", pack(1, names, b"sex", read(*small, "small.pheno")))
 write("sex_table", "letters", pack(0, names, b"sex",
                                    b"ID sex\nI01 M\nI02 female\nI03 U\nI04 NA\nI05 .\n"))
+# The trait: control bit 0 FID, bits 1-2 the kind (0 auto, 1 binary, 2
+# quantitative), bit 3 the .ped's phenotype (the third word of a sample line).
+vcf_names = b"".join(b"%s_%s %s_%s\n" % (f, i, f, i) for f, i in
+                     (line.split()[:2] for line in read(*small, "small.fam").splitlines()))
+quant = b"FID IID bmi\r\n" + b"".join(b"%s %s %s\r\n" % (f, i, v) for f, i, v in
+                                     zip([b"F%02d" % k for k in range(1, 13)],
+                                         [b"I%02d" % k for k in range(1, 13)],
+                                         [b"21.5", b"NA", b"0", b"-9", b"33", b".", b"24e0",
+                                          b"19.25", b"-1", b"30", b"28", b"22"]))
+write("trait_table", "small_auto", pack(1, names, b"status", read(*small, "small.pheno")))
+write("trait_table", "fid_iid_quant", pack(4, vcf_names, b"bmi", quant + b"G01 Z01 25\n"))
+write("trait_table", "ped_binary", pack(2 | 8, b"".join(b" ".join(line.split()[:2] + [line.split()[5]]) + b"\n"
+                                                   for line in read(*small, "small.fam").splitlines()),
+                                        b"", b""))
+write("trait_table", "study_ped", pack(8 | 1, b"".join(b" ".join(line.split()[:2] + [line.split()[5]]) + b"\n"
+                                                  for line in fam_of_study.splitlines()), b"", b""))
+covar = (b"FID IID age site pc1\n" + b"".join(
+    b"F%02d I%02d %s %s %s\n" % (k, k, a, s, c) for k, a, s, c in
+    zip(range(1, 13), [b"40", b"51", b"NA", b"38", b"-9", b"60", b"45", b"33", b"29", b"70", b"41", b"52"],
+        [b"north", b"south", b"east", b"north", b".", b"south", b"east", b"north", b"west", b"south", b"NA", b"east"],
+        [b"0.1", b"-0.2", b"0.03", b"1e-3", b"0", b"0.5", b"-0.5", b"0.2", b"0.1", b"-0.1", b"0.0", b"0.4"])))
+write("covar_table", "small_all", pack(1, names, b"", covar + b"Z01 Z99 1 north 0\n"))
+write("covar_table", "named_fid_iid", pack(0, vcf_names, b"pc1,site", covar.replace(b"\n", b"\r\n")))
+clusters = b"".join(b"F%02d I%02d %s\n" % (k, k, b"K%d" % (k % 3)) for k in range(1, 13))
+write("cluster_table", "small", pack(1, names, b"", clusters + b"Z01 Z99 K9\n"))
+write("cluster_table", "fid_iid", pack(0, vcf_names, b"", clusters.replace(b"\n", b"\r\n")))
 write("marker_list", "window", read(*small, "window.txt"))
 write("marker_list", "misspelt", read(*small, "misspelt.txt"))
 write("marker_list", "all", b"rs6001 rs6003\trs6005 # the SNPs of the promoter\nrsX001\r\n")

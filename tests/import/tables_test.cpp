@@ -246,11 +246,14 @@ TEST(Clusters, NumberedInOrderOfFirstAppearance)
 {
   scratch_t t;
   std::vector<sample_t> s = plink_samples();
-  clusters_t c = read_clusters(t.write("w", "b 3 K2\r\nz 9 K0\n\na 1 K1\n"), s, true);
+  // An unknown sample, a blank line, CRLF and a line of 100,000 characters.
+  clusters_t c = read_clusters(
+      t.write("w", "b 3 K2\r\nz 9 K0\n\na 1 K1\nz " + std::string(100000, 'x') + " K3\n"), s,
+      true);
   EXPECT_EQ(c.cluster, (std::vector<int>{1, -1, 0}));
   EXPECT_EQ(c.names, (std::vector<std::string>{"K2", "K1"}));
-  EXPECT_EQ(c.rows, 3u);
-  EXPECT_EQ(c.unknown, 1u);
+  EXPECT_EQ(c.rows, 4u);
+  EXPECT_EQ(c.unknown, 2u);
   struct {
     std::string text;
     const char *message;
