@@ -8,8 +8,8 @@
 #   windows of WINDOW markers starting at markers FIRST, FIRST + STEP, ...
 #   (1-based, ending at or before LAST)
 # Writes OUT (tab-separated: first_marker last_marker global_stat df p
-# seconds, NA where haplo.score failed) and prints the total seconds spent
-# in haplo.score.
+# seconds, NA where haplo.score failed) and prints the total wall and CPU
+# seconds spent in haplo.score.
 args <- commandArgs(trailingOnly = TRUE)
 stopifnot(length(args) == 8)
 base <- args[1]
@@ -35,6 +35,7 @@ starts <- seq(first, last - k + 1, by = step)
 set.seed(2002)
 rows <- vector("list", length(starts))
 total <- 0
+cpu <- 0
 for (w in seq_along(starts)) {
   cols <- starts[w]:(starts[w] + k - 1)
   g <- matrix(0L, nrow(codes), 2 * k)
@@ -43,10 +44,12 @@ for (w in seq_along(starts)) {
     g[, 2 * j] <- a2[codes[, cols[j]] + 1L]
   }
   stat <- NA; df <- NA; p <- NA
-  t <- system.time(fit <- tryCatch(
+  st <- system.time(fit <- tryCatch(
     haplo.score(y, g, trait.type = "binomial", miss.val = c(0, NA)),
-    error = function(e) NULL))[["elapsed"]]
+    error = function(e) NULL), gcFirst = FALSE)
+  t <- st[["elapsed"]]
   total <- total + t
+  cpu <- cpu + st[["user.self"]] + st[["sys.self"]]
   if (!is.null(fit)) {
     stat <- fit$score.global
     df <- fit$df
@@ -57,4 +60,4 @@ for (w in seq_along(starts)) {
 }
 out <- do.call(rbind, rows)
 write.table(out, args[8], sep = "\t", quote = FALSE, row.names = FALSE, na = "NA")
-cat(sprintf("seconds=%.3f windows=%d\n", total, length(starts)))
+cat(sprintf("seconds=%.3f cpu=%.3f windows=%d\n", total, cpu, length(starts)))
