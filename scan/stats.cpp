@@ -334,6 +334,10 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   const size_t n = w->cc.size();
   if (hf_posteriors(pooled, w->post) == HF_ENOMEM)
     throw std::bad_alloc();
+  // Record i of the pooled estimate is tested individual i: every record
+  // is typed somewhere, so the estimator keeps them all.
+  if (w->post.pattern.size() != n)
+    throw window_failed("the pooled estimate lost records");
   const int *number;
   const double *h1, *h0;
   size_t nh = hf_haplotypes(pooled, &number, &h1, &h0);
