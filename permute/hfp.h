@@ -215,5 +215,10 @@ struct options_t {
 };
 int parseoptions(int argc, char **argv, options_t &o);
 
+// The seed argument: an integer at the start of text. Text with no number
+// at its start ends the run with status 1; text after the number is
+// ignored with a warning.
+int seedvalue(const char *text);
+
 // The whole program; returns the exit status.
 int hfprun(int argc, char **argv);
