@@ -71,17 +71,28 @@ int hf_read(hfstate_t *s, FILE *f, const char *name)
   }
 }
 
-int hf_read_file(hfstate_t *s, const char *path)
+FILE *hf_open_input(hfstate_t *s, const char *path)
 {
-  resetdata(*s);
   FILE *f = fopen(path, "r");
-  if (f == nullptr)
-    return hf_fail(*s, HF_EIO, "Sorry, is there file called %s ?\n", path);
+  if (f == nullptr) {
+    hf_fail(*s, HF_EIO, "Sorry, is there file called %s ?\n", path);
+    return nullptr;
+  }
   struct stat st;
   if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     fclose(f);
-    return hf_fail(*s, HF_EIO, "%s " HS_ISDIR_TEXT "\n", path);
+    hf_fail(*s, HF_EIO, "%s " HS_ISDIR_TEXT "\n", path);
+    return nullptr;
   }
+  return f;
+}
+
+int hf_read_file(hfstate_t *s, const char *path)
+{
+  resetdata(*s);
+  FILE *f = hf_open_input(s, path);
+  if (f == nullptr)
+    return HF_EIO;
   int status = hf_read(s, f, path);
   fclose(f);
   return status;

@@ -72,6 +72,10 @@ int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *recor
 // collected in hf_warnings and do not fail the call.
 int hf_read(hfstate_t *s, FILE *f, const char *name);
 int hf_read_file(hfstate_t *s, const char *path);
+// The input file of hf_read_file opened for reading, for a program that
+// must know it can read its input before it creates anything: null, with
+// the message in the state, when it cannot be opened or is a directory.
+FILE *hf_open_input(hfstate_t *s, const char *path);
 const std::vector<std::string> &hf_warnings(const hfstate_t *s);
 
 // The records accepted, in input order (for the debug listing and tests).

@@ -1,11 +1,16 @@
 // hf, hfx and hf.sun: the estimator's program over its library. The build
 // sets HF_XDATA (0 autosomal, 1 X-chromosome data); this file alone sees it.
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <string>
+#include <unistd.h>
 
 #include "hflib.h"
 #include "hs_limits.h"
@@ -43,8 +48,9 @@ void help()
   printf("The EM stops when a step gains no more than 0.01 in log-likelihood, or\n"
          "after its 50th step; a warning on standard error tells when the cap ended it.\n");
   printf("Limits: %d loci, %d alleles per locus.\n", HF_MAXLOCI, HF_MAXALLELES);
-  printf("Exit status: 0 after a complete run; 1 when the input cannot be opened or\n"
-         "holds bad data, or the report cannot be written; 255 when memory runs out.\n");
+  printf("Exit status: 0 after a complete run; 1 when the threshold is not a number,\n"
+         "the input cannot be opened or holds bad data, or the report cannot be written;\n"
+         "255 when memory runs out. An input that cannot be opened leaves outfile as it was.\n");
   printf("See man %s.\n", name);
 }
 
@@ -74,10 +80,44 @@ int say(const hfstate_t *s, int code)
   return code == HF_ENOMEM ? 255 : 1;
 }
 
-// One estimation on the input file into the report fo.
-int estimate(hfstate_t *s, const char *name, FILE *fo)
+// The threshold argument as the standard text-to-double conversion reads
+// it. Text with no number at its start is a typing error, refused before
+// any file is touched; trailing is what follows the number, blanks aside.
+bool threshold(const char *text, double *value, bool *trailing)
 {
-  int code = hf_read_file(s, name);
+  char *end = nullptr;
+  *value = strtod(text, &end);
+  if (end == text)
+    return false;
+  while (isspace(static_cast<unsigned char>(*end)))
+    end++;
+  *trailing = *end != '\0';
+  return true;
+}
+
+// Whether the report file could be opened for writing, found without
+// creating or truncating it: an existing file opens for writing as it is,
+// a new one needs a directory that takes it.
+bool couldwrite(const char *path)
+{
+  int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno != ENOENT)
+    return false;
+  std::string dir = path;
+  size_t slash = dir.find_last_of('/');
+  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+  return access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// One estimation on the open input file into the report fo.
+int estimate(hfstate_t *s, FILE *in, const char *name, FILE *fo)
+{
+  int code = hf_read(s, in, name);
+  fclose(in);
   for (const std::string &w : hf_warnings(s)) {
     fflush(stdout);
     fputs(w.c_str(), stderr);
@@ -119,6 +159,24 @@ int main(int argc, char **argv)
     usage(argv[0]);
     return fflush(stdout) == 0 ? 0 : 1;
   }
+  double cutoff = 0;
+  bool trailing = false;
+  if (argc > 3 && !threshold(argv[3], &cutoff, &trailing)) {
+    fflush(stdout);
+    fprintf(stderr, "The threshold \"%s\" is not a number; give the smallest posterior probability "
+                    "to list, such as 0.001\n", argv[3]);
+    return 1;
+  }
+  // The input is opened before the report file, so that an input that
+  // cannot be read leaves an existing report as it was and creates none.
+  FILE *in = hf_open_input(s.get(), argv[1]);
+  if (in == nullptr) {
+    if (argc > 2 && !couldwrite(argv[2])) {
+      fprintf(stderr, "I can not open output file %s,\n", argv[2]);
+      fprintf(stderr, "so I will write to the screen\n");
+    }
+    return say(s.get(), HF_EIO);
+  }
   const char *outname = nullptr;
   if (argc > 2) {
     FILE *out = fopen(argv[2], "w");
@@ -129,11 +187,17 @@ int main(int argc, char **argv)
       fo = out;
       outname = argv[2];
       fprintf(fo, "The input/output files are: %s/%s\n\n", argv[1], argv[2]);
-      if (argc > 3)
-        hf_set_cutoff(s.get(), atof(argv[3]));
+      if (argc > 3) {
+        if (trailing) {
+          fflush(stdout);
+          fprintf(stderr, "Warning: the threshold \"%s\" has text after its number; it is read as %g\n",
+                  argv[3], cutoff);
+        }
+        hf_set_cutoff(s.get(), cutoff);
+      }
     }
   }
-  status = estimate(s.get(), argv[1], fo);
+  status = estimate(s.get(), in, argv[1], fo);
   bool failed = ferror(fo) != 0;
   if (fo == stdout)
     failed = fflush(stdout) != 0 || failed;

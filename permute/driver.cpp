@@ -1,6 +1,7 @@
 // The permutation driver's run: start-up, reading the parameter and data
 // files, the observed and permuted passes, clean-up and the report.
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -222,6 +223,24 @@ void report(FILE *out, const char *when, const char *parfile, const char *datfil
 
 } // namespace
 
+int seedvalue(const char *text)
+{
+  // The integer reading of atoi, without its undefined overflow: strtol's
+  // value cut to int as glibc's atoi cuts it.
+  char *end = nullptr;
+  long value = strtol(text, &end, 10);
+  if (end == text)
+    hs_fatal(1, "hfp: the seed \"%s\" is not a number; give an integer for the pseudo-random generator\n", text);
+  while (isspace(static_cast<unsigned char>(*end)))
+    end++;
+  if (*end != '\0') {
+    fflush(stdout);
+    fprintf(stderr, "Warning: the seed \"%s\" has text after its number; it is read as %d\n", text,
+            static_cast<int>(value));
+  }
+  return static_cast<int>(value);
+}
+
 pvalue_t empirical(int count)
 {
   pvalue_t v;
@@ -290,7 +309,7 @@ int hfprun(int argc, char **argv)
   const char *parfile = pos[0], *datfile = pos[1];
   const char *outfile = npos > 2 ? pos[2] : nullptr;
   if (npos > 3)
-    seed = atoi(pos[3]);
+    seed = seedvalue(pos[3]);
   srand(static_cast<unsigned>(seed));
   inprocess = opt.inprocess;
   if (!inprocess)

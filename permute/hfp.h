@@ -47,7 +47,8 @@ extern double *ftccobs, *fticcobs, *ftssobs, *ftpcc;
 extern int *scoredobs; // 1 for the merged rows that carry a z
 
 // The EM's step cap: a run whose 50th step still gained more than 0.01 in
-// log-likelihood was ended by the cap, not by convergence.
+// log-likelihood was ended by the cap, not by convergence. The estimator
+// tells so itself (a "Warning: " line, or its result's capped in process).
 constexpr int EM_STEP_CAP = 50;
 
 // ---- failure -------------------------------------------------------------
@@ -102,12 +103,29 @@ void findestimator();
 // Runs one estimator command line without a shell in the worker's
 // directory: hf.sun temp.hf REPORT with standard output to hf.tmp, its
 // standard error passed on without its "Warning: " lines. A report left by
-// an earlier run is removed first. Failures end the run (hfpfail).
-void runestimator(int worker, const char *command, const char *report);
+// an earlier run is removed first. Failures end the run (hfpfail). Returns
+// whether the run wrote a "Warning: " line: the estimator writes one when
+// its step cap, not its gain rule, ended the EM.
+bool runestimator(int worker, const char *command, const char *report);
 
-// What a pass reads from one report: the log-likelihood under
-// disequilibrium, the disequilibrium chi-square, and whether the step cap
-// ended the EM.
+// The estimator's standard error as it arrives, in pieces of any size:
+// whole lines that begin with "Warning: " are counted and held back, all
+// other text is passed on unchanged, a last line without a line end too.
+struct stderrfilter_t {
+  int warnings = 0;
+  // The text to pass on of everything fed so far that ends a line.
+  std::string feed(const char *data, size_t n);
+  // The text to pass on of an unfinished last line.
+  std::string finish();
+
+private:
+  std::string pending;
+  void line(const char *text, size_t n, std::string &pass);
+};
+
+// What a pass takes from one estimator run: the log-likelihood under
+// disequilibrium and the disequilibrium chi-square from its report, and
+// whether the step cap ended the EM (from the run itself).
 struct runread_t {
   float ll = 0, x2 = 0;
   bool capped = false;
@@ -160,8 +178,7 @@ void runpasses(int workers, void (*draw)(int pass), void (*fold)(int pass, const
 // ---- reading a report (reportread.cpp) ---------------------------------------
 
 // Scans a report from its start for the log-likelihood under
-// disequilibrium, and with wantx2 the chi-square after it; the iteration
-// lines before them tell whether the step cap ended the EM. A missing
+// disequilibrium, and with wantx2 the chi-square after it. A missing
 // marker line ends the run naming the command and the report.
 void readvalues(FILE *f, const char *path, const char *command, bool wantx2, runread_t &out);
 // Reads the F/P counts and the table of nonzero haplotypes from a report's
@@ -214,6 +231,11 @@ struct options_t {
   bool inprocess = false;
 };
 int parseoptions(int argc, char **argv, options_t &o);
+
+// The seed argument: an integer at the start of text. Text with no number
+// at its start ends the run with status 1; text after the number is
+// ignored with a warning.
+int seedvalue(const char *text);
 
 // The whole program; returns the exit status.
 int hfprun(int argc, char **argv);

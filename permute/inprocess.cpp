@@ -110,5 +110,6 @@ runread_t estimateinprocess(int worker, const indiv_t *people, int kind, int fil
   if (table != nullptr)
     readtable(f, INPROCESS, *table);
   fclose(f);
+  v.capped = hf_result(e.state)->capped != 0;
   return v;
 }

@@ -36,7 +36,7 @@ void help()
          "When the EM of some estimator runs ended at its 50-iteration cap, one\n"
          "\"Warning: \" line on standard error says in how many.\n"
          "Exit status: 0 after a complete run, also when outfile cannot be opened (the\n"
-         "report then goes to the screen); 1 on bad input or options, a missing or\n"
+         "report then goes to the screen); 1 on bad input, options or seed, a missing or\n"
          "failing estimator, a report that fails while being written, or no memory for\n"
          "the individuals; 255 when memory for the haplotype tables runs out.\n"
          "See man hfp.\n");

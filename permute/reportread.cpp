@@ -23,7 +23,6 @@ namespace {
 
 const char LDMARK[] = "assuming linkage disequilibrium =";
 const char X2MARK[] = "chi-square=";
-const char ITERMARK[] = "Iteration ";
 const double ENDID = 4294967295.0; // above every haplotype identifier
 const double ENDFREQ = 10;
 
@@ -34,23 +33,6 @@ bool valueafter(const std::string &line, const char *marker, float *value)
   if (at == std::string::npos)
     return false;
   return sscanf(line.c_str() + at + strlen(marker), "%f", value) == 1;
-}
-
-// An iteration line "Iteration %3d, log-likelihood=%.2lf": its number and
-// its log-likelihood in hundredths, as printed (false when it is not a
-// finite number).
-bool iterationline(const std::string &line, int *number, long long *hundredths, bool *finite)
-{
-  if (line.compare(0, sizeof ITERMARK - 1, ITERMARK) != 0)
-    return false;
-  int n = 0;
-  if (sscanf(line.c_str(), "Iteration %d, log-likelihood=%n", number, &n) < 1 || n == 0)
-    return false;
-  char *end = nullptr;
-  double value = strtod(line.c_str() + n, &end);
-  *finite = end != line.c_str() + n && std::isfinite(value) && fabs(value) < 1e15;
-  *hundredths = *finite ? llround(value * 100) : 0;
-  return true;
 }
 
 double *table(int n)
@@ -93,22 +75,7 @@ void readvalues(FILE *f, const char *path, const char *command, bool wantx2, run
   std::string line;
   float value = 0;
   bool haveln = false, havex2 = false;
-  // The last two iteration lines.
-  int last = 0;
-  long long lastll = 0, prevll = 0;
-  bool lastfinite = false, prevfinite = false;
   while (!(haveln && (!wantx2 || havex2)) && hs_getline(f, line)) {
-    int number;
-    long long ll;
-    bool finite;
-    if (!haveln && iterationline(line, &number, &ll, &finite)) {
-      prevll = lastll;
-      prevfinite = lastfinite;
-      last = number;
-      lastll = ll;
-      lastfinite = finite;
-      continue;
-    }
     if (valueafter(line, LDMARK, &value)) {
       out.ll = value;
       haveln = true;
@@ -122,11 +89,6 @@ void readvalues(FILE *f, const char *path, const char *command, bool wantx2, run
     hfpfail("The report %s of \"%s\" has no log-likelihood under linkage disequilibrium\n", path, command);
   if (wantx2 && !havex2)
     hfpfail("The report %s of \"%s\" has no disequilibrium chi-square\n", path, command);
-  // The EM stops when a step gains 0.01 or less, else after its 50th step.
-  // From the printed figures: the cap ended it when the 50th step's
-  // log-likelihood is two hundredths or more above the 49th's; a printed
-  // gain of 0.01 may be a true one at or below 0.01, and is not counted.
-  out.capped = last == EM_STEP_CAP && lastfinite && prevfinite && lastll - prevll > 1;
 }
 
 float getln(const char *path, const char *command)

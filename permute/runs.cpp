@@ -39,7 +39,7 @@ runread_t estimate(int worker, const indiv_t *people, int kind, int filter, cons
   } else {
     const std::string &dir = workdirs[static_cast<size_t>(worker)];
     writetemp((dir + TEMPIN).c_str(), people, kind, filter);
-    runestimator(worker, command, report);
+    bool capped = runestimator(worker, command, report);
     std::string path = dir + report;
     FILE *f = fopen(path.c_str(), "re");
     if (f == nullptr)
@@ -48,6 +48,7 @@ runread_t estimate(int worker, const indiv_t *people, int kind, int filter, cons
     if (table != nullptr)
       readtable(f, path.c_str(), *table);
     fclose(f);
+    v.capped = capped;
   }
   r.runs++;
   if (v.capped)

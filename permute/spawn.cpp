@@ -53,36 +53,58 @@ void writeall(const char *text, size_t n)
   }
 }
 
-// The estimator's standard error, line by line, without the lines that
-// begin with "Warning: ": hfp counts the runs ended by the step cap itself
-// and reports them once at the end.
-void passstderr(int fd)
+// The estimator's standard error, line by line, passed on without its
+// "Warning: " lines, which hfp counts instead. Returns whether the run
+// wrote one.
+bool passstderr(int fd)
 {
-  std::string pending;
+  stderrfilter_t filter;
   char buf[4096];
-  auto pass = [](const char *line, size_t n) {
-    if (n < sizeof WARNING - 1 || memcmp(line, WARNING, sizeof WARNING - 1) != 0)
-      writeall(line, n);
-  };
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
       break;
-    pending.append(buf, static_cast<size_t>(n));
-    size_t start = 0, end;
-    while ((end = pending.find('\n', start)) != std::string::npos) {
-      pass(pending.data() + start, end + 1 - start);
-      start = end + 1;
-    }
-    pending.erase(0, start);
+    std::string pass = filter.feed(buf, static_cast<size_t>(n));
+    writeall(pass.data(), pass.size());
   }
-  if (!pending.empty())
-    pass(pending.data(), pending.size());
+  std::string pass = filter.finish();
+  writeall(pass.data(), pass.size());
+  return filter.warnings > 0;
 }
 
 } // namespace
+
+std::string stderrfilter_t::feed(const char *data, size_t n)
+{
+  pending.append(data, n);
+  std::string pass;
+  size_t start = 0, end;
+  while ((end = pending.find('\n', start)) != std::string::npos) {
+    line(pending.data() + start, end + 1 - start, pass);
+    start = end + 1;
+  }
+  pending.erase(0, start);
+  return pass;
+}
+
+std::string stderrfilter_t::finish()
+{
+  std::string pass;
+  if (!pending.empty())
+    line(pending.data(), pending.size(), pass);
+  pending.clear();
+  return pass;
+}
+
+void stderrfilter_t::line(const char *text, size_t n, std::string &pass)
+{
+  if (n >= sizeof WARNING - 1 && memcmp(text, WARNING, sizeof WARNING - 1) == 0)
+    warnings++;
+  else
+    pass.append(text, n);
+}
 
 void findestimator()
 {
@@ -125,7 +147,7 @@ void findestimator()
   }
 }
 
-void runestimator(int worker, const char *command, const char *report)
+bool runestimator(int worker, const char *command, const char *report)
 {
   const std::string &dir = workdirs[static_cast<size_t>(worker)];
   std::string reportpath = dir + report;
@@ -176,7 +198,7 @@ void runestimator(int worker, const char *command, const char *report)
     hfpfail("Cannot start the estimator run \"%s\": %s\n", command, strerror(rc));
   }
   setchild(worker, pid);
-  passstderr(errpipe[0]);
+  bool warned = passstderr(errpipe[0]);
   close(errpipe[0]);
   // Unregister before the child is reaped, while its process id cannot yet
   // be reused, so that a signal never reaches another process.
@@ -199,4 +221,5 @@ void runestimator(int worker, const char *command, const char *report)
   if (WEXITSTATUS(status) != 0)
     hfpfail("The estimator run \"%s\" failed with status %d; its report %s is not usable\n", command,
             WEXITSTATUS(status), reportpath.c_str());
+  return warned;
 }

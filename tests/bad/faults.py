@@ -7,7 +7,10 @@ the real programs:
     writes no report, is killed (SIGKILL) before or after writing part of
     its report, and a temp.hf that cannot be written;
   - memory exhaustion under a lowered address-space limit (skipped for
-    sanitizer builds, which cannot run under one).
+    sanitizer builds, which cannot run under one);
+  - runs refused before their report (an input that cannot be opened, a
+    threshold or seed that is not a number) leave an existing report file
+    as it was; a number followed by text is read as before, with a warning.
 Every run must end with status 0 and a complete report, or with its
 failure status, a message, and no file that looks like a complete report;
 never by a signal.
@@ -97,6 +100,49 @@ def longlines(args, work):
     st, _, err = run([phf, par, idfile, "out2.hf"], work)
     check(st == 0 and open(os.path.join(work, "out2.hf")).read() == " 3  2 \n    1     1  1  2  1  1\n",
           "phf: an identifier of 100,000 characters: " + err)
+
+
+# ------------------------------------------------- refusals before the report
+
+def untouched(args, work):
+    ex = os.path.join(args.src, "examples")
+    reg, par, dat = (os.path.join(ex, f) for f in ("twoloci.txt", "casecontrol.par", "casecontrol.dat"))
+    # One case per way of refusing: the report file "keep" holds an earlier
+    # report, which must stay as it was, and nothing else may be created.
+    refused = [
+        (["hf", "typo.hf", "keep"], "Sorry, is there file called typo.hf ?\n"),
+        (["hfx", "typo.hf", "keep"], "Sorry, is there file called typo.hf ?\n"),
+        (["hf.sun", "typo.hf", "keep"], "Sorry, is there file called typo.hf ?\n"),
+        (["hf", ex, "keep"], ex + " is a directory, not a file\n"),
+        (["hf", reg, "keep", "abc"], 'The threshold "abc" is not a number; '),
+        (["hfp", par, dat, "keep", "seven"], 'hfp: the seed "seven" is not a number; '),
+    ]
+    old = "an earlier report\n" * 2000
+    for argv, message in refused:
+        d = tempfile.mkdtemp(dir=work)
+        keep = write(os.path.join(d, "keep"), old)
+        os.utime(keep, (1e9, 1e9))
+        st, _, err = run([os.path.join(args.bin, argv[0])] + argv[1:], d)
+        kept = open(keep).read() == old and os.stat(keep).st_mtime == 1e9
+        check(st == 1 and err.startswith(message) and kept and os.listdir(d) == ["keep"],
+              "%s: status %d, %r, report kept %s, files %s" % (" ".join(argv), st, err, kept, os.listdir(d)))
+    # A number followed by text: the number is read, with one warning.
+    trailing = [
+        (["hf", reg, "out", "0.5x"], ["hf", reg, "out", "0.5"],
+         'Warning: the threshold "0.5x" has text after its number; it is read as 0.5\n'),
+        (["hfp", par, dat, "out", "7x"], ["hfp", par, dat, "out", "7"],
+         'Warning: the seed "7x" has text after its number; it is read as 7\n'),
+    ]
+    for typed, plain, warning in trailing:
+        reports = []
+        for argv in (typed, plain):
+            d = tempfile.mkdtemp(dir=work)
+            st, _, err = run([os.path.join(args.bin, argv[0])] + argv[1:], d)
+            reports.append(undated(open(os.path.join(d, "out")).read()) if st == 0 else None)
+            if argv is typed:
+                check(st == 0 and err == warning, "%s: status %d, %r" % (" ".join(argv), st, err))
+        check(reports[0] is not None and reports[0] == reports[1],
+              "%s: the report of %s" % (" ".join(typed), plain[-1]))
 
 
 # ------------------------------------------------------ hfp and its estimator
@@ -295,7 +341,8 @@ def main():
     args = ap.parse_args()
     args.bin = os.path.abspath(args.bin)
     args.src = os.path.abspath(args.src)
-    tests = {t.__name__: t for t in (longlines, damaged, estimatorfaults, memory, truncated, memory_records)}
+    tests = {t.__name__: t for t in (longlines, damaged, estimatorfaults, memory, truncated, untouched,
+                                      memory_records)}
     for name in args.test or [n for n in tests if n != "memory_records"]:
         test = tests[name]
         with tempfile.TemporaryDirectory() as work:

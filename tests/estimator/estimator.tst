@@ -3,7 +3,10 @@
 0 hf_usage hf
 0 hfx_usage hfx
 1 hf_noinput hf nosuchfile.txt
+# An input that cannot be opened creates no report; the report file is
+# still tried, without creating it, for its message.
 1 hf_noinput_out hf nosuchfile.txt out.hfo
+1 hf_noinput_unwritable hf nosuchfile.txt nosuchdir/out.hfo
 0 hf_unwritable_out hf $EX/twoloci.txt nosuchdir/out.hfo 0.5
 0 hf_stdout hf $EX/twoloci.txt
 # The worked samples, whole reports
@@ -12,7 +15,8 @@
 0 hf_twoloci_cut0 hf $EX/twoloci.txt out.hfo 0
 # The EM ended by its step cap: the report as ever, one warning.
 0 hf_capped hf $IN/estimator/capped.txt out.hfo
-0 hf_twoloci_cutx hf $EX/twoloci.txt out.hfo abc
+# A threshold with no number at its start is refused before any file is touched.
+1 hf_twoloci_cutx hf $EX/twoloci.txt out.hfo abc
 # Samples with missing data and several alleles; expected reports computed
 # by the independent reference in tests/oracle
 0 hf_threeloci hf $IN/estimator/threeloci.txt out.hfo

@@ -2,12 +2,15 @@
 """The installable package: every program has a manual page that renders on
 its own from the source tree (man -l cannot follow a .so request there), the
 build tree holds the compressed pages to install, with hf.sun's page a link
-to hf's, and with --lintian the Debian package built by cpack has no lintian
+to hf's, every program's --version and every page's footer give the suite's
+version (not the fixed text of the banners), and with --lintian the Debian package built by cpack has no lintian
 error or warning.
 
-    package.py --src SOURCE --build BUILD [--lintian]
+    package.py --src SOURCE --build BUILD --version VERSION [--lintian] [--skip-note FILE]
 
-Exits 77 (skipped) when man, or for --lintian lintian, is not installed.
+Exits 77 (skipped) when man, or for --lintian lintian, is not installed,
+after printing why and, with --skip-note, writing the reason to FILE (ctest
+prints such notes after the run).
 """
 import argparse
 import gzip
@@ -20,13 +23,25 @@ import tempfile
 PROGRAMS = ["hf", "hfx", "hf.sun", "hfp", "phf", "hfimport", "hfscan"]
 
 
+def skip(args, reason):
+    print(reason + ": skipped")
+    if args.skip_note:
+        os.makedirs(os.path.dirname(args.skip_note), exist_ok=True)
+        with open(args.skip_note, "w") as f:
+            f.write(reason + "\n")
+    return 77
+
+
 def pages(args):
     if not shutil.which("man"):
-        print("man is not installed: skipped")
-        return 77
+        return skip(args, "man is not installed (apt-get install man-db)")
     fails = []
     env = dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8")
     for prog in PROGRAMS:
+        p = subprocess.run([os.path.join(args.build, "bin", prog), "--version"], capture_output=True, text=True)
+        name = "hf" if prog == "hf.sun" else prog
+        if p.returncode != 0 or p.stdout != f"{name} (HAPLOSIFT) {args.version}\n":
+            fails.append(f"{prog} --version: status {p.returncode}, {p.stdout!r}")
         gz = os.path.join(args.build, "man", prog + ".1.gz")
         if not os.path.exists(gz):
             fails.append(f"{gz}: not built")
@@ -41,6 +56,8 @@ def pages(args):
             fails.append(f"{gz} is not {src}")
         if text.startswith(".so"):
             fails.append(f"{src} is a .so request, which man -l cannot follow")
+        if f'"HAPLOSIFT {args.version}"' not in text.split("\n", 1)[0]:
+            fails.append(f"{src}: the footer of its .TH line does not give HAPLOSIFT {args.version}")
         p = subprocess.run(["man", "--warnings", "-l", src], capture_output=True, text=True, env=env)
         if p.returncode != 0 or p.stderr or f"{prog} " not in p.stdout or "SYNOPSIS" not in p.stdout:
             fails.append(f"man -l {src}: status {p.returncode}, {p.stderr!r}, "
@@ -52,8 +69,7 @@ def pages(args):
 
 def lintian(args):
     if not shutil.which("lintian"):
-        print("lintian is not installed (apt-get install lintian): skipped")
-        return 77
+        return skip(args, "lintian is not installed (apt-get install lintian)")
     out = tempfile.mkdtemp(prefix="package-")
     try:
         subprocess.run([args.cpack, "-G", "DEB", "-B", out, "--config",
@@ -72,8 +88,10 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--src", required=True)
     ap.add_argument("--build", required=True)
+    ap.add_argument("--version")
     ap.add_argument("--lintian", action="store_true")
     ap.add_argument("--cpack", default="cpack")
+    ap.add_argument("--skip-note", help="file for the reason when the test is skipped")
     args = ap.parse_args()
     return lintian(args) if args.lintian else pages(args)
 

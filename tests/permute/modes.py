@@ -8,8 +8,9 @@ nothing behind:
   - SIGINT in the middle of a run, and an estimator failing in one worker,
     leave no scratch directory or temporary file;
   - the estimator's "Warning: " lines are silenced and its other standard
-    error lines kept; the runs ended by the EM's step cap are counted in
-    one line at the end, the same in every mode.
+    error lines kept; the runs ended by the EM's step cap are counted
+    exactly in one line at the end, the same in every mode, also runs
+    whose last gain (0.01 to 0.02) shows in the report as 0.01.
 
     modes.py --bin BUILD/bin --src SOURCE
 """
@@ -177,19 +178,21 @@ def warnings(args, work):
     run = tempfile.mkdtemp(dir=work)
     proc, _, _ = hfp(os.path.join(d, "hfp"), ["-j", "2"], os.path.join(ex, "casecontrol.par"),
                      os.path.join(ex, "casecontrol.dat"), run)
-    check(proc.returncode == 0 and "Warning" not in proc.stderr, "estimator warnings silenced: " + proc.stderr)
+    warn = [l for l in proc.stderr.splitlines() if "Warning" in l]
+    check(proc.returncode == 0 and len(warn) == 1 and warn[0].startswith("Warning: in 63 of the 63 estimator runs"),
+          "estimator warnings silenced, each run that wrote one counted: " + proc.stderr)
     check(proc.stderr.count("note: kept\n") == 63, "other estimator lines kept, once per run")
-    # Slow convergence: some runs end at the cap; one line counts them.
+    # Slow convergence: runs end at the cap, one line counts them. In
+    # lastgain both runs end there with a last gain of 0.015, which the
+    # report prints as a step from -129.12 to -129.11.
     inp = os.path.join(args.src, "tests", "inputs", "permute")
-    lines = set()
-    for mode in MODES:
-        proc, _, _ = hfp(os.path.join(args.bin, "hfp"), mode, os.path.join(inp, "slowem.par"),
-                         os.path.join(inp, "slowem.dat"), run)
-        warn = [l for l in proc.stderr.splitlines() if l.startswith("Warning: ")]
-        check(proc.returncode == 0 and len(warn) == 1, "one cap warning: " + proc.stderr)
-        lines.update(warn)
-    check(len(lines) == 1 and re.search(r"in [1-9]\d* of the 12 estimator runs", lines.pop()),
-          "the same count of capped runs in every mode")
+    for name, count in (("slowem", "10 of the 12"), ("lastgain", "2 of the 2")):
+        for mode in MODES:
+            proc, _, _ = hfp(os.path.join(args.bin, "hfp"), mode, os.path.join(inp, name + ".par"),
+                             os.path.join(inp, name + ".dat"), run)
+            warn = [l for l in proc.stderr.splitlines() if l.startswith("Warning: ")]
+            check(proc.returncode == 0 and len(warn) == 1 and warn[0].startswith("Warning: in %s estimator runs" % count),
+                  "%s %s: one cap warning for %s runs: %s" % (name, mode, count, proc.stderr))
 
 
 def main():
