@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 
+#include "lines.h"
 #include "tables.h"
 
 namespace {
@@ -40,15 +41,7 @@ table_lines_t::~table_lines_t()
 bool table_lines_t::next(std::vector<std::string> &words)
 {
   for (;;) {
-    text_.clear();
-    int ch;
-    bool any = false;
-    while ((ch = getc(f_)) != EOF) {
-      any = true;
-      if (ch == '\n')
-        break;
-      text_.push_back(static_cast<char>(ch));
-    }
+    bool any = hs_getline(f_, text_);
     if (ferror(f_))
       throw import_error(path_ + ": cannot read: " + strerror(errno));
     if (!any)
