@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -113,6 +114,14 @@ bool couldwrite(const char *path)
   return access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
+// Whether path names the file open as in (the same device and inode).
+bool sameinput(FILE *in, const char *path)
+{
+  struct stat a, b;
+  return fstat(fileno(in), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 // One estimation on the open input file into the report fo.
 int estimate(hfstate_t *s, FILE *in, const char *name, FILE *fo)
 {
@@ -179,7 +188,12 @@ int main(int argc, char **argv)
   }
   const char *outname = nullptr;
   if (argc > 2) {
-    FILE *out = fopen(argv[2], "w");
+    // Opening the input itself for the report would empty it before it is
+    // read: such an output is one that cannot be used.
+    bool input_itself = sameinput(in, argv[2]);
+    if (input_itself)
+      fprintf(stderr, "%s is the input file; the report would overwrite it\n", argv[2]);
+    FILE *out = input_itself ? nullptr : fopen(argv[2], "w");
     if (out == nullptr) {
       fprintf(stderr, "I can not open output file %s,\n", argv[2]);
       fprintf(stderr, "so I will write to the screen\n");

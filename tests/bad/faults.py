@@ -126,6 +126,17 @@ def untouched(args, work):
         kept = open(keep).read() == old and os.stat(keep).st_mtime == 1e9
         check(st == 1 and err.startswith(message) and kept and os.listdir(d) == ["keep"],
               "%s: status %d, %r, report kept %s, files %s" % (" ".join(argv), st, err, kept, os.listdir(d)))
+    # The input named as the report: the report goes to the screen and the
+    # input is read whole and kept.
+    for prog in ("hf", "hfx"):
+        d = tempfile.mkdtemp(dir=work)
+        src = os.path.join(ex, "twoloci.txt" if prog == "hf" else "xchrom.txt")
+        data = open(src).read()
+        same = write(os.path.join(d, "in.txt"), data)
+        st, out, err = run([os.path.join(args.bin, prog), same, same], d)
+        check(st == 0 and open(same).read() == data and "is the input file" in err and
+              "Haplotype" in out, "%s in.txt in.txt: status %d, %r, input kept %s" %
+              (prog, st, err, open(same).read() == data))
     # A number followed by text: the number is read, with one warning.
     trailing = [
         (["hf", reg, "out", "0.5x"], ["hf", reg, "out", "0.5"],
