@@ -65,15 +65,16 @@ def snakemake(snake, snakefile, work, config, timeout=900, dry=False):
 
 # Stands in for hfscan: on its first call for chunk 2 it starts the real
 # program, kills it with SIGKILL once its temporary output exists, leaves a
-# cut-short table under the output name and is killed itself; every other
-# call is the real hfscan.
+# cut-short table under the output name and is killed itself (the killed
+# run asks for endless permutations, so that it is still writing however
+# fast the scan is); every other call is the real hfscan.
 KILLER = """#!/bin/sh
 case " $* " in
   *" --chunk 2/4 "*)
     if [ ! -e "{mark}" ]; then
       : > "{mark}"
       out=""; for a in "$@"; do out="$a"; done
-      "{hfscan}" "$@" &
+      "{hfscan}" "$@" --permutations 100000000 --perm-hits 100000000 &
       pid=$!
       n=0
       until ls "$out".tmp.* >/dev/null 2>&1 || [ $n -ge 2000 ]; do sleep 0.005; n=$((n + 1)); done
