@@ -113,6 +113,14 @@ def main():
         want = 1 - (1 - q) ** (1 / m)
         got = ps.beta_quantile(q, 1, m)
         check(abs(math.log10(got / want)) < 1e-8, "Beta(1,%d) %g quantile %r, not %r" % (m, q, got, want))
+    try:
+        from scipy.special import betaincinv  # an independent check where scipy is installed
+        for i, m in ((1, 50), (30, 2000), (999, 1000)):
+            want = float(betaincinv(i, m - i + 1, 0.975))
+            check(abs(math.log10(ps.beta_quantile(0.975, i, m - i + 1) / want)) < 1e-8,
+                  "Beta(%d,%d) 0.975 quantile against scipy's %r" % (i, m - i + 1, want))
+    except ImportError:
+        pass
     band = ps.qq_band(2000)
     check(band[0][0] == 1 / 2001 and band[-1][0] == 2000 / 2001 and all(lo < e < hi for e, lo, hi in band),
           "the QQ band runs over ranks 1..m and holds the expected p")

@@ -10,8 +10,9 @@
   - the gather refuses parts out of order or cut short, and the plot
     script a file that is not an hfscan table, each naming the file;
   - the settings left out are hfscan's own defaults;
-  - an outdir in the source tree or holding files of something else, and
-    an hfscan that is not there, are refused before any job starts.
+  - an outdir in the source tree or holding files of something else, an
+    hfscan that is not there and a plot setting that is neither true nor
+    false are refused before any job starts; plot=false draws nothing.
 
     workflow.py --bin BUILD/bin --src SOURCE
 
@@ -202,12 +203,18 @@ def main():
             (dict(outdir=os.path.join(src, "scan")), "lies in the source tree"),
             (dict(outdir=foreign), "holds files this workflow did not write (%s/data.ped)" % foreign),
             (dict(outdir="out", hfscan="no-such-hfscan"), "no program no-such-hfscan on PATH"),
+            (dict(outdir="out", plot="maybe"), "config plot: 'maybe' is neither true nor false"),
         ]
         for settings, message in refused:
             p = snakemake(snake, snakefile, runs, dict(dict(input=example, hfscan=hfscan), **settings), dry=True)
             said = p.stdout + p.stderr  # a dry run logs on standard output
             check(p.returncode != 0 and message in said, "refused %s: %d %s" % (settings, p.returncode, said[-2000:]))
         check(os.listdir(foreign) == ["data.ped"], "the refused outdir is left as it was")
+        # A scan without a trait leaves the picture out.
+        p = snakemake(snake, snakefile, runs, dict(input=example, hfscan=hfscan, outdir="noplot", plot="false"), dry=True)
+        jobs = p.stdout + p.stderr
+        check(p.returncode == 0 and "gather" in jobs and "rule plot" not in jobs and "scan.png" not in jobs,
+              "plot=false: no plot job: %s" % jobs[-2000:])
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if FAILS:

@@ -393,7 +393,8 @@ def draw(windows, column, width, height, title, top_count=5, ld_count=100):
     if not bins:
         ld.text(0.5, 0.5, "no window with ld_p", transform=ld.transAxes, ha="center", va="center")
     mb = bin_width if ticks is None else bin_width / 1e6
-    ld.set_ylabel("median -log10 ld_p\nper %.3g Mb bin" % mb, fontsize=8)
+    size = "%.3g Mb" % mb if mb >= 0.1 else "%.3g kb" % (mb * 1000)
+    ld.set_ylabel("median -log10 ld_p\nper %s bin" % size, fontsize=8)
     ld.set_xlabel(xlabel)
     if ticks is not None:
         ld.set_xticks([t[1] for t in ticks])
