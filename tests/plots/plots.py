@@ -101,7 +101,8 @@ def main():
     # Lambda and the band's quantiles against closed forms: chi-square 1 df
     # has upper tail erfc(sqrt(x/2)); Beta(1,b) has distribution
     # 1-(1-x)^b, Beta(a,1) x^a, Beta(2,2) 3x^2-2x^3.
-    for ps_, lam in (([0.5] * 4, 1.0), ([0.9, math.erfc(1), math.erfc(1), 1e-8], 2 / 0.454936423119572),
+    m = 0.454936423119572  # the median of chi-square 1 df, qchisq(0.5, 1)
+    for ps_, lam in (([0.5] * 4, 1.0), ([0.5, math.erfc(1)], (m + 2) / 2 / m), ([0.9, math.erfc(1), math.erfc(1), 1e-8], 2 / m),
                      ([0.0, 0.0, 0.3], None)):
         got = ps.genomic_lambda(ps_)
         check(got == lam if lam is None else abs(got - lam) < 1e-9 * lam, "lambda of %s: %s, not %s" % (ps_, got, lam))
@@ -131,14 +132,15 @@ def main():
     write_table(region, scan(["22"], 30), fwer=False)
 
     # Each class of table drawn from the module: panels, column, axis, lines.
+    untested = [{"chrom": "3", "pos": 9_000_000 + k, "ld_p": 0.5} for k in range(2)]
     cases = [
         # name, rows, pvalue, column, x ticks, line (-log10), floor, unreachable
-        ("permuted genome", scan(["1", "2", "3"], 20, perm_n=1000), "auto", "perm_p", ["1", "2", "3"],
+        ("permuted genome", scan(["1", "2", "3"], 20, perm_n=1000) + untested, "auto", "perm_p", ["1", "2", "3"],
          -math.log10(0.05 / 60), math.log10(1001), True),
         ("assoc_p asked", scan(["1", "2", "3"], 20, perm_n=1000), "assoc_p", "assoc_p", ["1", "2", "3"],
          -math.log10(0.05 / 60), None, False),
         ("one chromosome", scan(["22"], 30), "auto", "assoc_p", None, -math.log10(0.05 / 30), None, False),
-        ("max-T", scan(["22"], 30, perm_n=100000, fwer=2000), "auto", "perm_p", None, -math.log10(2e-5), math.log10(100001), False),
+        ("max-T", scan(["22"], 30, perm_n=100000, fwer=2500), "auto", "perm_p", None, -math.log10(2e-5), math.log10(100001), False),
         ("max-T, none", scan(["22"], 30, fwer=1e6), "auto", "assoc_p", None, None, None, False),
     ]
     for name, rows, pvalue, column, ticks, line, floor, unreachable in cases:
