@@ -303,23 +303,37 @@ def top_windows(tested, column, count):
 
 
 def label_top(ax, top, column, near):
-    """Writes the marker ranges of the top windows above them, one block of
-    lines per group of windows closer than near (a label's width) to each
-    other, so that labels do not overlap."""
+    """Writes the marker range and p of each top window, stacked in one
+    column per group of windows closer than near (a label's width) to each
+    other, the column to the right of the group, a line from each label to
+    its window; labels do not overlap."""
+    from matplotlib.text import OffsetFrom
+
     groups = []
     for x, w in sorted(top, key=lambda t: t[0]):
         if groups and x - groups[-1][-1][0] <= near:
             groups[-1].append((x, w))
         else:
             groups.append([(x, w)])
+    line = {"arrowstyle": "-", "linewidth": 0.5, "color": "#777777", "shrinkA": 0, "shrinkB": 2}
     for group in groups:
-        peak = min(group, key=lambda t: t[1][column])
-        lines = ["%s-%s  %.2g" % (w["first_marker"], w["last_marker"], w[column])
-                 for x, w in sorted(group, key=lambda t: t[1][column])]
-        ax.annotate("\n".join(lines), xy=(peak[0], minus_log10(peak[1][column])), xytext=(8, 8),
-                    textcoords="offset points", fontsize=8, va="bottom", ha="left",
-                    arrowprops={"arrowstyle": "-", "linewidth": 0.6, "color": "#555555"},
-                    annotation_clip=False)
+        right = max(x for x, w in group)
+        below = None
+        for x, w in sorted(group, key=lambda t: t[1][column]):
+            text = "%s-%s  %.2g" % (w["first_marker"], w["last_marker"], w[column])
+            y = minus_log10(w[column])
+            # The labels are chained, each on top of the one below (an
+            # annotation without an arrow, so that its box is the text's).
+            if below is None:
+                below = ax.annotate(text, xy=(x, y), xytext=(right, 10), textcoords=("data", "offset points"),
+                                    fontsize=8, va="bottom", ha="left", annotation_clip=False)
+                below.set_x(right)
+            else:
+                below = ax.annotate(text, xy=(0, 1), xycoords=OffsetFrom(below, (0, 1)), xytext=(0, 1),
+                                    textcoords="offset points", fontsize=8, va="bottom", ha="left",
+                                    annotation_clip=False)
+            ax.annotate("", xy=(x, y), xytext=(-2, 0), textcoords=OffsetFrom(below, (0, 0.5)),
+                        arrowprops=line, annotation_clip=False)
 
 
 def draw(windows, column, width, height, title, top_count=5, ld_count=100):
@@ -433,8 +447,8 @@ def default_picture(table):
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(prog="plot_scan.py", description=__doc__.split("\n\n")[0],
-                                 epilog="The choices and lines drawn are described at the top of this script.")
+    ap = argparse.ArgumentParser(prog="plot_scan.py", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--pvalue", choices=("auto", "perm_p", "assoc_p"), default="auto",
                     help="the p values drawn (default auto: perm_p when any window was permuted, else assoc_p)")
     ap.add_argument("--top", type=int, default=5, help="windows of smallest p labelled with their markers (default 5)")
