@@ -372,12 +372,12 @@ def draw(windows, column, width, height, title, top_count=5, ld_count=100):
     summary["floor"] = None if floor is None else minus_log10(floor[0])
     if floor is not None:
         man.axhline(minus_log10(floor[0]), color="#7f7f7f", linewidth=1, linestyle=":",
-                    label="permutation floor 1/(N+1), N = %d" % floor[1])
+                    label="permutation floor 1/(N+1), N = {:,}".format(floor[1]))
         highest = max(highest, minus_log10(floor[0]))
         if line is not None and line < floor[0]:
-            notes.append("the genome-wide line (%.2f) lies above the permutation floor (%.2f):\n"
-                         "no window can reach it with %d permutations; %d would be needed"
-                         % (minus_log10(line), minus_log10(floor[0]), floor[1], needed_permutations(line)))
+            notes.append("the genome-wide line ({:.2f}) lies above the permutation floor ({:.2f}):\n"
+                         "no window can reach it with {:,} permutations; {:,} would be needed".format(
+                             minus_log10(line), minus_log10(floor[0]), floor[1], needed_permutations(line)))
     summary["unreachable"] = bool(floor is not None and line is not None and line < floor[0])
     zeros = sum(w[column] == 0 for x, w in tested)
     if zeros:
