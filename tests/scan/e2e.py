@@ -9,8 +9,8 @@
     2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too (built
     without htslib, a VCF input is refused with status 1 and no file);
   - bad input and edge cases, each with its message or status and exit
-    status; an interrupt or a full disk leaves no file behind, SIGKILL none
-    under the output's name;
+    status; an interrupt or a full disk leaves no table behind (the log
+    stays, saying how the run ended), SIGKILL none under the output's name;
   - a window that runs out of memory (under RLIMIT_AS) gets that status in
     its row, and the scan goes on.
 
@@ -157,7 +157,13 @@ def interrupted(binp, work, prefix, sig, status):
         for f in left:
             os.remove(os.path.join(work, f))
         return
-    check(rc == status and not left, f"signal {sig}: status {rc}, files left {left}")
+    # The log of the run stays, and says how it ended; no table is left.
+    log = os.path.join(work, "killed.tsv.log")
+    said = "Error: " + ("interrupted (SIGINT)" if sig == signal.SIGINT else "terminated (SIGTERM)")
+    check(rc == status and left == ["killed.tsv.log"] and said in open(log).read(),
+          f"signal {sig}: status {rc}, files left {left}")
+    if os.path.exists(log):
+        os.remove(log)
 
 
 def out_of_memory(binp, work):
@@ -348,7 +354,8 @@ def main():
               f"output in a missing directory: {p.returncode} {p.stderr}")
 
         # A full disk (here a file size limit) is a clear failure, and no
-        # file is left under either name.
+        # table is left under either name; the log stays, as far as it could
+        # be written, with a warning that it could not be finished.
         def small_files():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
@@ -356,7 +363,8 @@ def main():
                 preexec_fn=small_files)
         left = [f for f in os.listdir(work) if f.startswith("full.tsv")]
         check(p.returncode == 1 and "full.tsv: cannot write the output file" in p.stderr and
-              not left, f"full disk: {p.returncode} {p.stderr!r} {left}")
+              "full.tsv.log: cannot write the log" in p.stderr and left == ["full.tsv.log"],
+              f"full disk: {p.returncode} {p.stderr!r} {left}")
 
         out_of_memory(binp, work)
         interrupted(binp, work, prefix, signal.SIGTERM, 143)
