@@ -202,6 +202,9 @@ struct io_names_t {
 };
 io_names_t resolve_io(const input_options_t &in, const std::vector<std::string> &positional,
                       const std::string &usage);
+// The files that open_input reads for input: the file itself and, for
+// PLINK files, its companions.
+std::vector<std::string> input_files(const std::string &input);
 // The genotype files of a name given without a known ending: NAME.bed when
 // it exists and NAME.ped does not, NAME.ped when only it exists; both, or
 // neither, is an error naming what was looked for. A name with a known

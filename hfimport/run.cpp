@@ -161,7 +161,10 @@ int hfimportrun(int argc, char **argv)
       return 1;
     }
     request_t q = parse(argc, argv);
-    log.open(q.prefix + ".log", "hfimport", argc, argv);
+    std::vector<std::string> inputs = input_files(q.input);
+    inputs.push_back(q.pheno);
+    inputs.push_back(q.sex_file);
+    log.open(q.prefix + ".log", "hfimport", argc, argv, inputs);
     log.field("Input", q.input);
     bool plink = true;
     window_t w = read_input(q, plink, log);

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "atomic_output.h"
@@ -57,8 +58,15 @@ std::string shell_words(int argc, char **argv)
   return text;
 }
 
-void run_log_t::open(const std::string &path, const char *program, int argc, char **argv)
+void run_log_t::open(const std::string &path, const char *program, int argc, char **argv,
+                     const std::vector<std::string> &inputs)
 {
+  struct stat out, in;
+  if (stat(path.c_str(), &out) == 0)
+    for (const std::string &input : inputs)
+      if (!input.empty() && stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+          in.st_ino == out.st_ino)
+        throw import_error(path + ": the log would replace the input file " + input);
   path_ = path;
   program_ = program;
   start_ = seconds_now();

@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class run_log_t {
  public:
@@ -27,8 +28,10 @@ class run_log_t {
 
   // Creates (or replaces) path and writes the heading: "PROGRAM (HAPLOSIFT)
   // VERSION", the command line, the working directory, the start time.
-  // Throws import_error when the file cannot be created.
-  void open(const std::string &path, const char *program, int argc, char **argv);
+  // Throws import_error when the file cannot be created, or when it is one
+  // of the inputs (the files the run reads), which it would empty.
+  void open(const std::string &path, const char *program, int argc, char **argv,
+            const std::vector<std::string> &inputs = {});
   bool is_open() const { return f_ != nullptr; }
   const std::string &path() const { return path_; }
 

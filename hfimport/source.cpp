@@ -54,6 +54,17 @@ std::string find_genotypes(const std::string &name)
                      ".ped (a name without an ending is looked for as a PLINK prefix)");
 }
 
+std::vector<std::string> input_files(const std::string &input)
+{
+  std::vector<std::string> files = {input};
+  if (ends_with(input, ".ped"))
+    files.push_back(stem_of(input, ".ped") + ".map");
+  if (ends_with(input, ".bed"))
+    for (const char *part : {".bim", ".fam"})
+      files.push_back(stem_of(input, ".bed") + part);
+  return files;
+}
+
 void check_input(const std::string &path)
 {
   if (hs_is_directory(path.c_str()))

@@ -166,4 +166,9 @@ TEST(RunLog, HeadingFieldsAndHowTheRunEnded)
   run_log_t log;
   EXPECT_THAT(error_of([&] { log.open(t.dir + "/no/such/dir/r.log", "hfscan", 3, argv); }),
               HasSubstr("cannot create the output file"));
+  // A log that is one of the run's inputs is refused before it is emptied.
+  std::string input = t.write("in.txt", "keep me\n");
+  EXPECT_THAT(error_of([&] { log.open(input, "hfscan", 3, argv, {"", input}); }),
+              HasSubstr("the log would replace the input file"));
+  EXPECT_EQ(read_text(input), "keep me\n");
 }
