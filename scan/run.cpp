@@ -472,6 +472,13 @@ int hfscanrun(int argc, char **argv)
       if (ts.left)
         line += "; " + std::to_string(ts.left) + " with the trait left out of the association " +
                 "test for a missing covariate or stratum";
+      size_t unknown_sex = 0;
+      for (const sample_t &sm : samples)
+        unknown_sex += sm.sex == SEX_UNKNOWN;
+      if (unknown_sex && std::any_of(src->markers.begin(), src->markers.end(),
+                                     [](const marker_t &m) { return x_chromosome(m.chrom); }))
+        line += "; " + std::to_string(unknown_sex) + " of unknown sex, left out of the " +
+                "X-chromosome windows";
       log.field("Individuals", line);
       log.field("Trait", ts.trait);
       log.field("Covariates", ts.covariates);
