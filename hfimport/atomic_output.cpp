@@ -26,11 +26,21 @@ char pending[slots][4096];
 std::atomic<int> in_use[slots];
 std::mutex slot_lock;  // between threads that take and give back slots
 
+std::atomic<int> log_fd(-1);
+
 void on_signal(int sig)
 {
   for (int k = 0; k < slots; k++)
     if (in_use[k].load(std::memory_order_acquire))
       unlink(pending[k]);
+  int fd = log_fd.load(std::memory_order_acquire);
+  if (fd >= 0) {
+    static const char interrupt[] = "\nError: interrupted (SIGINT); unfinished outputs removed\n";
+    static const char term[] = "\nError: terminated (SIGTERM); unfinished outputs removed\n";
+    ssize_t ignored = sig == SIGINT ? write(fd, interrupt, sizeof interrupt - 1)
+                                    : write(fd, term, sizeof term - 1);
+    (void)ignored;
+  }
   _exit(128 + sig);
 }
 
@@ -163,4 +173,10 @@ void atomic_output_t::commit()
   if (rename(temp_.c_str(), path_.c_str()) != 0)
     fail("cannot move the finished output into place", errno);
   forget();
+}
+
+void atomic_output_log_signals(int fd)
+{
+  catch_signals();
+  log_fd.store(fd, std::memory_order_release);
 }

@@ -28,3 +28,8 @@ class atomic_output_t {
   void fail(const char *what, int err);
   void forget();
 };
+
+// The log of the run (run_log.h) gets a last line when SIGINT or SIGTERM
+// ends the program: fd is its descriptor, -1 for none. Installs the
+// handler.
+void atomic_output_log_signals(int fd);

@@ -63,16 +63,23 @@ struct selector_t {
   bool by_region = false;
   int first = 0, last = 0;         // 1-based inclusive index range
   bool by_index = false;
+  // A listed name that no marker of the input bears is a warning rather
+  // than an error (--allow-missing-markers).
+  bool allow_missing = false;
 };
 
 // Window selection (window.cpp).
 std::string canonical_chrom(const std::string &chrom);
 bool wanted(const selector_t &sel, const marker_t &m);
+// CHR:FROM-TO, or CHR alone for the whole chromosome (--region, --chr).
 void parse_region(const std::string &text, selector_t &sel);
 void parse_index_range(const std::string &text, selector_t &sel);
 void read_name_list(const std::string &path, selector_t &sel);
-void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
-                       const std::string &input);
+// Every listed name must be borne by a kept marker, and by one only. A
+// listed name that none bears is an error, or with sel.allow_missing the
+// returned warning naming them ("" when every name is found).
+std::string check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
+                              const std::string &input);
 // A warning naming the names that more than one of the kept markers bear,
 // with their indexes in the input; "" when every name is unique.
 std::string duplicate_names(const std::vector<marker_t> &kept, const std::string &input);
@@ -100,6 +107,8 @@ class marker_source_t {
   // pass adds each marker as next() returns it.
   std::vector<marker_t> markers;
   bool markers_known = true;
+  // Every marker of the input, kept or not; complete when the markers are.
+  size_t input_markers = 0;
   // What the input holds that is read but worth a word (marker names borne
   // by more than one kept marker), one sentence each, naming the file; the
   // program prints them. Complete once the markers are known: on opening,
@@ -157,12 +166,18 @@ private:
   bool has_value_ = false;
 };
 
-// The options that choose the markers and the samples' status and sex,
-// which hfimport and hfscan share.
+// The options that name the input and the output, choose the markers and
+// the samples' status and sex, which the programs share.
 struct input_options_t {
   selector_t sel;
-  int windows = 0; // how many of --markers, --region and --index were given
+  int windows = 0; // how many of --markers, --region, --chr and --index were given
+  std::vector<std::string> window_options;  // their names, in the order given
   std::string pheno, pheno_col, sex_file;
+  bool pheno_col_number = false;  // --pheno-col-nums: pheno_col is a column number
+  // PLINK's way of naming files: the genotype input by --bfile PREFIX,
+  // --file PREFIX or --vcf FILE (genotype_option is the option, "" when
+  // none was given; genotype the path it names) and --out PREFIX.
+  std::string genotype_option, genotype, out;
 };
 // Takes the current argument when it is one of these options.
 bool take_input_option(cmdline_t &c, input_options_t &in);
@@ -170,8 +185,34 @@ bool take_input_option(cmdline_t &c, input_options_t &in);
 // are called what, in the message), a status column with every phenotype
 // table and none without.
 void check_input_choice(const input_options_t &in, const char *what);
-// The phenotype and sex tables can be read.
-void check_input_tables(const input_options_t &in);
+// The phenotype and sex tables can be read; a phenotype column given by
+// number (--pheno-col-nums N, or --pheno-col N when no column bears the
+// name N) is replaced by its name in pheno_col.
+void check_input_tables(input_options_t &in);
+
+// The input and the output of a program whose positional form is
+// "INPUT OUTPUT": the input is --bfile/--file/--vcf or the first argument
+// (a name without a known ending goes through find_genotypes), the output
+// --out PREFIX (prefix set) or the second argument. Neither input nor
+// output may be given both ways; usage is the message for a wrong number
+// of arguments. Throws import_error.
+struct io_names_t {
+  std::string input, output;
+  bool prefix = false;  // output is --out's PREFIX, not a file name as given
+};
+io_names_t resolve_io(const input_options_t &in, const std::vector<std::string> &positional,
+                      const std::string &usage);
+// The files that open_input reads for input: the file itself and, for
+// PLINK files, its companions.
+std::vector<std::string> input_files(const std::string &input);
+// The genotype files of a name given without a known ending: NAME.bed when
+// it exists and NAME.ped does not, NAME.ped when only it exists; both, or
+// neither, is an error naming what was looked for. A name with a known
+// ending (.bed, .ped, .vcf, .vcf.gz, .vcf.bgz, .bcf) is returned as it is,
+// and so is a file of another kind, which open_input then refuses.
+std::string find_genotypes(const std::string &name);
+// The name ends as a VCF or BCF file does.
+bool vcf_name(const std::string &name);
 
 // The source for INPUT by its name: NAME.ped with NAME.map, NAME.bed with
 // NAME.bim and NAME.fam, or a VCF/BCF file (.vcf, .vcf.gz, .vcf.bgz, .bcf).
@@ -218,6 +259,15 @@ struct table_match_t {
 // A line for the user about a table whose rows did not all name a sample,
 // or were matched by FID_IID; empty when there is nothing to say.
 std::string table_note(const std::string &path, const table_match_t &m);
+
+// The column of a phenotype table that a --pheno-col value names: the
+// column of that name; failing one, a value of digits alone is the column's
+// number, counted from 1 over every column of the header (FID and IID
+// too), as is every value when by_number is set (--pheno-col-nums).
+// Returns the column's name as the header writes it, or the value itself
+// when it is taken as a name; a number beyond the header or naming a
+// sample column, or a name borne by two columns, is an error.
+std::string phenotype_column(const std::string &path, const std::string &value, bool by_number);
 
 // Phenotype and sex tables: a header line naming the columns, then one line
 // per sample (samples.cpp). Sets the status (or the sex) of every sample of

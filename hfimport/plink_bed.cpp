@@ -157,13 +157,16 @@ std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::str
   src->bim = bim;
   src->all = read_bim(bim);
   const std::vector<bim_t> &all = src->all;
+  src->input_markers = all.size();
   read_fam(fam, src->samples);
   for (size_t k = 0; k < all.size(); k++)
     if (wanted(sel, all[k].m)) {
       src->keep.push_back(k);
       src->markers.push_back(all[k].m);
     }
-  check_names_found(sel, src->markers, bim);
+  std::string missing = check_names_found(sel, src->markers, bim);
+  if (!missing.empty())
+    src->warnings.push_back(missing);
   std::string repeated = duplicate_names(src->markers, bim);
   if (!repeated.empty())
     src->warnings.push_back(repeated);

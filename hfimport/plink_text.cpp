@@ -207,12 +207,15 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
   std::vector<marker_t> all = read_map(map);
   std::vector<int> keep;  // input indexes of the kept markers
   auto src = std::make_unique<ped_source_t>();
+  src->input_markers = all.size();
   for (size_t k = 0; k < all.size(); k++)
     if (wanted(sel, all[k])) {
       keep.push_back(static_cast<int>(k));
       src->markers.push_back(all[k]);
     }
-  check_names_found(sel, src->markers, map);
+  std::string missing = check_names_found(sel, src->markers, map);
+  if (!missing.empty())
+    src->warnings.push_back(missing);
   std::string repeated = duplicate_names(src->markers, map);
   if (!repeated.empty())
     src->warnings.push_back(repeated);

@@ -284,6 +284,48 @@ header_t read_header(table_lines_t &in, const std::string &column)
   return h;
 }
 
+} // namespace
+
+std::string phenotype_column(const std::string &path, const std::string &value, bool by_number)
+{
+  table_lines_t in(path, "phenotype");
+  std::vector<std::string> words;
+  if (!in.next(words))
+    throw import_error(path + ": empty; expected a header line naming the columns");
+  bool digits = !value.empty() && value.size() <= 9 &&
+                value.find_first_not_of("0123456789") == std::string::npos;
+  if (!by_number) {
+    for (const std::string &w : words)
+      if (w == value || header_name(w) == header_name(value))
+        return value;
+    if (!digits)
+      return value;  // the reader names the column that is missing
+  }
+  size_t k = digits ? static_cast<size_t>(atol(value.c_str())) : 0;
+  if (k < 1 || k > words.size())
+    throw import_error(in.at() + "no column " + value + (by_number ? "" : " by name or number") +
+                       ": the header line has " + count_of(words.size(), "column", "columns"));
+  int fid = -1, iid = -1;
+  for (size_t j = 0; j < words.size(); j++) {
+    std::string name = header_name(words[j]);
+    if (name == "FID" && fid < 0)
+      fid = static_cast<int>(j);
+    else if ((name == "IID" || name == "ID" || name == "SAMPLE") && iid < 0)
+      iid = static_cast<int>(j);
+  }
+  const std::string &name = words[k - 1];
+  if (static_cast<int>(k - 1) == fid || static_cast<int>(k - 1) == iid)
+    throw import_error(in.at() + "column " + value + " is " + name +
+                       ", which names the individuals, not a phenotype");
+  for (size_t j = 0; j < words.size(); j++)
+    if (j != k - 1 && header_name(words[j]) == header_name(name))
+      throw import_error(in.at() + "column " + value + " is " + name + ", a name that column " +
+                         std::to_string(j + 1) + " bears too");
+  return name;
+}
+
+namespace {
+
 // Reads the table and hands each row that names a sample to take(sample,
 // value, line); every row's value goes through check(value, at) first, so a
 // bad value is refused wherever it stands. name receives the column's name.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "hfimport.h"
 #include "isdir.h"
 
@@ -20,7 +22,48 @@ std::string stem_of(const std::string &path, const std::string &suffix)
   return path.substr(0, path.size() - suffix.size());
 }
 
+bool exists(const std::string &path)
+{
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
 } // namespace
+
+bool vcf_name(const std::string &name)
+{
+  return ends_with(name, ".vcf") || ends_with(name, ".vcf.gz") || ends_with(name, ".vcf.bgz") ||
+         ends_with(name, ".bcf");
+}
+
+std::string find_genotypes(const std::string &name)
+{
+  if (ends_with(name, ".bed") || ends_with(name, ".ped") || vcf_name(name))
+    return name;
+  bool bed = exists(name + ".bed"), ped = exists(name + ".ped");
+  if (bed && ped)
+    throw import_error(name + ": both " + name + ".bed and " + name + ".ped exist; name the one "
+                       "to read, with its ending or as --bfile or --file");
+  if (bed)
+    return name + ".bed";
+  if (ped)
+    return name + ".ped";
+  if (exists(name))
+    return name;  // a file of its own kind: open_input names the kinds it reads
+  throw import_error(name + ": no such file, nor " + name + ".bed or " + name +
+                     ".ped (a name without an ending is looked for as a PLINK prefix)");
+}
+
+std::vector<std::string> input_files(const std::string &input)
+{
+  std::vector<std::string> files = {input};
+  if (ends_with(input, ".ped"))
+    files.push_back(stem_of(input, ".ped") + ".map");
+  if (ends_with(input, ".bed"))
+    for (const char *part : {".bim", ".fam"})
+      files.push_back(stem_of(input, ".bed") + part);
+  return files;
+}
 
 void check_input(const std::string &path)
 {
@@ -48,8 +91,7 @@ std::unique_ptr<marker_source_t> open_input(const std::string &input, const sele
       check_input(stem + part);
     return open_bed(input, stem + ".bim", stem + ".fam", sel);
   }
-  if (ends_with(input, ".vcf") || ends_with(input, ".vcf.gz") || ends_with(input, ".vcf.bgz") ||
-      ends_with(input, ".bcf")) {
+  if (vcf_name(input)) {
     plink = false;
     check_input(input);
     return open_vcf(input, sel, marker_pass);

@@ -116,8 +116,14 @@ class vcf_source_t : public marker_source_t {
 
   std::string at() const { return path + ", record " + std::to_string(index) + ": "; }
 
-  void note_duplicates()
+  // Once every record has been read: the listed names found, the names
+  // borne twice, the count of the input's markers.
+  void note_markers()
   {
+    input_markers = static_cast<size_t>(index);
+    std::string missing = check_names_found(sel, markers, path);
+    if (!missing.empty())
+      warnings.push_back(missing);
     std::string repeated = duplicate_names(markers, path);
     if (!repeated.empty())
       warnings.push_back(repeated);
@@ -187,8 +193,7 @@ class vcf_source_t : public marker_source_t {
     marker_t m;
     if (done || !next_kept(m)) {
       if (!done && !markers_known) {
-        check_names_found(sel, markers, path);
-        note_duplicates();
+        note_markers();
       }
       done = true;
       return false;
@@ -285,8 +290,7 @@ std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selecto
     marker_t m;
     while (src->next_kept(m))
       src->markers.push_back(m);
-    check_names_found(sel, src->markers, path);
-    src->note_duplicates();
+    src->note_markers();
     src->h.close();
     open_handles(src->h, path);
     src->index = 0;

@@ -71,11 +71,20 @@ bool whole_number(const std::string &text, long &value)
 } // namespace
 
 // CHR:FROM-TO, positions inclusive; FROM-TO may be written with commas as
-// thousands separators (1,200,000).
+// thousands separators (1,200,000). CHR alone is the whole chromosome.
 void parse_region(const std::string &text, selector_t &sel)
 {
   size_t colon = text.rfind(':');
-  std::string bad = "--region " + text + ": expected CHROMOSOME:FROM-TO, as in 6:29900000-30100000";
+  std::string bad = "--region " + text + ": expected CHROMOSOME:FROM-TO, as in 6:29900000-30100000, "
+                    "or CHROMOSOME alone, as in 22";
+  if (colon == std::string::npos && !text.empty() &&
+      text.find_first_of(" \t,") == std::string::npos) {
+    sel.chrom = text;
+    sel.from = LONG_MIN;
+    sel.to = LONG_MAX;
+    sel.by_region = true;
+    return;
+  }
   if (colon == std::string::npos || colon == 0)
     throw import_error(bad);
   std::string range;
@@ -139,11 +148,11 @@ void read_name_list(const std::string &path, selector_t &sel)
 
 // Every listed name must have been found: a misspelt name would otherwise
 // silently shrink the window.
-void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
-                       const std::string &input)
+std::string check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
+                              const std::string &input)
 {
   if (!sel.by_names)
-    return;
+    return "";
   std::set<std::string> found;
   for (const marker_t &m : kept)
     if (!found.insert(m.name).second)
@@ -156,9 +165,13 @@ void check_names_found(const selector_t &sel, const std::vector<marker_t> &kept,
         missing += (n ? ", " : "") + name;
       n++;
     }
-  if (n)
-    throw import_error(input + ": " + std::to_string(n) + " listed marker" + (n > 1 ? "s" : "") +
-                       " not found: " + missing + (n > 5 ? ", ..." : ""));
+  if (!n)
+    return "";
+  std::string text = input + ": " + std::to_string(n) + " listed marker" + (n > 1 ? "s" : "") +
+                     " not found: " + missing + (n > 5 ? ", ..." : "");
+  if (!sel.allow_missing)
+    throw import_error(text);
+  return text + " (left out: --allow-missing-markers)";
 }
 
 // Windows, legends and tables name markers by their names: markers that

@@ -137,8 +137,11 @@ scan_options_t scan_parse(int argc, char **argv)
     else
       positional.push_back(arg);
   }
-  if (positional.size() != 2)
-    throw import_error("expected an input file and an output file (hfscan --help shows how)");
+  io_names_t io = resolve_io(o, positional,
+                             "expected an input file and an output file (hfscan --help shows how)");
+  o.input = io.input;
+  o.output = io.prefix ? io.output + ".tsv" : io.output;
+  o.log = io.output + ".log";
   // Every window of this many markers with two or more alleles each has
   // more haplotypes than the estimator can number.
   if (o.window > largest_snp_window())
@@ -155,8 +158,6 @@ scan_options_t scan_parse(int argc, char **argv)
   if (o.lrt && o.trait == TRAIT_QUANTITATIVE)
     throw import_error("--test lrt needs a binary trait; use the score test (the default) "
                        "for a quantitative one");
-  o.input = positional[0];
-  o.output = positional[1];
   check_input_choice(o, "the markers");
   check_input_tables(o);
   return o;

@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include "run_log.h"
 #include "scan.h"
 
 namespace {
@@ -32,6 +33,7 @@ struct done_t {
   std::string text;
   bool ok;
   long permutations;
+  std::string status;
 };
 
 // The windows in flight. The reader queues at most two windows per thread;
@@ -87,6 +89,7 @@ struct pool_t {
         d.ok = row.status == "ok";
         d.permutations = std::max(row.perm_n, 0L);
         d.text = scan_format(row);
+        d.status = std::move(row.status);
       } catch (const std::bad_alloc &) {
         // scan_window keeps a window's own exhaustion in its row; failing
         // to format the row leaves an empty text, which ends the run.
@@ -112,7 +115,17 @@ struct tally_t {
   size_t ok = 0, flagged = 0;
   long permutations = 0;
   size_t x_het_calls = 0, x_het_markers = 0;  // male heterozygous X calls, read as missing
+  size_t unusable = 0;                        // markers read that no window can use
+  std::map<std::string, size_t> reasons;      // windows with a status, by its reason
 };
+
+// A window's status without the figures in brackets that some carry, so
+// that windows stopped for one reason count together.
+std::string reason_of(const std::string &status)
+{
+  size_t open = status.find(" (");
+  return open != std::string::npos && status.back() == ')' ? status.substr(0, open) : status;
+}
 
 // Counts the heterozygous calls of males at a marker of the X chromosome,
 // which the X estimator takes as missing.
@@ -145,6 +158,8 @@ size_t write_ready(pool_t &pool, size_t next, atomic_output_t &out, tally_t &tal
       throw std::bad_alloc();
     out.write(d.text);
     (d.ok ? tally.ok : tally.flagged)++;
+    if (!d.ok)
+      tally.reasons[reason_of(d.status)]++;
     tally.permutations += d.permutations;
     next++;
   }
@@ -177,6 +192,7 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
                            src.markers[next_read].name + " (was it changed during the scan?)");
       ring.push_back(number_marker(mc));
       count_x_het(*ring.back(), samples, tally);
+      tally.unusable += !ring.back()->problem.empty();
       next_read++;
     }
     job_t job{seq, markers_t(ring.begin(), ring.begin() + static_cast<long>(k))};
@@ -225,10 +241,10 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
 
 // Renaming the finished table over one of the files being read would lose
 // that file: refuse an output that is an input.
-void check_output_is_not_input(const scan_options_t &o)
+void check_output_is_not_input(const scan_options_t &o, const std::string &output)
 {
   struct stat out;
-  if (stat(o.output.c_str(), &out) != 0)
+  if (stat(output.c_str(), &out) != 0)
     return;
   std::vector<std::string> inputs = {o.input, o.pheno, o.sex_file, o.covar, o.within};
   for (const char *kind : {".ped", ".bed"})
@@ -241,14 +257,21 @@ void check_output_is_not_input(const scan_options_t &o)
     struct stat in;
     if (!path.empty() && stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
         in.st_ino == out.st_ino)
-      throw import_error(o.output + ": the output would replace the input file " + path);
+      throw import_error(output + ": the output would replace the input file " + path);
   }
 }
 
-void tell(const std::string &line)
+// The log of the run; what the run tells the user goes there too.
+run_log_t *run_log = nullptr;
+
+// to_log: false for what the log gives as a field of its own.
+void tell(const std::string &line, bool to_log = true)
 {
-  if (!line.empty())
-    fprintf(stderr, "hfscan: %s\n", line.c_str());
+  if (line.empty())
+    return;
+  fprintf(stderr, "hfscan: %s\n", line.c_str());
+  if (run_log && to_log)
+    run_log->line(line);
 }
 
 void tell_note(const std::string &line)
@@ -265,6 +288,10 @@ std::string plural(size_t n, const char *one, const char *many)
 // What the summary says about the association test of the whole run.
 struct trait_summary_t {
   std::string note;
+  // For the log: the individuals with the trait, and how many of them
+  // leave the association test for a missing covariate or stratum.
+  size_t with_trait = 0, cases = 0, left = 0;
+  std::string trait = "none", covariates = "none", strata = "none";
 };
 
 // The trait, the covariates and the strata of every sample into set; what
@@ -290,9 +317,13 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
       throw import_error(o.pheno.empty() ? o.input + ": no individual has a phenotype; give the trait with --pheno FILE --pheno-col NAME"
                                          : o.pheno + ": no individual of the input has a value in column " + o.pheno_col);
     ts.note = "note: no individual has a phenotype; assoc_* and perm_* are NA";
+    ts.trait = "none (no individual has a phenotype)";
     return ts;
   }
-  tell(trait.how);
+  tell(trait.how, false);
+  ts.trait = trait.how;
+  ts.with_trait = with_trait;
+  ts.cases = cases;
   if (set.lrt && !set.binary)
     throw import_error("--test lrt needs a binary trait, and " + trait.how);
   set.assoc = true;
@@ -313,7 +344,9 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     std::string list;
     for (const std::string &name : cov.names)
       list += (list.empty() ? "" : ", ") + name;
-    tell("covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)");
+    tell("covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)",
+         false);
+    ts.covariates = list + " from " + o.covar;
     missing_what.push_back("a covariate");
   }
   if (!o.within.empty()) {
@@ -322,6 +355,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     tell_note(table_note(o.within, cl));
     set.stratum = cl.cluster;
     tell("permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
+    ts.strata = plural(cl.names.size(), "stratum", "strata") + " from " + o.within;
     missing_what.push_back("a stratum");
   }
 
@@ -349,6 +383,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
       d.z.push_back(set.cov[i * set.ncov + c]);
     d.n++;
   }
+  ts.left = left;
   if (left) {
     std::string what = missing_what.size() == 2 ? missing_what[0] + " or " + missing_what[1] : missing_what[0];
     tell("note: " + plural(left, "individual", "individuals") + " with the trait but without " + what +
@@ -375,9 +410,11 @@ std::string thousands(long n)
 
 int hfscanrun(int argc, char **argv)
 {
+  run_log_t log;
   try {
     if (argc < 2) {
       fprintf(stderr, "Usage: hfscan [options] INPUT OUTPUT\n"
+                      "       hfscan [options] --bfile PREFIX|--file PREFIX|--vcf FILE --out PREFIX\n"
                       "(hfscan --help lists the inputs, the output columns and the options)\n");
       return 1;
     }
@@ -385,7 +422,17 @@ int hfscanrun(int argc, char **argv)
     scan_options_t o = scan_parse(argc, argv);
     if (o.jobs == 0)
       o.jobs = std::max(1u, std::thread::hardware_concurrency());
-    check_output_is_not_input(o);
+    check_output_is_not_input(o, o.output);
+    check_output_is_not_input(o, o.log);
+    log.open(o.log, "hfscan", argc, argv);
+    run_log = &log;
+    log.field("Input", o.input);
+    log.field("Table", o.output);
+    log.field("Seed", std::to_string(o.seed));
+    log.field("Threads", std::to_string(o.jobs));
+    if (o.chunks > 1)
+      log.field("Part", std::to_string(o.chunk) + " of " + std::to_string(o.chunks));
+    log.line("");
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     for (const std::string &w : src->warnings)
@@ -393,6 +440,13 @@ int hfscanrun(int argc, char **argv)
     std::vector<sample_t> samples = src->samples;
     if (!o.sex_file.empty())
       tell_note(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
+    {
+      std::string kept = std::to_string(src->markers.size()) + " kept";
+      if (!o.window_options.empty())
+        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
+                o.window_options[0];
+      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
+    }
     if (src->markers.empty())
       throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
                          "and --markers)");
@@ -408,6 +462,28 @@ int hfscanrun(int argc, char **argv)
     set.lrt = o.lrt;
     set.variance = o.variance;
     trait_summary_t ts = read_association_inputs(o, samples, plink, set);
+    {
+      std::string line = std::to_string(samples.size()) + " in the input; " +
+                         std::to_string(ts.with_trait) + " with the trait";
+      if (set.assoc && set.binary)
+        line += " (" + plural(ts.cases, "case", "cases") + ", " +
+                plural(ts.with_trait - ts.cases, "control", "controls") + ")";
+      line += ", " + std::to_string(samples.size() - ts.with_trait) + " without";
+      if (ts.left)
+        line += "; " + std::to_string(ts.left) + " with the trait left out of the association " +
+                "test for a missing covariate or stratum";
+      size_t unknown_sex = 0;
+      for (const sample_t &sm : samples)
+        unknown_sex += sm.sex == SEX_UNKNOWN;
+      if (unknown_sex && std::any_of(src->markers.begin(), src->markers.end(),
+                                     [](const marker_t &m) { return x_chromosome(m.chrom); }))
+        line += "; " + std::to_string(unknown_sex) + " of unknown sex, left out of the " +
+                "X-chromosome windows";
+      log.field("Individuals", line);
+      log.field("Trait", ts.trait);
+      log.field("Covariates", ts.covariates);
+      log.field("Strata", ts.strata);
+    }
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
     if (starts.empty())
@@ -416,6 +492,12 @@ int hfscanrun(int argc, char **argv)
                          std::to_string(src->markers.size()) + " kept in all)");
     size_t lo, hi;
     chunk_range(starts.size(), o.chunk, o.chunks, lo, hi);
+    log.field("Windows", std::to_string(starts.size()) + " of " + plural(o.window, "marker", "markers") +
+                             ", step " + std::to_string(o.step) +
+                             (o.chunks > 1 ? "; this part: windows " + std::to_string(lo + 1) + " to " +
+                                                 std::to_string(hi)
+                                           : ""));
+    log.line("");
 
     tally_t tally;
     {
@@ -435,25 +517,37 @@ int hfscanrun(int argc, char **argv)
             hi - lo, hi - lo == 1 ? "" : "s", o.window, o.window == 1 ? "" : "s", part.c_str(),
             o.output.c_str(), tally.ok, tally.flagged, thousands(tally.permutations).c_str(),
             tally.permutations == 1 ? "" : "s", scan_clock() - t0, o.jobs, o.jobs == 1 ? "" : "s");
+    log.field("Windows written", std::to_string(hi - lo) + ": " + std::to_string(tally.ok) +
+                                     " ok, " + std::to_string(tally.flagged) + " with a status");
+    for (const auto &r : tally.reasons)
+      log.line("  " + r.first + ": " + plural(r.second, "window", "windows"));
+    log.field("Permutations", thousands(tally.permutations));
+    if (tally.unusable)
+      log.field("Markers that no window can use", std::to_string(tally.unusable));
     if (!ts.note.empty())
       tell(ts.note);
     if (tally.x_het_calls)
-      fprintf(stderr, "hfscan: note: %zu heterozygous call%s of males at %zu X-chromosome "
-                      "marker%s read as missing\n",
-              tally.x_het_calls, tally.x_het_calls == 1 ? "" : "s", tally.x_het_markers,
-              tally.x_het_markers == 1 ? "" : "s");
+      tell("note: " + plural(tally.x_het_calls, "heterozygous call", "heterozygous calls") +
+           " of males at " + plural(tally.x_het_markers, "X-chromosome marker", "X-chromosome markers") +
+           " read as missing");
     if (short_markers)
-      fprintf(stderr, "hfscan: note: %zu marker%s on chromosomes with fewer than %d kept markers "
-                      "lie in no window\n",
-              short_markers, short_markers == 1 ? "" : "s", o.window);
+      tell(std::string("note: ") + plural(short_markers, "marker", "markers") +
+           " on chromosomes with fewer than " + std::to_string(o.window) +
+           " kept markers lie in no window");
+    run_log = nullptr;
+    log.finish("");
     return 0;
   } catch (const import_error &e) {
     fflush(stdout);
     fprintf(stderr, "hfscan: %s\n", e.what());
+    run_log = nullptr;
+    log.finish(e.what());
     return 1;
   } catch (const std::bad_alloc &) {
     fflush(stdout);
     fprintf(stderr, "hfscan: out of memory\n");
+    run_log = nullptr;
+    log.finish("out of memory");
     return 1;
   }
 }

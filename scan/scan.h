@@ -19,6 +19,7 @@
 // which ends the program with status 1 as in hfimport.
 struct scan_options_t : input_options_t {
   std::string input, output;
+  std::string log;           // the run's log: OUTPUT.log, or PREFIX.log with --out
   int window = 4;            // markers per window
   int step = 1;              // markers between window starts
   long permutations = 1000;  // the most permutations per window; 0: none

@@ -10,7 +10,7 @@
     window whose males have one-allele records;
   - windows beyond the programs' limits and bad input stop with status 1
     and a message naming the limit or the file and line;
-  - a write that fails leaves none of the output files;
+  - a write that fails leaves none of the output files but the log;
   - every program answers --help and --version on standard output.
 With --vcf only the checks of the VCF form run (against the text form);
 without it, everything but those.
@@ -171,7 +171,8 @@ def main():
         check(p.returncode == 1 and "52 alleles" in p.stderr and "at most 50" in p.stderr, f"alleles: {p.stderr}")
 
         # A full disk (here a file size limit the legend fits in and the
-        # estimator input does not): status 1, and none of the files appears.
+        # estimator input does not): status 1, and none of the files appears
+        # but the log, which says what stopped the run.
         with open(os.path.join(work, "many.ped"), "w") as f:
             for i in range(100):
                 f.write(f"f{i} i{i} 0 0 1 1" + " A A" * 61 + "\n")
@@ -183,7 +184,8 @@ def main():
                             "--index", "1-60"], cwd=work, capture_output=True, text=True,
                            timeout=600, preexec_fn=small_files)
         left = [f for f in os.listdir(work) if f.startswith("full")]
-        check(p.returncode == 1 and "full.hf: cannot write the output file" in p.stderr and not left,
+        check(p.returncode == 1 and "full.hf: cannot write the output file" in p.stderr and
+              left == ["full.log"] and "Error: full.hf: cannot write" in read(os.path.join(work, "full.log")).decode(),
               f"full disk: {p.returncode} {p.stderr!r} {left}")
 
         # --help and --version: standard output, status 0, and hf does not

@@ -15,3 +15,14 @@
 0 import_pheno_some hfimport $IN/import/small.ped out --index 1-2 --pheno $IN/import/some.pheno --pheno-col status --permutations 10
 # Markers on X in the parameter and data files: a warning that males are diploid there.
 0 import_xtrelix hfimport $IN/import/small.ped out --region X:1-2000000
+# PLINK's way of naming files: --bfile/--file with --out (the files of
+# import_ped), a prefix without an ending that finds both a .bed and a .ped
+# (refused), an input given two ways (refused), --chr for a whole
+# chromosome, a listed marker that is missing let through with a warning,
+# the status column by its number.
+0 import_bfile_out hfimport --bfile $IN/import/small --out out --region 6:31000000-31002000 --hf --permutations 20
+1 import_prefix_both hfimport $IN/import/small out
+1 import_two_inputs hfimport --file $IN/import/small $IN/import/small.ped out
+0 import_chr_x hfimport --file $IN/import/small --out out --chr X --estimator-only --hfx
+0 import_allow_missing hfimport $IN/import/small.ped out --markers $IN/import/misspelt.txt --allow-missing-markers --permutations 5
+0 import_pheno_number hfimport $IN/import/small.ped out --index 1-2 --pheno $IN/import/some.pheno --pheno-col-nums 3 --permutations 10

@@ -40,9 +40,24 @@ TEST(Window, RegionIsInclusiveAndOnOneChromosome)
   EXPECT_FALSE(wanted(sel, m));
 }
 
+TEST(Window, ChromosomeAloneIsTheWholeChromosome)
+{
+  selector_t sel;
+  parse_region("chrX", sel);
+  marker_t m;
+  for (const char *chrom : {"X", "23", "chrX"})
+    for (long pos : {0L, 1L, 2000000000L}) {
+      m.chrom = chrom;
+      m.pos = pos;
+      EXPECT_TRUE(wanted(sel, m)) << chrom << " " << pos;
+    }
+  m.chrom = "2";
+  EXPECT_FALSE(wanted(sel, m));
+}
+
 TEST(Window, MalformedRegionsAndRangesAreRefused)
 {
-  for (const char *text : {"6", "6:", "6:100", "6:100-", "6:-100", "6:1x-2", ":1-2", "6:200-100"}) {
+  for (const char *text : {"", "6 7", "6:", "6:100", "6:100-", "6:-100", "6:1x-2", ":1-2", "6:200-100"}) {
     selector_t sel;
     EXPECT_THAT(error_of([&] { parse_region(text, sel); }), HasSubstr("--region")) << text;
     EXPECT_FALSE(sel.by_region) << text;
@@ -91,6 +106,12 @@ TEST(Window, EveryListedNameMustBeFound)
   kept[1].name = "rs2";
   EXPECT_EQ(error_of([&] { check_names_found(sel, kept, "in.map"); }),
             "in.map: 1 listed marker not found: rs9");
+  // Let through, the missing name is a warning; a name borne twice is
+  // still an error.
+  sel.allow_missing = true;
+  std::string warning;
+  EXPECT_EQ(error_of([&] { warning = check_names_found(sel, kept, "in.map"); }), "");
+  EXPECT_THAT(warning, HasSubstr("in.map: 1 listed marker not found: rs9"));
   kept.push_back(kept[0]);
   EXPECT_THAT(error_of([&] { check_names_found(sel, kept, "in.map"); }),
               HasSubstr("marker rs1 appears more than once"));

@@ -36,8 +36,8 @@ def main():
     bin_ = os.path.abspath(args.bin)
     work = tempfile.mkdtemp(prefix="readme-study-")
     try:
-        for argv in (["hfimport", os.path.join(os.path.abspath(args.src), "examples", "study.ped"),
-                      "study", "--hf"],
+        for argv in (["hfimport", "--file", os.path.join(os.path.abspath(args.src), "examples", "study"),
+                      "--out", "study", "--hf"],
                      ["hf", "study.hf", "study.hfo"],
                      ["hfp", "study.par", "study.dat", "study.txt", "7"]):
             subprocess.run([os.path.join(bin_, argv[0])] + argv[1:], cwd=work, check=True,

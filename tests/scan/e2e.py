@@ -9,8 +9,8 @@
     2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too (built
     without htslib, a VCF input is refused with status 1 and no file);
   - bad input and edge cases, each with its message or status and exit
-    status; an interrupt or a full disk leaves no file behind, SIGKILL none
-    under the output's name;
+    status; an interrupt or a full disk leaves no table behind (the log
+    stays, saying how the run ended), SIGKILL none under the output's name;
   - a window that runs out of memory (under RLIMIT_AS) gets that status in
     its row, and the scan goes on.
 
@@ -157,7 +157,13 @@ def interrupted(binp, work, prefix, sig, status):
         for f in left:
             os.remove(os.path.join(work, f))
         return
-    check(rc == status and not left, f"signal {sig}: status {rc}, files left {left}")
+    # The log of the run stays, and says how it ended; no table is left.
+    log = os.path.join(work, "killed.tsv.log")
+    said = "Error: " + ("interrupted (SIGINT)" if sig == signal.SIGINT else "terminated (SIGTERM)")
+    check(rc == status and left == ["killed.tsv.log"] and said in open(log).read(),
+          f"signal {sig}: status {rc}, files left {left}")
+    if os.path.exists(log):
+        os.remove(log)
 
 
 def out_of_memory(binp, work):
@@ -198,6 +204,105 @@ def out_of_memory(binp, work):
         check([r["status"] for r in rows] == [status, "ok", "ok"] and
               rows[0]["first_marker"] == "r1" and rows[0]["ld_chi2"] == "NA",
               f"{status}: {p.returncode} {p.stderr!r} {[r['status'] for r in rows]}")
+
+
+def plink_options(binp, work, prefix, small, vcf):
+    """PLINK's way of naming files and choosing what is tested: each form
+    writes the table of its positional counterpart, byte for byte, or is
+    refused with its message and no table."""
+    scan = lambda *a: run([binp("hfscan"), "--quiet", *a], work)
+    common = ["--window", "3", "--permutations", "40"]
+    # A phenotype table whose third column is the status and whose fourth
+    # is named "3" (a quantitative trait); a marker list with a name that
+    # no marker bears.
+    with open(os.path.join(work, "cc.pheno"), "w") as f:
+        f.write("FID IID status 3\n")
+        for i, line in enumerate(open(prefix + ".ped")):
+            r = line.split()
+            f.write("%s %s %s %.3f\n" % (r[0], r[1], r[5], (i * 37 % 101) / 10))
+    with open(os.path.join(work, "some.txt"), "w") as f:
+        f.write("m1 m2 m3 m4\n")
+    with open(os.path.join(work, "more.txt"), "w") as f:
+        f.write("m1 m2 nosuch m3 m4\n")
+    pheno = ["--pheno", "cc.pheno"]
+    refs = {
+        "all": [prefix + ".ped", "ref.tsv"],
+        "chr3": [prefix + ".ped", "ref.tsv", "--region", "3:1-99999999"],
+        "status": [prefix + ".ped", "ref.tsv", *pheno, "--pheno-col", "status"],
+        "q": [prefix + ".ped", "ref.tsv", *pheno, "--pheno-col", "3"],
+        "some": [prefix + ".ped", "ref.tsv", "--markers", "some.txt"],
+        "bed": [small + ".bed", "ref.tsv", "--window", "2"],
+    }
+    # name, arguments, reference (None: refused with status 1), message
+    rows = [
+        ("--file/--out", ["--file", prefix, "--out", "o"], "all", ""),
+        ("prefix without an ending", [prefix, "o.tsv"], "all", ""),
+        ("input positional, --out", [prefix + ".ped", "--out", "o"], "all", ""),
+        ("--bfile", ["--bfile", small, "--out", "o", "--window", "2"], "bed", ""),
+        ("--chr", ["--file", prefix, "--out", "o", "--chr", "3"], "chr3", ""),
+        ("--region CHR", ["--file", prefix, "--out", "o", "--region", "chr3"], "chr3", ""),
+        ("--pheno-col by number", ["--file", prefix, "--out", "o", *pheno, "--pheno-col", "4"], "q", ""),
+        ("--pheno-col-nums", ["--file", prefix, "--out", "o", *pheno, "--pheno-col-nums", "3"], "status", ""),
+        ("--allow-missing-markers", ["--file", prefix, "--out", "o", "--markers", "more.txt",
+                                     "--allow-missing-markers"], "some", "1 listed marker not found: nosuch"),
+        ("a missing marker", ["--file", prefix, "--out", "o", "--markers", "more.txt"], None,
+         "1 listed marker not found: nosuch"),
+        ("input given twice", ["--file", prefix, prefix + ".ped", "o.tsv"], None,
+         "the input is given by --file"),
+        ("no --out", ["--file", prefix], None, "name the output with --out PREFIX"),
+        ("prefix of both kinds", [small, "o.tsv", "--window", "2"], None, ".bed and " + small + ".ped exist"),
+        ("prefix of no file", [prefix + "x", "o.tsv"], None, "nor " + prefix + "x.bed or " + prefix + "x.ped"),
+    ]
+    if vcf:
+        refs["vcf"] = [small + ".vcf", "ref.tsv", "--window", "2"]
+        rows.append(("--vcf", ["--vcf", small + ".vcf", "--out", "o", "--window", "2"], "vcf", ""))
+    for name, argv, ref, message in rows:
+        for f in ("o.tsv", "o.log", "o.tsv.log", "ref.tsv"):
+            if os.path.exists(os.path.join(work, f)):
+                os.remove(os.path.join(work, f))
+        p = scan(*argv, *common)
+        if ref is None:
+            check(p.returncode == 1 and message in p.stderr and not os.path.exists(os.path.join(work, "o.tsv")),
+                  f"{name}: status {p.returncode}, {p.stderr!r}")
+            continue
+        check(p.returncode == 0 and message in p.stderr, f"{name}: status {p.returncode}, {p.stderr!r}")
+        q = scan(*refs[ref], *common)
+        check(q.returncode == 0, f"{name}: the positional run: {q.stderr!r}")
+        check(os.path.exists(os.path.join(work, "o.tsv")) and
+              read(os.path.join(work, "o.tsv")) == read(os.path.join(work, "ref.tsv")),
+              f"{name}: the table differs from that of {refs[ref]}")
+        log = "o.tsv.log" if argv[1] == "o.tsv" else "o.log"
+        check(os.path.exists(os.path.join(work, log)), f"{name}: no {log}")
+
+
+def run_logs(binp, work, prefix, blank, version):
+    """The log holds what PLINK's does, for a run that succeeds and for one
+    that fails; the table holds none of it."""
+    p = run([binp("hfscan"), "--file", prefix, "--out", "logged", "--window", "3", "--permutations",
+             "30", "--seed", "7", "--jobs", "2", "--quiet"], work)
+    check(p.returncode == 0, f"logged run: {p.stderr!r}")
+    text = open(os.path.join(work, "logged.log")).read()
+    for want in [f"hfscan (HAPLOSIFT) {version}\n",
+                 f"Command line: {binp('hfscan')} --file {prefix} --out logged --window 3",
+                 "Working directory: " + work, "Start time: ", "Seed: 7\n", "Threads: 2\n",
+                 "Input: " + prefix + ".ped\n", "Table: logged.tsv\n",
+                 "Markers: 12 in the input; 12 kept\n",
+                 "Individuals: 300 in the input; 270 with the trait (135 cases, 135 controls), 30 without\n",
+                 "Trait: binary trait from the phenotype column", "Covariates: none\n",
+                 "Windows: 8 of 3 markers, step 1\n", "Windows written: 8: 8 ok, 0 with a status\n",
+                 "Permutations: ", "End time: ", "Elapsed: "]:
+        check(want in text, f"log: no {want!r} in\n{text}")
+    check("Error" not in text and not open(os.path.join(work, "logged.tsv")).read().count("Seed"),
+          "a clean run's log has no error, and the table no log")
+    # Windows with a status are counted by reason; a failed run's log ends with its error.
+    p = run([binp("hfscan"), blank + ".ped", "blank.tsv", "--permutations", "0", "--quiet"], work)
+    text = open(os.path.join(work, "blank.tsv.log")).read()
+    check(p.returncode == 0 and "Windows written: 6: 3 ok, 3 with a status\n  untyped marker m6: 3 windows\n" in text,
+          f"log of windows with a status: {text}")
+    p = run([binp("hfscan"), blank + ".ped", "short.tsv", "--window", "9"], work)
+    text = open(os.path.join(work, "short.tsv.log")).read()
+    check(p.returncode == 1 and "\nError: " + blank + ".ped: no window of 9 markers" in text and
+          not os.path.exists(os.path.join(work, "short.tsv")), f"log of a failed run: {text}")
 
 
 def main():
@@ -348,7 +453,8 @@ def main():
               f"output in a missing directory: {p.returncode} {p.stderr}")
 
         # A full disk (here a file size limit) is a clear failure, and no
-        # file is left under either name.
+        # table is left under either name; the log stays, as far as it could
+        # be written, with a warning that it could not be finished.
         def small_files():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))
@@ -356,8 +462,11 @@ def main():
                 preexec_fn=small_files)
         left = [f for f in os.listdir(work) if f.startswith("full.tsv")]
         check(p.returncode == 1 and "full.tsv: cannot write the output file" in p.stderr and
-              not left, f"full disk: {p.returncode} {p.stderr!r} {left}")
+              "full.tsv.log: cannot write the log" in p.stderr and left == ["full.tsv.log"],
+              f"full disk: {p.returncode} {p.stderr!r} {left}")
 
+        plink_options(binp, work, prefix, small, args.vcf)
+        run_logs(binp, work, prefix, blank, args.version)
         out_of_memory(binp, work)
         interrupted(binp, work, prefix, signal.SIGTERM, 143)
         interrupted(binp, work, prefix, signal.SIGINT, 130)

@@ -131,6 +131,9 @@ def main():
         picture = os.path.join(out, "scan.png")
         check(os.path.exists(picture) and png_size(picture) == (1300, 520), "scan.png is 1300 x 520 pixels")
         check(not [f for f in os.listdir(out) if f.endswith(".tmp")], "no temporary file left")
+        hlogs = [os.path.join(out, "logs", "part%d-of-4.hfscan.log" % k) for k in range(1, 5)]
+        check(all(os.path.exists(h) and "Part: %d of 4" % k in open(h).read()
+                  for k, h in enumerate(hlogs, 1)), "hfscan's log of each part is in logs/")
 
         # One chunk killed, then the workflow run again.
         resumed = os.path.join(work, "resumed")
