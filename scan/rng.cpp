@@ -80,3 +80,11 @@ void rng_shuffle(rng_t &r, uint32_t *v, size_t n)
     std::swap(v[j - 1], v[g]);
   }
 }
+
+// A stream apart from every window's: the seed is first mixed with a
+// constant of its own ("max-t" in ASCII), then with k as a window's stream
+// is with its first marker.
+rng_t rng_for_permutation(uint64_t seed, uint64_t k)
+{
+  return rng_for_window(seed ^ 0x6d61782d74ULL, k);
+}

@@ -1,0 +1,47 @@
+// Permuted score statistics in batches: one matrix product D' R per batch
+// (assoc.h), the rest as assoc_permuted computes it.
+
+#include "assoc.h"
+
+#include <cstring>
+
+#include <cblas.h>
+
+void assoc_blas_one_thread()
+{
+  openblas_set_num_threads(1);
+}
+
+void assoc_batch_dosages(const assoc_dosage_t &x, const std::vector<int> &genotype, assoc_batch_t &b)
+{
+  const size_t k = x.k, n = genotype.size();
+  b.d.resize(n * k);
+  for (size_t i = 0; i < n; i++)
+    if (k)
+      memcpy(b.d.data() + i * k, x.mean.data() + static_cast<size_t>(genotype[i]) * k, k * sizeof(double));
+}
+
+void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const double *resid,
+                          size_t perms, assoc_batch_t &b, double *chi2)
+{
+  const size_t k = t.u.size(), n = k ? b.d.size() / k : 0;
+  b.u.assign(k * perms, 0.0);
+  if (k && n && perms)
+    // Column-major, D' is k x n with leading dimension k: the row-major D.
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(k),
+                static_cast<int>(perms), static_cast<int>(n), 1.0, b.d.data(), static_cast<int>(k),
+                resid, static_cast<int>(n), 0.0, b.u.data(), static_cast<int>(k));
+  for (size_t c = 0; c < perms; c++) {
+    double *u = b.u.data() + c * k;
+    for (size_t j = 0; j < k; j++)
+      u[j] /= m.phi;
+    double s = 0;
+    for (size_t q = 0; q < static_cast<size_t>(t.df); q++) {
+      double dot = 0;
+      for (size_t j = 0; j < k; j++)
+        dot += t.proj[q * k + j] * u[j];
+      s += dot * dot;
+    }
+    chi2[c] = s;
+  }
+}
