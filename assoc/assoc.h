@@ -116,3 +116,9 @@ void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const do
 // are the parallelism, and a product's sums do not depend on how many
 // threads the BLAS would have used. Call once, before any product.
 void assoc_blas_one_thread();
+// OpenBLAS takes a work area of ASSOC_BLAS_AREA bytes of address space for
+// each product running at once, and waits for ever when it cannot have it
+// (under a limit such as ulimit -v). True when the address space has room
+// for that many products at once; checked before any is started.
+const size_t ASSOC_BLAS_AREA = (size_t(128) << 20) + 4096;
+bool assoc_blas_room(size_t products);

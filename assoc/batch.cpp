@@ -5,11 +5,27 @@
 
 #include <cstring>
 
+#include <sys/mman.h>
+
 #include <cblas.h>
 
 void assoc_blas_one_thread()
 {
   openblas_set_num_threads(1);
+}
+
+// A reservation without access takes address space only, and is given back
+// at once.
+bool assoc_blas_room(size_t products)
+{
+  if (products == 0)
+    return true;
+  size_t bytes = products * ASSOC_BLAS_AREA;
+  void *p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED)
+    return false;
+  munmap(p, bytes);
+  return true;
 }
 
 void assoc_batch_dosages(const assoc_dosage_t &x, const std::vector<int> &genotype, assoc_batch_t &b)
@@ -25,7 +41,7 @@ void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const do
                           size_t perms, assoc_batch_t &b, double *chi2)
 {
   const size_t k = t.u.size(), n = k ? b.d.size() / k : 0;
-  b.u.assign(k * perms, 0.0);
+  b.u.resize(k * perms);  // every element written by the product (beta 0)
   if (k && n && perms)
     // Column-major, D' is k x n with leading dimension k: the row-major D.
     cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(k),

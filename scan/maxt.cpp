@@ -58,6 +58,7 @@ void adaptive(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t firs
   ps.slot.resize(members.size());
   for (size_t q = 0; q < ps.slot.size(); q++)
     ps.slot[q] = static_cast<uint32_t>(q);
+  ps.moduli.reach(members.size());
   assoc_batch_dosages(dosage, genotype, ps.batch);
   long perms = 0, hits = 0;
   size_t batch = FIRST_BATCH;
@@ -70,7 +71,7 @@ void adaptive(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t firs
     for (size_t c = 0; c < b; c++) {
       for (size_t g = 0; g + 1 < group_first.size(); g++) {
         size_t lo = group_first[g], hi = group_first[g + 1];
-        rng_shuffle(rng, ps.slot.data() + lo, hi - lo);
+        rng_shuffle(rng, ps.slot.data() + lo, hi - lo, ps.moduli);
       }
       uint32_t *o = ps.orders.data() + c * n;
       for (size_t q = 0; q < ps.slot.size(); q++)
@@ -225,6 +226,8 @@ void scan_maxt_init(scan_maxt_t &mt, long permutations, uint64_t seed, size_t sa
   const size_t P = static_cast<size_t>(permutations);
   mt.slot.resize(P * samples);
   std::vector<uint32_t> shuffled;
+  rng_moduli_t moduli;
+  moduli.reach(samples);
   for (size_t k = 0; k < P; k++) {
     uint32_t *slot = mt.slot.data() + k * samples;
     for (size_t s = 0; s < samples; s++)
@@ -233,7 +236,7 @@ void scan_maxt_init(scan_maxt_t &mt, long permutations, uint64_t seed, size_t sa
     shuffled = mt.members;
     for (size_t g = 0; g + 1 < mt.group_first.size(); g++) {
       size_t lo = mt.group_first[g], hi = mt.group_first[g + 1];
-      rng_shuffle(rng, shuffled.data() + lo, hi - lo);
+      rng_shuffle(rng, shuffled.data() + lo, hi - lo, moduli);
     }
     for (size_t q = 0; q < shuffled.size(); q++)
       slot[mt.members[q]] = shuffled[q];

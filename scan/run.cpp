@@ -432,6 +432,13 @@ int hfscanrun(int argc, char **argv)
       scan_maxt_init(maxt, o.permutations, o.seed, samples.size(), set.stratum);
       set.maxt = &maxt;
     }
+    // The score test's permutations run through the BLAS, on every thread.
+    if (set.assoc && !set.lrt && set.permutations > 0 &&
+        !assoc_blas_room(static_cast<size_t>(o.jobs) + 1))
+      throw import_error("the permutations' matrix products need " +
+                         std::to_string((ASSOC_BLAS_AREA >> 20) + 1) + " MiB of address space per "
+                         "thread (--jobs " + std::to_string(o.jobs) + "), more than the limit (ulimit -v) "
+                         "leaves; raise the limit or give fewer --jobs");
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
     if (starts.empty())

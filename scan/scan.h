@@ -141,6 +141,13 @@ uint64_t rng_next(rng_t &r);
 uint64_t rng_below(rng_t &r, uint64_t n);  // uniform on 0 .. n-1, n >= 1
 void rng_shuffle(rng_t &r, std::vector<int8_t> &v);
 void rng_shuffle(rng_t &r, uint32_t *v, size_t n);
+// The same shuffle, its divisions made by multiplications (the same draws,
+// faster): mod holds the multipliers of the bounds 2 .. n (reach(n)).
+struct rng_moduli_t {
+  std::vector<unsigned __int128> c;
+  void reach(size_t n);
+};
+void rng_shuffle(rng_t &r, uint32_t *v, size_t n, const rng_moduli_t &mod);
 
 // Upper tail of the chi-square distribution with df degrees of freedom,
 // by the regularised incomplete gamma function (tails.cpp); accurate far
@@ -205,6 +212,7 @@ struct scan_perm_scratch_t {
   std::vector<int32_t> pos_of;
   std::vector<uint32_t> slots_in, values_in;
   std::vector<double> work;
+  rng_moduli_t moduli;
 };
 void score_permutations(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t first_index,
                         const assoc_null_t &null, const assoc_dosage_t &dosage,

@@ -269,3 +269,24 @@ TEST(Options, BadValuesNameTheOption)
   EXPECT_EQ(o.chunks, 5);
   EXPECT_EQ(o.seed, 18446744073709551615ull);
 }
+
+// The shuffle whose divisions are multiplications draws what the plain
+// one draws: for group sizes small and large, and for bounds near 2^64
+// (rng_below's remainders, through a shuffle of that many slots' prefix).
+TEST(Draws, ShuffleByMultiplicationIsTheSameShuffle)
+{
+  rng_moduli_t mod;
+  mod.reach(5000);
+  for (size_t n : {2u, 3u, 17u, 1000u, 4097u}) {
+    std::vector<uint32_t> a(n), b(n);
+    for (size_t i = 0; i < n; i++)
+      a[i] = b[i] = static_cast<uint32_t>(i);
+    rng_t ra = rng_for_window(5, n), rb = rng_for_window(5, n);
+    for (int rep = 0; rep < 20; rep++) {
+      rng_shuffle(ra, a.data(), n);
+      rng_shuffle(rb, b.data(), n, mod);
+    }
+    EXPECT_EQ(a, b) << n;
+    EXPECT_EQ(rng_next(ra), rng_next(rb)) << n;  // the same number of draws
+  }
+}
