@@ -96,6 +96,10 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
 double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
                       const std::vector<int> &genotype, const assoc_test_t &t,
                       const std::vector<uint32_t> &order, std::vector<double> &work);
+// The same from the permuted residuals summed by genotype (rg[g], summed in
+// the individuals' order as assoc_permuted sums them); u is scratch of k.
+double assoc_permuted_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                           const double *rg, double *u);
 
 // Permuted statistics in batches (batch.cpp). With D the individuals'
 // expected dosages (n x k, row i the dosages of genotype[i]) and R the
@@ -112,6 +116,13 @@ void assoc_batch_dosages(const assoc_dosage_t &x, const std::vector<int> &genoty
 // chi2[c] for the residual vectors resid[c * n .. c * n + n - 1], c < perms.
 void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const double *resid,
                           size_t perms, assoc_batch_t &b, double *chi2);
+// The same product through the genotypes: D = I M, I the individuals'
+// genotype indicators and M the dosages of the distinct genotypes (x.mean,
+// G x k), so D'R = M'(I'R). sums[c * G + g] holds column c of I'R, the
+// permuted residuals summed by genotype; when the individuals are many and
+// their genotypes few this product is the cheaper.
+void assoc_permuted_batch_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                               const double *sums, size_t perms, assoc_batch_t &b, double *chi2);
 // The BLAS computes on the calling thread only: the threads of the caller
 // are the parallelism, and a product's sums do not depend on how many
 // threads the BLAS would have used. Call once, before any product.

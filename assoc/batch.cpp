@@ -37,16 +37,23 @@ void assoc_batch_dosages(const assoc_dosage_t &x, const std::vector<int> &genoty
       memcpy(b.d.data() + i * k, x.mean.data() + static_cast<size_t>(genotype[i]) * k, k * sizeof(double));
 }
 
-void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const double *resid,
-                          size_t perms, assoc_batch_t &b, double *chi2)
+namespace {
+
+// U (k x perms, column-major) = A' B, A row-major rows x k, B rows x perms
+// column-major.
+void product(const double *a, const double *bmat, size_t rows, size_t k, size_t perms, std::vector<double> &u)
 {
-  const size_t k = t.u.size(), n = k ? b.d.size() / k : 0;
-  b.u.resize(k * perms);  // every element written by the product (beta 0)
-  if (k && n && perms)
-    // Column-major, D' is k x n with leading dimension k: the row-major D.
+  u.resize(k * perms);  // every element written by the product (beta 0)
+  if (k && rows && perms)
+    // Column-major, A' is k x rows with leading dimension k: the row-major A.
     cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(k),
-                static_cast<int>(perms), static_cast<int>(n), 1.0, b.d.data(), static_cast<int>(k),
-                resid, static_cast<int>(n), 0.0, b.u.data(), static_cast<int>(k));
+                static_cast<int>(perms), static_cast<int>(rows), 1.0, a, static_cast<int>(k),
+                bmat, static_cast<int>(rows), 0.0, u.data(), static_cast<int>(k));
+}
+
+void statistics(const assoc_null_t &m, const assoc_test_t &t, size_t perms, assoc_batch_t &b, double *chi2)
+{
+  const size_t k = t.u.size();
   for (size_t c = 0; c < perms; c++) {
     double *u = b.u.data() + c * k;
     for (size_t j = 0; j < k; j++)
@@ -60,4 +67,21 @@ void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const do
     }
     chi2[c] = s;
   }
+}
+
+} // namespace
+
+void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const double *resid,
+                          size_t perms, assoc_batch_t &b, double *chi2)
+{
+  const size_t k = t.u.size(), n = k ? b.d.size() / k : 0;
+  product(b.d.data(), resid, n, k, perms, b.u);
+  statistics(m, t, perms, b, chi2);
+}
+
+void assoc_permuted_batch_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                               const double *sums, size_t perms, assoc_batch_t &b, double *chi2)
+{
+  product(x.mean.data(), sums, x.genotypes, x.k, perms, b.u);
+  statistics(m, t, perms, b, chi2);
 }

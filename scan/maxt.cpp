@@ -45,13 +45,16 @@ const size_t KEPT_RESIDUALS = size_t(1) << 22;
 // The window's own scheme: permutations drawn from the window's stream,
 // until perm_hits reach the observed statistic or the permutations run
 // out. A batch may run past the stop; only the permutations up to it count.
+// The residuals are summed by genotype (in the individuals' order, as
+// assoc_permuted sums them), and the batch's scores are one product with
+// the genotypes' dosages: the individuals are many, their genotypes few.
 void adaptive(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t first_index,
               const assoc_null_t &null, const assoc_dosage_t &dosage,
               const std::vector<int> &genotype, const assoc_test_t &t,
               const std::vector<uint32_t> &members, const std::vector<size_t> &group_first,
               scan_row_t &row)
 {
-  const size_t n = genotype.size();
+  const size_t n = genotype.size(), G = dosage.genotypes;
   rng_t rng = rng_for_window(set.seed, first_index);
   // slot[q] for the q-th member: the member whose residual it takes. The
   // shuffles follow one another, as they always have.
@@ -59,35 +62,32 @@ void adaptive(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t firs
   for (size_t q = 0; q < ps.slot.size(); q++)
     ps.slot[q] = static_cast<uint32_t>(q);
   ps.moduli.reach(members.size());
-  assoc_batch_dosages(dosage, genotype, ps.batch);
+  ps.orders.resize(n);
+  ps.work.resize(dosage.k);
   long perms = 0, hits = 0;
   size_t batch = FIRST_BATCH;
-  std::vector<uint32_t> order;
   while (perms < set.permutations && hits < set.perm_hits) {
     const size_t b = static_cast<size_t>(std::min<long>(static_cast<long>(batch), set.permutations - perms));
-    ps.orders.resize(b * n);
-    ps.resid.resize(b * n);
+    ps.resid.assign(b * G, 0.0);
     ps.chi2.resize(b);
+    uint32_t *o = ps.orders.data();
     for (size_t c = 0; c < b; c++) {
       for (size_t g = 0; g + 1 < group_first.size(); g++) {
         size_t lo = group_first[g], hi = group_first[g + 1];
         rng_shuffle(rng, ps.slot.data() + lo, hi - lo, ps.moduli);
       }
-      uint32_t *o = ps.orders.data() + c * n;
       for (size_t q = 0; q < ps.slot.size(); q++)
         o[members[q]] = members[ps.slot[q]];
-      double *r = ps.resid.data() + c * n;
+      double *rg = ps.resid.data() + c * G;
       for (size_t i = 0; i < n; i++)
-        r[i] = null.r[o[i]];
+        rg[genotype[i]] += null.r[o[i]];
     }
-    assoc_permuted_batch(null, t, ps.resid.data(), b, ps.batch, ps.chi2.data());
+    assoc_permuted_batch_sums(null, dosage, t, ps.resid.data(), b, ps.batch, ps.chi2.data());
     for (size_t c = 0; c < b && perms < set.permutations && hits < set.perm_hits; c++) {
       perms++;
       double s = ps.chi2[c];
-      if (near_threshold(s, t.chi2)) {
-        order.assign(ps.orders.begin() + static_cast<long>(c * n), ps.orders.begin() + static_cast<long>((c + 1) * n));
-        s = assoc_permuted(null, dosage, genotype, t, order, ps.work);
-      }
+      if (near_threshold(s, t.chi2))
+        s = assoc_permuted_sums(null, dosage, t, ps.resid.data() + c * G, ps.work.data());
       if (reaches(s, t.chi2))
         hits++;
     }
