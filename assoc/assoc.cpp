@@ -290,9 +290,18 @@ double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
 {
   const size_t k = x.k, G = x.genotypes, n = genotype.size();
   work.assign(G + k, 0.0);
-  double *rg = work.data(), *u = work.data() + G;
+  double *rg = work.data();
   for (size_t i = 0; i < n; i++)
     rg[genotype[i]] += m.r[order[i]];
+  return assoc_permuted_sums(m, x, t, rg, work.data() + G);
+}
+
+double assoc_permuted_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                           const double *rg, double *u)
+{
+  const size_t k = x.k, G = x.genotypes;
+  for (size_t j = 0; j < k; j++)
+    u[j] = 0;
   for (size_t g = 0; g < G; g++) {
     const double *mean = x.mean.data() + g * k;
     for (size_t j = 0; j < k; j++)

@@ -96,3 +96,40 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
 double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
                       const std::vector<int> &genotype, const assoc_test_t &t,
                       const std::vector<uint32_t> &order, std::vector<double> &work);
+// The same from the permuted residuals summed by genotype (rg[g], summed in
+// the individuals' order as assoc_permuted sums them); u is scratch of k.
+double assoc_permuted_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                           const double *rg, double *u);
+
+// Permuted statistics in batches (batch.cpp). With D the individuals'
+// expected dosages (n x k, row i the dosages of genotype[i]) and R the
+// residuals of P permutations (n x P), the permuted scores are the columns
+// of D' R / phi: one matrix product through the CBLAS of OpenBLAS. Each
+// statistic is the one assoc_permuted gives for the same permutation, up to
+// the order of its sums (so to rounding in the last bits).
+struct assoc_batch_t {
+  std::vector<double> d;  // D, row-major n x k
+  std::vector<double> u;  // the scores, k per permutation
+};
+// D of a window, once for all its batches.
+void assoc_batch_dosages(const assoc_dosage_t &x, const std::vector<int> &genotype, assoc_batch_t &b);
+// chi2[c] for the residual vectors resid[c * n .. c * n + n - 1], c < perms.
+void assoc_permuted_batch(const assoc_null_t &m, const assoc_test_t &t, const double *resid,
+                          size_t perms, assoc_batch_t &b, double *chi2);
+// The same product through the genotypes: D = I M, I the individuals'
+// genotype indicators and M the dosages of the distinct genotypes (x.mean,
+// G x k), so D'R = M'(I'R). sums[c * G + g] holds column c of I'R, the
+// permuted residuals summed by genotype; when the individuals are many and
+// their genotypes few this product is the cheaper.
+void assoc_permuted_batch_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
+                               const double *sums, size_t perms, assoc_batch_t &b, double *chi2);
+// The BLAS computes on the calling thread only: the threads of the caller
+// are the parallelism, and a product's sums do not depend on how many
+// threads the BLAS would have used. Call once, before any product.
+void assoc_blas_one_thread();
+// OpenBLAS takes a work area of ASSOC_BLAS_AREA bytes of address space for
+// each product running at once, and waits for ever when it cannot have it
+// (under a limit such as ulimit -v). True when the address space has room
+// for that many products at once; checked before any is started.
+const size_t ASSOC_BLAS_AREA = (size_t(128) << 20) + 4096;
+bool assoc_blas_room(size_t products);

@@ -69,8 +69,11 @@ scan_options_t scan_parse(int argc, char **argv)
       o.step = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
     else if (arg == "--permutations")
       o.permutations = whole(arg, c.take(), 0, LONG_MAX);
-    else if (arg == "--perm-hits")
+    else if (arg == "--perm-hits") {
       o.perm_hits = whole(arg, c.take(), 1, LONG_MAX);
+      o.perm_hits_given = true;
+    } else if (arg == "--max-t" && !has_value)
+      o.max_t = true;
     else if (arg == "--seed") {
       std::string v = c.take();
       char *end = nullptr;
@@ -158,6 +161,14 @@ scan_options_t scan_parse(int argc, char **argv)
   if (o.lrt && o.trait == TRAIT_QUANTITATIVE)
     throw import_error("--test lrt needs a binary trait; use the score test (the default) "
                        "for a quantitative one");
+  if (o.max_t && o.lrt)
+    throw import_error("--max-t needs the score test (the default): the likelihood-ratio test "
+                       "estimates every permuted window again, and has no shared permutations");
+  if (o.max_t && o.permutations == 0)
+    throw import_error("--max-t needs permutations: give --permutations N with N of at least 1");
+  if (o.max_t && o.perm_hits_given)
+    throw import_error("--perm-hits does not apply with --max-t: every window runs all the "
+                       "permutations, the same ones in every window");
   check_input_choice(o, "the markers");
   check_input_tables(o);
   return o;

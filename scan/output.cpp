@@ -8,7 +8,7 @@
 scan_row_t::scan_row_t()
 {
   const double na = std::nan("");
-  ld_chi2 = ld_p = assoc_chi2 = assoc_p = perm_p = na;
+  ld_chi2 = ld_p = assoc_chi2 = assoc_p = perm_p = fwer_p = na;
   top_freq = top_z = top_case_freq = top_control_freq = na;
 }
 
@@ -16,7 +16,8 @@ std::string scan_header()
 {
   return "chrom\tfirst_marker\tlast_marker\tfirst_pos\tlast_pos\tn_markers\tn_indiv\t"
          "n_haplotypes\tld_chi2\tld_df\tld_p\ttrait\ttest\tn_assoc\tn_cases\tn_controls\t"
-         "n_covariates\tassoc_chi2\tassoc_df\tassoc_p\tperm_n\tperm_hits\tperm_p\ttop_haplotype\t"
+         "n_covariates\tassoc_chi2\tassoc_df\tassoc_p\tperm_n\tperm_hits\tperm_p\tfwer_p\t"
+         "top_haplotype\t"
          "top_freq\ttop_z\ttop_case_freq\ttop_control_freq\tstatus\n";
 }
 
@@ -82,6 +83,7 @@ std::string scan_format(const scan_row_t &r)
   count(out, r.perm_n);
   count(out, r.perm_hits);
   number(out, r.perm_p);
+  number(out, r.fwer_p);
   text(out, r.top_haplotype);
   number(out, r.top_freq);
   number(out, r.top_z);

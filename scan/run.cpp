@@ -34,6 +34,8 @@ struct done_t {
   bool ok;
   long permutations;
   std::string status;
+  double p = 0;      // --max-t: the observed p value of the shared permutations, NaN for none
+  scan_row_t row;    // --max-t in a single run: the row, written once fwer_p is known
 };
 
 // The windows in flight. The reader queues at most two windows per thread;
@@ -88,6 +90,10 @@ struct pool_t {
         scan_row_t row = scan_window(w, set, samples, job.ms);
         d.ok = row.status == "ok";
         d.permutations = std::max(row.perm_n, 0L);
+        if (set.maxt) {
+          d.p = d.ok && row.perm_n > 0 ? row.assoc_p : std::nan("");
+          d.row = row;
+        }
         d.text = scan_format(row);
         d.status = std::move(row.status);
       } catch (const std::bad_alloc &) {
@@ -117,6 +123,9 @@ struct tally_t {
   size_t x_het_calls = 0, x_het_markers = 0;  // male heterozygous X calls, read as missing
   size_t unusable = 0;                        // markers read that no window can use
   std::map<std::string, size_t> reasons;      // windows with a status, by its reason
+  bool hold = false;               // --max-t, single run: rows wait for fwer_p
+  std::vector<scan_row_t> rows;    // the rows held
+  std::vector<double> window_p;    // --max-t: each window's observed p value
 };
 
 // A window's status without the figures in brackets that some carry, so
@@ -156,7 +165,12 @@ size_t write_ready(pool_t &pool, size_t next, atomic_output_t &out, tally_t &tal
     }
     if (d.text.empty())
       throw std::bad_alloc();
-    out.write(d.text);
+    if (pool.set.maxt)
+      tally.window_p.push_back(d.p);
+    if (tally.hold)
+      tally.rows.push_back(std::move(d.row));
+    else
+      out.write(d.text);
     (d.ok ? tally.ok : tally.flagged)++;
     if (!d.ok)
       tally.reasons[reason_of(d.status)]++;
@@ -420,6 +434,7 @@ int hfscanrun(int argc, char **argv)
     }
     double t0 = scan_clock();
     scan_options_t o = scan_parse(argc, argv);
+    assoc_blas_one_thread();
     if (o.jobs == 0)
       o.jobs = std::max(1u, std::thread::hardware_concurrency());
     check_output_is_not_input(o, o.output);
@@ -484,6 +499,22 @@ int hfscanrun(int argc, char **argv)
       log.field("Covariates", ts.covariates);
       log.field("Strata", ts.strata);
     }
+    scan_maxt_t maxt;
+    if (o.max_t) {
+      if (!set.assoc)
+        throw import_error("--max-t needs a trait: " +
+                           (o.pheno.empty() ? o.input + ": no individual has a phenotype; give the trait with --pheno FILE --pheno-col NAME"
+                                            : o.pheno + ": no individual of the input has a value in column " + o.pheno_col));
+      scan_maxt_init(maxt, o.permutations, o.seed, samples.size(), set.stratum);
+      set.maxt = &maxt;
+    }
+    // The score test's permutations run through the BLAS, on every thread.
+    if (set.assoc && !set.lrt && set.permutations > 0 &&
+        !assoc_blas_room(static_cast<size_t>(o.jobs) + 1))
+      throw import_error("the permutations' matrix products need " +
+                         std::to_string((ASSOC_BLAS_AREA >> 20) + 1) + " MiB of address space per "
+                         "thread (--jobs " + std::to_string(o.jobs) + "), more than the limit (ulimit -v) "
+                         "leaves; raise the limit or give fewer --jobs");
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
     if (starts.empty())
@@ -500,11 +531,25 @@ int hfscanrun(int argc, char **argv)
     log.line("");
 
     tally_t tally;
+    tally.hold = o.max_t && o.chunks == 1;
     {
       atomic_output_t out(o.output);
       if (o.chunk == 1)
         out.write(scan_header());
       scan_windows(*src, starts, lo, hi, o, set, samples, out, tally);
+      if (o.max_t) {
+        std::vector<double> min_p = scan_maxt_min_p(maxt);
+        if (tally.hold)
+          for (size_t j = 0; j < tally.rows.size(); j++) {
+            tally.rows[j].fwer_p = scan_fwer(min_p, tally.window_p[j]);
+            out.write(scan_format(tally.rows[j]));
+          }
+        else
+          // The workflow's gather (or any reader of the parts) computes
+          // fwer_p from the side files of every part.
+          scan_maxt_write_side(scan_maxt_side_path(o.output), o.chunk, o.chunks, o.seed, min_p,
+                               tally.window_p);
+      }
       out.commit();
     }
 

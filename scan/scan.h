@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,8 @@ struct scan_options_t : input_options_t {
   std::string covar, within;              // --covar, --within
   std::vector<std::string> covar_names;   // --covar-name
   double max_pairs = 1e7;                 // --max-pairs
+  bool max_t = false;                     // --max-t
+  bool perm_hits_given = false;           // --perm-hits was given
 };
 scan_options_t scan_parse(int argc, char **argv);
 void hfscan_help(FILE *f);
@@ -85,6 +89,7 @@ struct scan_row_t {
   int assoc_df = -1;
   long perm_n = -1, perm_hits = -1;
   double perm_p;
+  double fwer_p;              // --max-t: the family-wise p value
   std::string top_haplotype;  // "" is NA
   double top_freq, top_z, top_case_freq, top_control_freq;
   std::string status = "ok";
@@ -108,6 +113,7 @@ struct scan_settings_t {
   size_t ncov = 0;           // covariate columns (dummies counted)
   std::vector<double> cov;   // per sample, ncov each; NaN missing
   std::vector<int> stratum;  // per sample, -1 unlisted; empty without strata
+  struct scan_maxt_t *maxt = nullptr;  // --max-t: the permutations every window shares
 };
 
 // The estimator states of one thread, reused from window to window.
@@ -130,15 +136,90 @@ struct rng_t {
   uint64_t s[4];
 };
 rng_t rng_for_window(uint64_t seed, uint64_t first_index);
+// The stream of permutation k of --max-t: the seed and k alone.
+rng_t rng_for_permutation(uint64_t seed, uint64_t k);
 uint64_t rng_next(rng_t &r);
 uint64_t rng_below(rng_t &r, uint64_t n);  // uniform on 0 .. n-1, n >= 1
 void rng_shuffle(rng_t &r, std::vector<int8_t> &v);
 void rng_shuffle(rng_t &r, uint32_t *v, size_t n);
+// The same shuffle, its divisions made by multiplications (the same draws,
+// faster): mod holds the multipliers of the bounds 2 .. n (reach(n)).
+struct rng_moduli_t {
+  std::vector<unsigned __int128> c;
+  void reach(size_t n);
+};
+void rng_shuffle(rng_t &r, uint32_t *v, size_t n, const rng_moduli_t &mod);
 
 // Upper tail of the chi-square distribution with df degrees of freedom,
 // by the regularised incomplete gamma function (tails.cpp); accurate far
 // into the tail (p values of 1e-300 and below), NaN for df < 1.
 double chi2_upper(double x, int df);
+
+// --max-t (maxt.cpp). Permutation k (1 .. P) relabels the samples of the
+// input, drawn from the seed and k alone: within each group (every sample,
+// or each stratum of --within, members in input order) the members are
+// shuffled by Fisher-Yates, and slot[(k - 1) * N + s] is the sample whose
+// residual sample s takes. A window tests a subset T of the samples (it
+// drops those untyped in it, or without the trait); there the permutation
+// is restricted by keeping its order: within each group, the members of T
+// in input order take, in turn, the residuals of the members of T in the
+// order in which they appear among the group's relabelled slots. A uniform
+// relabelling of the samples so restricts to a uniform one of T, the same
+// in every window that tests the same individuals.
+//
+// Every window runs all P permutations. Per permutation and per df the
+// largest permuted statistic over the windows is kept; at the end, per
+// permutation, the smallest asymptotic p value over the windows is the
+// smallest over the df classes of chi2_upper(largest, df) (p is monotone in
+// the statistic for a fixed df). Then (Westfall and Young 1993, the
+// single-step minP adjustment; as PLINK's --mperm for its omnibus tests)
+//   fwer_p(w) = (1 + #{k : min_p(k) <= p_w (1 + 1e-8)}) / (P + 1),
+// p_w the window's observed asymptotic p; the factor 1 + 1e-8 keeps a tie
+// from being decided by the rounding of sums taken in another order.
+struct scan_maxt_t {
+  long permutations = 0;
+  size_t samples = 0;
+  std::vector<uint32_t> slot;         // P x N
+  std::vector<uint32_t> members;      // the groups' samples, group after group
+  std::vector<size_t> group_first;    // group g: members[group_first[g] .. group_first[g + 1])
+  std::mutex mu;
+  std::map<int, std::vector<double>> largest;  // df -> per permutation; -inf where none
+};
+void scan_maxt_init(scan_maxt_t &mt, long permutations, uint64_t seed, size_t samples,
+                    const std::vector<int> &stratum);
+// Adds one window's permuted statistics (P of them) on df degrees of freedom.
+void scan_maxt_add(scan_maxt_t &mt, int df, const std::vector<double> &chi2);
+// Per permutation, the smallest p value over the windows added (NaN where
+// no window was).
+std::vector<double> scan_maxt_min_p(scan_maxt_t &mt);
+// fwer_p of a window of observed p value p (NaN when p is).
+double scan_fwer(const std::vector<double> &min_p, double p);
+// The side file of a part of a run (--chunk K/N with --max-t), written
+// atomically to path: per permutation the part's smallest p value, per
+// window of the part its observed p value, each exact (%.17g).
+std::string scan_maxt_side_path(const std::string &output);
+void scan_maxt_write_side(const std::string &path, int chunk, int chunks, uint64_t seed,
+                          const std::vector<double> &min_p, const std::vector<double> &window_p);
+
+// The permutations of a window's score test (maxt.cpp): the batches of
+// its own adaptive scheme, or the shared permutations of --max-t. The
+// tested individual i is sample samples[i]; members and group_first are
+// the positions of the tested individuals by stratum (strata_groups).
+struct scan_perm_scratch_t {
+  assoc_batch_t batch;
+  std::vector<double> resid, chi2;
+  std::vector<uint32_t> orders, slot;
+  std::vector<size_t> resid_of;  // --max-t: the samples resid holds the residuals of
+  std::vector<int32_t> pos_of;
+  std::vector<uint32_t> slots_in, values_in;
+  std::vector<double> work;
+  rng_moduli_t moduli;
+};
+void score_permutations(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t first_index,
+                        const assoc_null_t &null, const assoc_dosage_t &dosage,
+                        const std::vector<int> &genotype, const assoc_test_t &t,
+                        const std::vector<size_t> &samples, const std::vector<uint32_t> &members,
+                        const std::vector<size_t> &group_first, scan_row_t &row);
 
 // Output (output.cpp): the header line and one row, tab-separated, numbers
 // of 10 significant digits (%.10g), NA for what does not apply.

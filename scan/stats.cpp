@@ -54,6 +54,8 @@ struct scan_worker_t {
   std::vector<uint32_t> order, members;
   std::vector<size_t> group_first;
   std::vector<double> work;
+  scan_perm_scratch_t perm;            // the score test's permutations
+  std::vector<size_t> tested_samples;  // of cc: the sample's input index
 };
 
 scan_worker_t *scan_worker_new()
@@ -218,13 +220,6 @@ void permute_within(scan_worker_t *w, rng_t &rng)
     size_t lo = w->group_first[g], hi = w->group_first[g + 1];
     rng_shuffle(rng, w->order.data() + lo, hi - lo);
   }
-}
-
-// A permuted statistic counts as reaching the observed one within the
-// rounding of sums taken in another order.
-bool reaches(double permuted, double observed)
-{
-  return permuted >= observed - 1e-10 * std::fabs(observed);
 }
 
 void lrt_window(scan_worker_t *w, const scan_settings_t &set,
@@ -415,28 +410,12 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     return;
   if (!std::isfinite(t.chi2))
     throw window_failed("score statistic is not a number");
-  rng_t rng = rng_for_window(set.seed, static_cast<uint64_t>(ms[0]->m.index));
   strata_groups(w, set);
-  // order[q] for the q-th member: the member whose residual it takes.
-  std::vector<uint32_t> slot(w->members.size());
-  for (size_t q = 0; q < slot.size(); q++)
-    slot[q] = static_cast<uint32_t>(q);
-  w->order.resize(n);
-  long perms = 0, hits = 0;
-  while (perms < set.permutations && hits < set.perm_hits) {
-    perms++;
-    for (size_t g = 0; g + 1 < w->group_first.size(); g++) {
-      size_t lo = w->group_first[g], hi = w->group_first[g + 1];
-      rng_shuffle(rng, slot.data() + lo, hi - lo);
-    }
-    for (size_t q = 0; q < slot.size(); q++)
-      w->order[w->members[q]] = w->members[slot[q]];
-    if (reaches(assoc_permuted(w->null, w->dosage, w->genotype, t, w->order, w->work), t.chi2))
-      hits++;
-  }
-  row.perm_n = perms;
-  row.perm_hits = hits;
-  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(perms + 1);
+  w->tested_samples.resize(n);
+  for (size_t i = 0; i < n; i++)
+    w->tested_samples[i] = w->sample_of[w->tested[i]];
+  score_permutations(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
+                     w->genotype, t, w->tested_samples, w->members, w->group_first, row);
 }
 
 void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,

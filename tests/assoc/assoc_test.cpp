@@ -1,7 +1,9 @@
 // The score tests against closed forms, and the null model's refusals.
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -139,5 +141,65 @@ TEST(NullModel, RefusesWhatCannotBeFitted)
     assoc_null_t m;
     EXPECT_FALSE(assoc_fit_null(data_of(c.binary, c.y, c.cov), m));
     EXPECT_NE(m.status.find(c.status), std::string::npos) << m.status;
+  }
+}
+
+// A batch of permutations through the BLAS, in both forms (D'R over the
+// individuals, M'(I'R) over the genotypes), gives each permutation's
+// statistic as assoc_permuted does, to rounding; and the one-at-a-time
+// statistic of a permuted trait is the observed statistic of that trait
+// (no covariates: permuting the residuals is permuting the trait).
+TEST(Score, BatchedPermutationsAreTheOneAtATimeStatistics)
+{
+  hf_posterior_t post;
+  post.first = {0, 2, 3, 4};
+  post.pairs = {{0, 3, 0.5}, {1, 2, 0.5}, {0, 0, 1.0}, {3, 3, 1.0}};
+  std::vector<int> genotype = {0, 1, 2, 1, 2, 0, 1, 2, 0, 0, 1, 2};
+  std::vector<double> y = {1.5, 2.5, 0.5, 1.9, 0.2, 1.1, 2.2, 0.9, 3.0, 1.7, 0.4, 2.8};
+  const size_t n = y.size(), perms = 5;
+  assoc_blas_one_thread();
+  for (bool binary : {false, true}) {
+    std::vector<double> trait = y;
+    if (binary)
+      for (double &v : trait)
+        v = v > 1.6 ? 1 : 0;
+    assoc_data_t d = data_of(binary, trait);
+    assoc_null_t m;
+    ASSERT_TRUE(assoc_fit_null(d, m)) << m.status;
+    assoc_dosage_t x;
+    assoc_dosages(post, {0, 1, 2, 3}, 4, false, x);
+    assoc_test_t t;
+    ASSERT_TRUE(assoc_score(d, m, x, genotype, ASSOC_CONDITIONAL, t)) << t.status;
+    std::vector<std::vector<uint32_t>> orders;
+    std::vector<double> resid, sums(perms * x.genotypes, 0.0);
+    std::mt19937 gen(17);
+    for (size_t c = 0; c < perms; c++) {
+      std::vector<uint32_t> o(n);
+      std::iota(o.begin(), o.end(), 0u);
+      std::shuffle(o.begin(), o.end(), gen);
+      for (size_t i = 0; i < n; i++) {
+        resid.push_back(m.r[o[i]]);
+        sums[c * x.genotypes + static_cast<size_t>(genotype[i])] += m.r[o[i]];
+      }
+      orders.push_back(o);
+    }
+    assoc_batch_t b;
+    assoc_batch_dosages(x, genotype, b);
+    std::vector<double> by_d(perms), by_g(perms), work;
+    assoc_permuted_batch(m, t, resid.data(), perms, b, by_d.data());
+    assoc_permuted_batch_sums(m, x, t, sums.data(), perms, b, by_g.data());
+    for (size_t c = 0; c < perms; c++) {
+      double one = assoc_permuted(m, x, genotype, t, orders[c], work);
+      EXPECT_NEAR(by_d[c], one, 1e-12 * (1 + one)) << binary << c;
+      EXPECT_NEAR(by_g[c], one, 1e-12 * (1 + one)) << binary << c;
+      std::vector<double> permuted(n);
+      for (size_t i = 0; i < n; i++)
+        permuted[i] = trait[orders[c][i]];
+      assoc_data_t dp = data_of(binary, permuted);
+      assoc_null_t mp;
+      assoc_test_t tp;
+      ASSERT_TRUE(assoc_fit_null(dp, mp) && assoc_score(dp, mp, x, genotype, ASSOC_CONDITIONAL, tp));
+      EXPECT_NEAR(tp.chi2, one, 1e-10 * (1 + one)) << binary << c;
+    }
   }
 }

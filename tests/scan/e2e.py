@@ -6,7 +6,8 @@
     that window, with --test lrt assoc_chi2 is hfp's observed chi-square within 0.035, and
     top_* is the row of hfp's haplotype table with the largest |z|;
   - --jobs 1, 2 and 32 give the same bytes, and so do the parts 1/3,
-    2/3, 3/3 concatenated and the whole scan; .ped, .bed and VCF too (built
+    2/3, 3/3 concatenated and the whole scan, and with --max-t the parts
+    joined by the workflow's gather; .ped, .bed and VCF too (built
     without htslib, a VCF input is refused with status 1 and no file);
   - bad input and edge cases, each with its message or status and exit
     status; an interrupt or a full disk leaves no table behind (the log
@@ -168,7 +169,7 @@ def interrupted(binp, work, prefix, sig, status):
 
 def out_of_memory(binp, work):
     """A window beyond the memory bound: four 50-allele markers, ten people
-    typed at the first only, under a 300 MiB address-space limit. Its row
+    typed at the first only, under a 558 MiB address-space limit. Its row
     says "out of memory" and the windows after it are tested."""
     hfscan = binp("hfscan")
     with open(hfscan, "rb") as f:
@@ -188,7 +189,9 @@ def out_of_memory(binp, work):
             f.write(f"f{i} i{i} 0 0 1 {1 + i % 2} " + " ".join(rich + snps) + "\n")
     # By default the window's work bound stops it before the EM; past the
     # bound, memory runs out under the limit.
-    limit = 300 << 20
+    # The limit leaves room for the work areas of the BLAS (129 MiB for each
+    # of two products at once), which the permutations of the ok windows use.
+    limit = (300 + 2 * 129) << 20
     for bound, status in ((None, "too many haplotype pairs (156250000400)"),
                           ("1000000000000000", "out of memory")):
         extra = ["--max-pairs", bound] if bound else []
@@ -351,6 +354,17 @@ def main():
         check(one == read(os.path.join(work, "j2.tsv")), "--jobs 1 and --jobs 2 differ")
         check(one == read(os.path.join(work, "j32.tsv")), "--jobs 1 and --jobs 32 differ")
         check(one == parts, "parts 1/3 + 2/3 + 3/3 differ from the whole scan")
+        # With --max-t (windows on 3 and X, individuals without status) the
+        # parts' side files, gathered, give the whole scan's fwer_p.
+        maxt = ["--window", "3", "--permutations", "100", "--seed", "11", "--quiet", "--max-t"]
+        scan(prefix + ".ped", "mt.tsv", "--jobs", "2", *maxt)
+        for k in (1, 2, 3):
+            scan(prefix + ".ped", "mt%d.tsv" % k, "--jobs", "2", "--chunk", "%d/3" % k, *maxt)
+        g = run([sys.executable, os.path.join(src, "workflows", "scan", "gather.py"), "--max-t", "mtg.tsv",
+                 "mt1.tsv", "mt2.tsv", "mt3.tsv"], work)
+        check(g.returncode == 0 and os.path.exists(os.path.join(work, "mt.tsv")) and
+              read(os.path.join(work, "mtg.tsv")) == read(os.path.join(work, "mt.tsv")),
+              f"--max-t parts gathered differ from the whole scan: {g.stderr}")
         perm_rows = table(os.path.join(work, "j1.tsv"))
         check(all(r["perm_n"] != "NA" for r in perm_rows if r["chrom"] == "3") and
               any(int(r["perm_n"]) < 300 for r in perm_rows),

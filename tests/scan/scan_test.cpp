@@ -217,11 +217,12 @@ TEST(Output, TenSignificantDigitsNaAndNoNegativeZero)
   r.status = "untyped\tmarker";
   std::string line = scan_format(r);
   EXPECT_EQ(line, "1\ta\tb\t10\t20\t2\tNA\tNA\t1234567.891\t3\t1.23456789e-300\tNA\tNA\tNA\tNA\t"
-                  "NA\tNA\t0\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tuntyped marker\n");
+                  "NA\tNA\t0\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tuntyped marker\n");
   size_t tabs = 0;
   for (char c : scan_header())
     tabs += c == '\t';
-  EXPECT_EQ(tabs, 28u);
+  EXPECT_EQ(tabs, 29u);
+  EXPECT_NE(scan_header().find("\tperm_p\tfwer_p\t"), std::string::npos);
 }
 
 TEST(Options, BadValuesNameTheOption)
@@ -250,6 +251,9 @@ TEST(Options, BadValuesNameTheOption)
       {{"--covar-name", "age"}, "--covar-name needs --covar"},
       {{"--covar", "c.txt", "--covar-name", "age,,sex"}, "names separated by commas"},
       {{"--max-pairs", "0"}, "--max-pairs 0"},
+      {{"--max-t", "--test", "lrt"}, "--max-t needs the score test"},
+      {{"--max-t", "--permutations", "0"}, "--max-t needs permutations"},
+      {{"--max-t", "--perm-hits", "3"}, "--perm-hits does not apply with --max-t"},
       {{}, "expected an input file and an output file"},
   };
   for (const auto &c : cases) {
@@ -268,4 +272,54 @@ TEST(Options, BadValuesNameTheOption)
   EXPECT_EQ(o.chunk, 2);
   EXPECT_EQ(o.chunks, 5);
   EXPECT_EQ(o.seed, 18446744073709551615ull);
+}
+
+// The shuffle whose divisions are multiplications draws what the plain
+// one draws, for group sizes small and large (every remainder of a full
+// 64-bit draw by each bound from 2 to the size).
+TEST(Draws, ShuffleByMultiplicationIsTheSameShuffle)
+{
+  rng_moduli_t mod;
+  mod.reach(5000);
+  for (size_t n : {2u, 3u, 17u, 1000u, 4097u}) {
+    std::vector<uint32_t> a(n), b(n);
+    for (size_t i = 0; i < n; i++)
+      a[i] = b[i] = static_cast<uint32_t>(i);
+    rng_t ra = rng_for_window(5, n), rb = rng_for_window(5, n);
+    for (int rep = 0; rep < 20; rep++) {
+      rng_shuffle(ra, a.data(), n);
+      rng_shuffle(rb, b.data(), n, mod);
+    }
+    EXPECT_EQ(a, b) << n;
+    EXPECT_EQ(rng_next(ra), rng_next(rb)) << n;  // the same number of draws
+  }
+}
+
+// fwer_p from the largest statistics per df: min_p(k) is the smallest over
+// the df classes; ties with the observed p count, a permutation no window
+// reached (NaN) never does.
+TEST(MaxT, FamilyWisePFromTheLargestStatisticPerDf)
+{
+  scan_maxt_t mt;
+  mt.permutations = 3;
+  scan_maxt_add(mt, 1, {3.841458820694124, 1.0, 0.5});  // p 0.05, 0.3173, 0.4795
+  scan_maxt_add(mt, 2, {1.0, 9.210340371976182, 0.2});  // p 0.6065, 0.01, 0.9048
+  scan_maxt_add(mt, 1, {2.0, 0.1, 0.3});                // below the first: no change
+  std::vector<double> min_p = scan_maxt_min_p(mt);
+  ASSERT_EQ(min_p.size(), 3u);
+  EXPECT_NEAR(min_p[0], 0.05, 1e-12);
+  EXPECT_NEAR(min_p[1], 0.01, 1e-12);
+  EXPECT_NEAR(min_p[2], chi2_upper(0.5, 1), 1e-15);
+  struct {
+    double p, fwer;
+  } cases[] = {
+      {0.001, 1.0 / 4},
+      {min_p[1], 2.0 / 4},  // a tie counts
+      {0.2, 3.0 / 4},
+      {0.5, 4.0 / 4},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(scan_fwer(min_p, c.p), c.fwer) << c.p;
+  EXPECT_TRUE(std::isnan(scan_fwer(min_p, std::nan(""))));
+  EXPECT_EQ(scan_fwer({std::nan(""), 0.5}, 0.6), 2.0 / 3);
 }

@@ -2,7 +2,8 @@
 """The scan workflow (workflows/scan) with the real hfscan:
   - run from a working directory outside the source tree, with 4 chunks
     and --cores 2, it gathers a table equal (cmp) to a single hfscan run,
-    and draws a PNG of the size asked for;
+    and draws a PNG of the size asked for; with max_t, the chunks' side
+    files give the fwer_p of a single hfscan --max-t run, byte for byte;
   - one chunk killed with SIGKILL mid-run (by a wrapper around hfscan,
     which then leaves a cut-short file under the name it was given): the
     run fails without a part, table or plot under a final name; snakemake
@@ -134,6 +135,17 @@ def main():
         hlogs = [os.path.join(out, "logs", "part%d-of-4.hfscan.log" % k) for k in range(1, 5)]
         check(all(os.path.exists(h) and "Part: %d of 4" % k in open(h).read()
                   for k, h in enumerate(hlogs, 1)), "hfscan's log of each part is in logs/")
+
+        # --max-t: the gather computes fwer_p from the chunks' side files.
+        maxt = os.path.join(work, "maxt.tsv")
+        p = subprocess.run([hfscan, "--quiet", "--window", "6", "--permutations", "200", "--seed", "5",
+                            "--max-t", example, maxt], capture_output=True, text=True, timeout=900)
+        check(p.returncode == 0, "single hfscan --max-t run: %d %s" % (p.returncode, p.stderr))
+        p = snakemake(snake, snakefile, runs, dict(config, outdir="maxt", max_t="true"))
+        check(p.returncode == 0, "snakemake with max_t: %d\n%s" % (p.returncode, p.stderr[-3000:]))
+        table = os.path.join(runs, "maxt", "scan.tsv")
+        check(os.path.exists(table) and os.path.exists(maxt) and read(table) == read(maxt),
+              "4 chunks with max_t gathered equal a single hfscan --max-t run")
 
         # One chunk killed, then the workflow run again.
         resumed = os.path.join(work, "resumed")
