@@ -8,14 +8,14 @@
 
 namespace {
 
-// Adds to hm the expected haplotype copies of a two-allele record with
-// missing loci, shared out over its completions and their phases.
-void countpartial(hfstate_t &s, const geno_t &rec, int p)
+// Adds to hm the expected haplotype copies of w individuals of a two-allele
+// genotype with missing loci, shared out over its completions and their
+// phases; total is the genotype's probability.
+void countpartial(hfstate_t &s, int p, double w, double total)
 {
   double *hm = s.hm.data();
   const double *h = s.h.data();
-  double total = rec.gprob;
-  double u = total == 0 ? 0 : rec.instances / total;
+  double u = total == 0 ? 0 : w / total;
   forcompletions(s, p, [&](const compview_t &v) {
     if (v.hom) {
       int k = v.a[0];
@@ -32,32 +32,25 @@ void countpartial(hfstate_t &s, const geno_t &rec, int p)
   });
 }
 
-// A hemizygous record: one haplotype copy per individual.
-void counthaploid(hfstate_t &s, const geno_t &rec, int p)
+// A hemizygous genotype: one haplotype copy per individual.
+void counthaploid(hfstate_t &s, int p, double w, double total)
 {
   double *c = s.c.data(), *hm = s.hm.data();
   const double *h = s.h.data();
   if (s.patterns[p].full) {
-    forcompletions(s, p, [&](const compview_t &v) { c[v.a[0]] += rec.instances; });
+    forcompletions(s, p, [&](const compview_t &v) { c[v.a[0]] += w; });
     return;
   }
-  double total = rec.gprob;
-  double u = total == 0 ? 0 : rec.instances / total;
+  double u = total == 0 ? 0 : w / total;
   forcompletions(s, p, [&](const compview_t &v) { hm[v.a[0]] += h[v.a[0]] * u; });
 }
 
-} // namespace
-
-void counting(hfstate_t &s, geno_t *table, int i)
+// A two-allele genotype typed at every locus, carried by w individuals.
+void countfull(hfstate_t &s, int p, double w, double total)
 {
   double *c = s.c.data();
   const double *h = s.h.data();
-  const geno_t &rec = table[i];
-  double w = rec.instances;
-  // The probability of the genotype under the current h is the sum of its
-  // phase terms, which the record holds already.
-  double total = rec.gprob;
-  forcompletions(s, s.recpattern[i], [&](const compview_t &v) {
+  forcompletions(s, p, [&](const compview_t &v) {
     if (v.hom) {
       c[v.a[0]] += 2 * w;
       return;
@@ -76,30 +69,145 @@ void counting(hfstate_t &s, geno_t *table, int i)
   });
 }
 
-void geth(hfstate_t &s, geno_t *table)
+// The expected copies of w individuals of distinct genotype p.
+void countgenotype(hfstate_t &s, int p, double w, double total)
 {
-  int n = static_cast<int>(s.hapk.size());
-  double *h = s.h.data(), *c = s.c.data(), *hm = s.hm.data();
-  for (int k = 0; k < n; k++) {
+  const pattern_t &pt = s.patterns[p];
+  if (pt.hemi)
+    counthaploid(s, p, w, total);
+  else if (pt.full)
+    countfull(s, p, w, total);
+  else
+    countpartial(s, p, w, total);
+}
+
+// For records set as classes: what one individual of each stored distinct
+// genotype adds to c (or hm) under the current h, each term computed as the
+// counting functions above compute it for w = 1 and in their order. A
+// genotype enumerated afresh is counted by them, individual by individual.
+void addlists(hfstate_t &s)
+{
+  const double *h = s.h.data();
+  const double w = 1.0;
+  const size_t np = s.patterns.size();
+  s.adds.resize(np);
+  s.addk.clear();
+  s.addv.clear();
+  for (size_t p = 0; p < np; p++) {
+    const pattern_t &pt = s.patterns[p];
+    additions_t &a = s.adds[p];
+    a.first = s.addk.size();
+    a.hemi = pt.hemi;
+    a.prob = pt.prob;
+    a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
+    const double total = pt.prob;
+    const double u = total == 0 ? 0 : w / total;
+    auto add = [&](int k, double v) {
+      s.addk.push_back(k);
+      s.addv.push_back(v);
+    };
+    if (pt.cached)
+      forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+        if (pt.hemi) {
+          add(v.a[0], pt.full ? w : h[v.a[0]] * u);
+        } else if (pt.full) {
+          if (v.hom) {
+            add(v.a[0], 2 * w);
+          } else if (total != 0) {
+            for (int t = 0; t < v.n; t++) {
+              add(v.a[t], v.q[t] * w);
+              add(v.b[t], v.q[t] * w);
+            }
+          }
+        } else if (v.hom) {
+          add(v.a[0], 2 * h[v.a[0]] * h[v.a[0]] * u);
+        } else {
+          for (int t = 0; t < v.n; t++) {
+            double share = v.q[t] * u;
+            add(v.a[t], share);
+            add(v.b[t], share);
+          }
+        }
+      });
+    a.n = static_cast<int>(s.addk.size() - a.first);
+  }
+}
+
+// One pass over the individuals of records set as classes, in input order:
+// every individual's expected copies added to c and hm as geth adds them,
+// and the log-likelihood as ll adds it up, both under the current h (every
+// distinct genotype's probability belongs to it).
+double passmembers(hfstate_t &s)
+{
+  const size_t nh = s.hapk.size();
+  double *c = s.c.data(), *hm = s.hm.data();
+  for (size_t k = 0; k < nh; k++) {
     c[k] = 0;
     hm[k] = 0;
   }
-  for (int i = 0; i < s.obscom; i++) {
-    const geno_t &rec = table[i];
-    int p = s.recpattern[i];
-    if (s.patterns[p].hemi)
-      counthaploid(s, rec, p);
-    else if (s.patterns[p].full)
-      counting(s, table, i);
-    else
-      countpartial(s, rec, p);
+  addlists(s);
+  s.logs.resize(s.patterns.size());
+  for (size_t p = 0; p < s.patterns.size(); p++)
+    s.logs[p] = log(s.patterns[p].prob);
+  const int *addk = s.addk.data();
+  const double *addv = s.addv.data(), *logs = s.logs.data();
+  const additions_t *adds = s.adds.data();
+  double diploid = 0, haploid = 0;
+  for (int p : s.memberpattern) {
+    const additions_t &a = adds[p];
+    if (!a.hemi)
+      diploid += logs[p];
+    else if (a.prob > s.epsh)
+      haploid += logs[p];
+    if (a.to == ADD_FRESH) {
+      countgenotype(s, p, 1.0, a.prob);
+      continue;
+    }
+    double *to = a.to == ADD_C ? c : hm;
+    for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+      to[addk[e]] += addv[e];
   }
+  return diploid + haploid;
+}
+
+// The next h from the expected copies in c and hm.
+void newh(hfstate_t &s)
+{
+  int n = static_cast<int>(s.hapk.size());
+  double *h = s.h.data(), *c = s.c.data(), *hm = s.hm.data();
   double msum = 0;
   for (int k = 0; k < n; k++)
     msum += hm[k];
   double copies = 2 * s.d_sample + msum + s.h_sample;
   for (int k = 0; k < n; k++)
     h[k] = (c[k] + hm[k]) / copies;
+}
+
+} // namespace
+
+void counting(hfstate_t &s, geno_t *table, int i)
+{
+  // The probability of the genotype under the current h is the sum of its
+  // phase terms, which the record holds already.
+  countfull(s, s.recpattern[i], table[i].instances, table[i].gprob);
+}
+
+void geth(hfstate_t &s, geno_t *table)
+{
+  if (!s.member.empty()) {
+    passmembers(s);
+    newh(s);
+    return;
+  }
+  int n = static_cast<int>(s.hapk.size());
+  double *c = s.c.data(), *hm = s.hm.data();
+  for (int k = 0; k < n; k++) {
+    c[k] = 0;
+    hm[k] = 0;
+  }
+  for (int i = 0; i < s.obscom; i++)
+    countgenotype(s, s.recpattern[i], table[i].instances, table[i].gprob);
+  newh(s);
 }
 
 bool emdone(const hfstate_t &s, double gain, int steps)
@@ -136,18 +244,25 @@ int ehm(hfstate_t &s, geno_t *table)
   s.disseen = disseen;
   s.dispec = dispec;
 
+  // On classes, one pass over the individuals takes the log-likelihood
+  // under h and the expected copies that make the next h; a pass after the
+  // last step counts in vain.
+  const bool classes = !s.member.empty();
   genall(s, table);
-  double l0 = ll(s, table);
+  double l0 = classes ? passmembers(s) : ll(s, table);
   s.l0 = l0;
   s.steps.clear();
 
   int iteration = 1;
   double previous = l0, l1 = l0, gain = 0;
   for (;;) {
-    geth(s, table);
+    if (classes)
+      newh(s);
+    else
+      geth(s, table);
     iteration++;
     genall(s, table);
-    l1 = ll(s, table);
+    l1 = classes ? passmembers(s) : ll(s, table);
     s.steps.push_back(l1);
     gain = l1 - previous;
     previous = l1;

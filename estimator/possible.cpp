@@ -149,6 +149,9 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     }
     s.recpattern[i] = seen[at];
   }
+  s.memberpattern.resize(s.member.size());
+  for (size_t i = 0; i < s.member.size(); i++)
+    s.memberpattern[i] = s.recpattern[s.member[i]];
 
   // One walk over every genotype: the haplotype numbers it can carry, and
   // its completions and phases stored while the budget allows.
