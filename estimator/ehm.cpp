@@ -133,6 +133,71 @@ void addlists(hfstate_t &s)
   }
 }
 
+// Every distinct genotype's log-likelihood term, as ll adds it: to the
+// two-allele sum always, to the one-allele sum when its probability
+// exceeds the floor; 0 in the other sum. (The sums start at +0 and their
+// terms are logarithms of probabilities, so an added +0 changes no bit.)
+void llterms(hfstate_t &s)
+{
+  const size_t np = s.patterns.size();
+  s.logs.resize(2 * np);
+  for (size_t p = 0; p < np; p++) {
+    const pattern_t &pt = s.patterns[p];
+    double term = log(pt.prob);
+    s.logs[2 * p] = pt.hemi ? 0.0 : term;
+    s.logs[2 * p + 1] = pt.hemi && pt.prob > s.epsh ? term : 0.0;
+  }
+}
+
+// The pass below for W haplotypes or fewer, every genotype stored: the
+// copies that an individual of a genotype typed at every locus adds to c
+// form a row of W numbers (0 for the haplotypes it cannot carry; it names
+// each haplotype at most once), and c is summed in registers, W at a time.
+// Adding 0 to a sum of non-negative terms changes no bit, so each c[k]
+// takes the same terms in the same order as the individual additions.
+template <int W> double passrows(hfstate_t &s)
+{
+  typedef double pair_t __attribute__((vector_size(16)));
+  const size_t np = s.patterns.size(), nh = s.hapk.size();
+  s.rows.assign(np * W, 0.0);
+  for (size_t p = 0; p < np; p++) {
+    const additions_t &a = s.adds[p];
+    if (a.to == ADD_C)
+      for (int e = 0; e < a.n; e++)
+        s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
+            s.addv[a.first + static_cast<size_t>(e)];
+  }
+  const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
+  const int *addk = s.addk.data();
+  const additions_t *adds = s.adds.data();
+  double *hm = s.hm.data();
+  pair_t acc[W / 2];
+  for (int j = 0; j < W / 2; j++)
+    acc[j] = pair_t{0.0, 0.0};
+  double diploid = 0, haploid = 0;
+  for (int p : s.memberpattern) {
+    diploid += logs[2 * p];
+    haploid += logs[2 * p + 1];
+    const additions_t &a = adds[p];
+    if (a.to == ADD_C) {
+      const double *row = rows + static_cast<size_t>(p) * W;
+      for (int j = 0; j < W / 2; j++) {
+        pair_t x;
+        memcpy(&x, row + 2 * j, sizeof x);
+        acc[j] += x;
+      }
+    } else {
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+        hm[addk[e]] += addv[e];
+    }
+  }
+  double sums[W];
+  memcpy(sums, acc, sizeof sums);
+  for (size_t k = 0; k < nh; k++)
+    s.c[k] = sums[k];
+  return diploid + haploid;
+}
+
 // One pass over the individuals of records set as classes, in input order:
 // every individual's expected copies added to c and hm as geth adds them,
 // and the log-likelihood as ll adds it up, both under the current h (every
@@ -146,19 +211,22 @@ double passmembers(hfstate_t &s)
     hm[k] = 0;
   }
   addlists(s);
-  s.logs.resize(s.patterns.size());
-  for (size_t p = 0; p < s.patterns.size(); p++)
-    s.logs[p] = log(s.patterns[p].prob);
+  llterms(s);
+  bool stored = true;
+  for (const additions_t &a : s.adds)
+    stored = stored && a.to != ADD_FRESH;
+  if (stored && nh <= 8)
+    return passrows<8>(s);
+  if (stored && nh <= 16)
+    return passrows<16>(s);
   const int *addk = s.addk.data();
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();
   double diploid = 0, haploid = 0;
   for (int p : s.memberpattern) {
+    diploid += logs[2 * p];
+    haploid += logs[2 * p + 1];
     const additions_t &a = adds[p];
-    if (!a.hemi)
-      diploid += logs[p];
-    else if (a.prob > s.epsh)
-      haploid += logs[p];
     if (a.to == ADD_FRESH) {
       countgenotype(s, p, 1.0, a.prob);
       continue;

@@ -106,7 +106,8 @@ struct hfstate_t {
   std::vector<additions_t> adds;
   std::vector<int> addk;
   std::vector<double> addv;
-  std::vector<double> logs;
+  std::vector<double> logs;  // per genotype, its terms of the two sums of ll
+  std::vector<double> rows;  // per genotype typed everywhere, its copies as a row
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry
