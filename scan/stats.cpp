@@ -107,6 +107,8 @@ struct scan_worker_t {
   std::vector<uint64_t> key;   // per sample: its genotype's key, then its class
   std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
   keymap_t keys;
+  std::vector<int> direct;      // classes by key, for few possible keys
+  std::vector<uint64_t> seen;   // the keys met, in order
   std::vector<size_t> sample_of;  // of all: the sample's input index
   std::vector<size_t> tested;     // of cc: its index in all
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
@@ -509,6 +511,38 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(perms + 1);
 }
 
+// Numbers keys[i] < bound densely, in order of first appearance, over the
+// samples whose flag is set (all when flags is null); returns the count.
+size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n, uint64_t bound)
+{
+  // Few possible keys: a table indexed by key, all -1 between calls.
+  const uint64_t DIRECT = uint64_t(1) << 16;
+  if (bound <= DIRECT) {
+    if (w->direct.size() < bound)
+      w->direct.resize(bound, -1);
+    int *direct = w->direct.data();
+    w->seen.clear();
+    for (size_t i = 0; i < n; i++) {
+      if (flags && !flags[i])
+        continue;
+      int &d = direct[key[i]];
+      if (d < 0) {
+        d = static_cast<int>(w->seen.size());
+        w->seen.push_back(key[i]);
+      }
+      key[i] = static_cast<uint64_t>(d);
+    }
+    for (uint64_t k : w->seen)
+      direct[k] = -1;
+    return w->seen.size();
+  }
+  w->keys.reset(64);
+  for (size_t i = 0; i < n; i++)
+    if (!flags || flags[i])
+      key[i] = static_cast<uint64_t>(w->keys.find_or_add(key[i]));
+  return w->keys.count;
+}
+
 // The window's distinct multilocus genotypes, as the estimator's records:
 // on the X chromosome a male carries one allele per locus (a heterozygous
 // call is missing) and individuals of unknown sex are left out; an
@@ -527,50 +561,48 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   w->typed.resize(n);
   uint64_t *key = w->key.data();
   uint8_t *typed = w->typed.data();
-  uint64_t bound = 1;  // every key lies below it
+  uint64_t bound = xdata ? 2 : 1;  // every key lies below it
   for (size_t i = 0; i < n; i++) {
     key[i] = xdata && samples[i].sex == SEX_MALE ? 1 : 0;
     typed[i] = 0;
   }
-  if (xdata)
-    bound = 2;
-  auto densify = [&](bool kept_only) {
-    w->keys.reset(64);
-    for (size_t i = 0; i < n; i++)
-      if (!kept_only || typed[i])
-        key[i] = static_cast<uint64_t>(w->keys.find_or_add(key[i]));
-    bound = std::max<uint64_t>(1, w->keys.count);
-  };
   for (size_t l = 0; l < nloci; l++) {
     // Allele numbers lie in 0 (missing) .. A, so a two-allele locus takes
     // (A + 1)^2 codes and a one-allele locus A + 1.
     const uint64_t A = ms[l]->m.alleles.size(), base = (A + 1) * (A + 1);
     if (bound > (uint64_t(1) << 62) / base)
-      densify(false);
+      bound = std::max<size_t>(1, renumber(w, key, nullptr, n, bound));
     const int16_t *a = ms[l]->a.data(), *b = ms[l]->b.data();
-    for (size_t i = 0; i < n; i++) {
-      uint64_t code;
-      if (xdata && samples[i].sex == SEX_MALE) {
-        int16_t one = a[i] == b[i] ? a[i] : 0;
-        code = static_cast<uint64_t>(one);
-        typed[i] |= one > 0;
-      } else {
-        code = static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
+    if (!xdata) {
+      for (size_t i = 0; i < n; i++) {
+        key[i] = key[i] * base + static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
         typed[i] |= a[i] > 0;
       }
-      key[i] = key[i] * base + code;
+    } else {
+      for (size_t i = 0; i < n; i++) {
+        uint64_t code;
+        if (samples[i].sex == SEX_MALE) {
+          int16_t one = a[i] == b[i] ? a[i] : 0;
+          code = static_cast<uint64_t>(one);
+          typed[i] |= one > 0;
+        } else {
+          code = static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
+          typed[i] |= a[i] > 0;
+        }
+        key[i] = key[i] * base + code;
+      }
     }
     bound *= base;
   }
   if (xdata)
     for (size_t i = 0; i < n; i++)
       typed[i] &= samples[i].sex != SEX_UNKNOWN;
-  densify(true);
+  const size_t nclasses = renumber(w, key, typed, n, bound);
 
   // One record per class, from its first individual.
-  w->classes.resize(w->keys.count);
+  w->classes.resize(nclasses);
   size_t made = 0;
-  for (size_t i = 0; i < n && made < w->classes.size(); i++) {
+  for (size_t i = 0; i < n && made < nclasses; i++) {
     if (!typed[i] || key[i] != made)
       continue;
     geno_t &r = w->classes[made++];
