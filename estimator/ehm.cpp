@@ -85,51 +85,73 @@ void countgenotype(hfstate_t &s, int p, double w, double total)
 // genotype adds to c (or hm) under the current h, each term computed as the
 // counting functions above compute it for w = 1 and in their order. A
 // genotype enumerated afresh is counted by them, individual by individual.
+// The haplotypes added to are found once per set of genotypes; a genotype
+// typed everywhere that no current haplotype can make adds 0 to each of
+// its phases' haplotypes (where the counting adds nothing: the same bits).
 void addlists(hfstate_t &s)
 {
   const double *h = s.h.data();
   const double w = 1.0;
   const size_t np = s.patterns.size();
-  s.adds.resize(np);
-  s.addk.clear();
-  s.addv.clear();
+  if (s.adds.size() != np) {
+    s.adds.resize(np);
+    s.addk.clear();
+    for (size_t p = 0; p < np; p++) {
+      const pattern_t &pt = s.patterns[p];
+      additions_t &a = s.adds[p];
+      a.first = s.addk.size();
+      a.hemi = pt.hemi;
+      a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
+      if (pt.cached)
+        forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+          if (pt.hemi || v.hom) {
+            s.addk.push_back(v.a[0]);
+            return;
+          }
+          for (int t = 0; t < v.n; t++) {
+            s.addk.push_back(v.a[t]);
+            s.addk.push_back(v.b[t]);
+          }
+        });
+      a.n = static_cast<int>(s.addk.size() - a.first);
+    }
+    s.addv.assign(s.addk.size(), 0.0);
+  }
   for (size_t p = 0; p < np; p++) {
     const pattern_t &pt = s.patterns[p];
     additions_t &a = s.adds[p];
-    a.first = s.addk.size();
-    a.hemi = pt.hemi;
     a.prob = pt.prob;
-    a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
+    if (a.to == ADD_FRESH)
+      continue;
+    double *val = s.addv.data() + a.first;
     const double total = pt.prob;
+    if (pt.full && !pt.hemi) {
+      // One completion: its phases' stored shares of the probability.
+      const comp_t &cm = s.comps[pt.first];
+      if (cm.hom) {
+        val[0] = 2 * w;
+        continue;
+      }
+      const double *q = s.pairq.data() + cm.first;
+      for (int t = 0; t < cm.n; t++)
+        val[2 * t] = val[2 * t + 1] = total != 0 ? q[t] * w : 0.0;
+      continue;
+    }
     const double u = total == 0 ? 0 : w / total;
-    auto add = [&](int k, double v) {
-      s.addk.push_back(k);
-      s.addv.push_back(v);
-    };
-    if (pt.cached)
-      forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
-        if (pt.hemi) {
-          add(v.a[0], pt.full ? w : h[v.a[0]] * u);
-        } else if (pt.full) {
-          if (v.hom) {
-            add(v.a[0], 2 * w);
-          } else if (total != 0) {
-            for (int t = 0; t < v.n; t++) {
-              add(v.a[t], v.q[t] * w);
-              add(v.b[t], v.q[t] * w);
-            }
-          }
-        } else if (v.hom) {
-          add(v.a[0], 2 * h[v.a[0]] * h[v.a[0]] * u);
-        } else {
-          for (int t = 0; t < v.n; t++) {
-            double share = v.q[t] * u;
-            add(v.a[t], share);
-            add(v.b[t], share);
-          }
+    size_t e = 0;
+    forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+      if (pt.hemi) {
+        val[e++] = pt.full ? w : h[v.a[0]] * u;
+      } else if (v.hom) {
+        val[e++] = 2 * h[v.a[0]] * h[v.a[0]] * u;
+      } else {
+        for (int t = 0; t < v.n; t++) {
+          double share = v.q[t] * u;
+          val[e++] = share;
+          val[e++] = share;
         }
-      });
-    a.n = static_cast<int>(s.addk.size() - a.first);
+      }
+    });
   }
 }
 

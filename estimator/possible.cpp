@@ -252,6 +252,7 @@ void freepossible(hfstate_t &s)
   s.pairq.clear();
   s.carried.clear();
   s.rankbefore.clear();
+  s.adds.clear();
 }
 
 void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *), void *context)
