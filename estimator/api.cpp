@@ -22,6 +22,8 @@ void resetdata(hfstate_t &s)
   s.hrt = nullptr;
   freepossible(s);
   s.records.clear();
+  s.member.clear();
+  s.memberpattern.clear();
   s.obscom = 0;
   s.estimated = 0;
   s.built = 0;
@@ -103,67 +105,150 @@ const std::vector<std::string> &hf_warnings(const hfstate_t *s)
   return s->warnings;
 }
 
+namespace {
+
+// The loci of records set from memory; HF_OK or HF_EDATA.
+int setloci(hfstate_t &st, const int *alleles, int nloci)
+{
+  st.nloci = 0;
+  if (nloci < 1 || nloci > HF_MAXLOCI)
+    return hf_fail(st, HF_EDATA, "%d loci; the estimator takes 1 to %d\n", nloci, HF_MAXLOCI);
+  long long product = 1;
+  st.nalleles = 1;
+  for (int l = 0; l < nloci; l++) {
+    if (alleles[l] < 1 || alleles[l] > HF_MAXALLELES)
+      return hf_fail(st, HF_EDATA, "locus %d has %d alleles; allele counts must lie in 1..%d\n", l + 1, alleles[l],
+                     HF_MAXALLELES);
+    st.loci[l] = alleles[l];
+    product *= alleles[l];
+    if (product > INT_MAX)
+      return hf_fail(st, HF_EDATA, "these %d loci have more than %d possible haplotypes\n", nloci, INT_MAX);
+    st.nalleles = std::max(st.nalleles, alleles[l]);
+  }
+  st.nloci = nloci;
+  st.hapall = static_cast<int>(product);
+  st.ndiploid = st.nhaploid = 0;
+  return HF_OK;
+}
+
+// Checks record number i (1-based, for messages) and puts its alleles in
+// the estimator's order; *typed is false for a record typed at no locus,
+// which is dropped. total adds up the instances of the records kept.
+int acceptrecord(hfstate_t &st, geno_t &rec, size_t i, double &total, bool *typed)
+{
+  if (!std::isfinite(rec.instances) || rec.instances < 0)
+    return hf_fail(st, HF_EDATA, "record %zu: the number of instances must be a finite number of 0 or more\n", i);
+  if (st.xdata && rec.sex != 0 && rec.sex != 1)
+    return hf_fail(st, HF_EDATA, "record %zu: sex value %d; it must be 0 (one allele per locus) or 1 (two)\n", i,
+                   rec.sex);
+  if (!st.xdata)
+    rec.sex = 0;
+  bool one = hemizygous(st, rec);
+  int count = 0;
+  for (int l = 0; l < st.nloci; l++) {
+    if (one) {
+      count += !allelemissing(st, rec.allele[l], l);
+      continue;
+    }
+    int16_t &a = rec.allele[2 * l], &b = rec.allele[2 * l + 1];
+    if (a > b)
+      hilo(&a, &b);
+    count += !allelemissing(st, a, l) && !allelemissing(st, b, l);
+  }
+  rec.y = 0;
+  rec.gprob = 0;
+  *typed = count > 0;
+  if (!*typed)
+    return HF_OK;
+  total += rec.instances;
+  if (total > 1e9)
+    return hf_fail(st, HF_EDATA, "record %zu: the instances add up to more than 1e+09 individuals\n", i);
+  return HF_OK;
+}
+
+int nothingtyped(hfstate_t &st)
+{
+  return hf_fail(st, HF_EDATA, "no genotype record is typed at any locus; there is nothing to estimate\n");
+}
+
+} // namespace
+
 int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *records, size_t n)
 {
   hfstate_t &st = *s;
   try {
     resetdata(st);
-    st.nloci = 0;
-    if (nloci < 1 || nloci > HF_MAXLOCI)
-      return hf_fail(st, HF_EDATA, "%d loci; the estimator takes 1 to %d\n", nloci, HF_MAXLOCI);
-    long long product = 1;
-    st.nalleles = 1;
-    for (int l = 0; l < nloci; l++) {
-      if (alleles[l] < 1 || alleles[l] > HF_MAXALLELES)
-        return hf_fail(st, HF_EDATA, "locus %d has %d alleles; allele counts must lie in 1..%d\n", l + 1, alleles[l],
-                       HF_MAXALLELES);
-      st.loci[l] = alleles[l];
-      product *= alleles[l];
-      if (product > INT_MAX)
-        return hf_fail(st, HF_EDATA, "these %d loci have more than %d possible haplotypes\n", nloci, INT_MAX);
-      st.nalleles = std::max(st.nalleles, alleles[l]);
-    }
-    st.nloci = nloci;
-    st.hapall = static_cast<int>(product);
-    st.ndiploid = st.nhaploid = 0;
+    int status = setloci(st, alleles, nloci);
+    if (status != HF_OK)
+      return status;
     double total = 0;
     st.records.reserve(n);
     for (size_t i = 0; i < n; i++) {
       geno_t rec = records[i];
-      if (!std::isfinite(rec.instances) || rec.instances < 0)
-        return hf_fail(st, HF_EDATA, "record %zu: the number of instances must be a finite number of 0 or more\n",
-                       i + 1);
-      if (st.xdata && rec.sex != 0 && rec.sex != 1)
-        return hf_fail(st, HF_EDATA, "record %zu: sex value %d; it must be 0 (one allele per locus) or 1 (two)\n",
-                       i + 1, rec.sex);
-      if (!st.xdata)
-        rec.sex = 0;
-      bool one = hemizygous(st, rec);
-      int typed = 0;
-      for (int l = 0; l < nloci; l++) {
-        if (one) {
-          typed += !allelemissing(st, rec.allele[l], l);
-          continue;
-        }
-        int16_t &a = rec.allele[2 * l], &b = rec.allele[2 * l + 1];
-        if (a > b)
-          hilo(&a, &b);
-        typed += !allelemissing(st, a, l) && !allelemissing(st, b, l);
-      }
-      rec.y = 0;
-      rec.gprob = 0;
-      if (typed == 0)
+      bool typed;
+      if ((status = acceptrecord(st, rec, i + 1, total, &typed)) != HF_OK)
+        return status;
+      if (!typed)
         continue;
-      total += rec.instances;
-      if (total > 1e9)
-        return hf_fail(st, HF_EDATA, "record %zu: the instances add up to more than 1e+09 individuals\n", i + 1);
       if (st.xdata)
-        (one ? st.nhaploid : st.ndiploid)++;
+        (hemizygous(st, rec) ? st.nhaploid : st.ndiploid)++;
       st.records.push_back(rec);
     }
     st.obscom = static_cast<int>(st.records.size());
     if (st.obscom == 0)
-      return hf_fail(st, HF_EDATA, "no genotype record is typed at any locus; there is nothing to estimate\n");
+      return nothingtyped(st);
+    return HF_OK;
+  } catch (const std::bad_alloc &) {
+    return hf_nomemory(st);
+  }
+}
+
+int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *classes, size_t nclasses,
+                   const int *member, size_t nmember)
+{
+  hfstate_t &st = *s;
+  try {
+    resetdata(st);
+    int status = setloci(st, alleles, nloci);
+    if (status != HF_OK)
+      return status;
+    // Each class's individuals, and the classes in order of their first
+    // individual: the order in which records one per individual would
+    // meet them.
+    std::vector<double> count(nclasses, 0.0);
+    std::vector<int> first;
+    for (size_t i = 0; i < nmember; i++) {
+      int c = member[i];
+      if (c < 0 || static_cast<size_t>(c) >= nclasses)
+        return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
+                       nclasses);
+      if (count[c] == 0)
+        first.push_back(c);
+      count[c] += 1;
+    }
+    std::vector<int> kept(nclasses, -1);
+    double total = 0;
+    st.records.reserve(first.size());
+    for (int c : first) {
+      geno_t rec = classes[c];
+      rec.instances = count[c];
+      bool typed;
+      if ((status = acceptrecord(st, rec, static_cast<size_t>(c) + 1, total, &typed)) != HF_OK)
+        return status;
+      if (!typed)
+        continue;
+      if (st.xdata)
+        (hemizygous(st, rec) ? st.nhaploid : st.ndiploid) += static_cast<int>(rec.instances);
+      kept[c] = static_cast<int>(st.records.size());
+      st.records.push_back(rec);
+    }
+    st.obscom = static_cast<int>(st.records.size());
+    if (st.obscom == 0)
+      return nothingtyped(st);
+    st.member.reserve(nmember);
+    for (size_t i = 0; i < nmember; i++)
+      if (kept[member[i]] >= 0)
+        st.member.push_back(kept[member[i]]);
     return HF_OK;
   } catch (const std::bad_alloc &) {
     return hf_nomemory(st);
@@ -235,7 +320,10 @@ int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
   if (!st.estimated)
     return hf_fail(st, HF_EUSAGE, "the posteriors need an estimate\n");
   try {
-    out.pattern = st.recpattern;
+    if (st.member.empty())
+      out.pattern = st.recpattern;
+    else
+      out.pattern = st.memberpattern;
     out.first.assign(1, 0);
     out.pairs.clear();
     const double *h = st.h.data();

@@ -8,14 +8,14 @@
 
 namespace {
 
-// Adds to hm the expected haplotype copies of a two-allele record with
-// missing loci, shared out over its completions and their phases.
-void countpartial(hfstate_t &s, const geno_t &rec, int p)
+// Adds to hm the expected haplotype copies of w individuals of a two-allele
+// genotype with missing loci, shared out over its completions and their
+// phases; total is the genotype's probability.
+void countpartial(hfstate_t &s, int p, double w, double total)
 {
   double *hm = s.hm.data();
   const double *h = s.h.data();
-  double total = rec.gprob;
-  double u = total == 0 ? 0 : rec.instances / total;
+  double u = total == 0 ? 0 : w / total;
   forcompletions(s, p, [&](const compview_t &v) {
     if (v.hom) {
       int k = v.a[0];
@@ -32,32 +32,25 @@ void countpartial(hfstate_t &s, const geno_t &rec, int p)
   });
 }
 
-// A hemizygous record: one haplotype copy per individual.
-void counthaploid(hfstate_t &s, const geno_t &rec, int p)
+// A hemizygous genotype: one haplotype copy per individual.
+void counthaploid(hfstate_t &s, int p, double w, double total)
 {
   double *c = s.c.data(), *hm = s.hm.data();
   const double *h = s.h.data();
   if (s.patterns[p].full) {
-    forcompletions(s, p, [&](const compview_t &v) { c[v.a[0]] += rec.instances; });
+    forcompletions(s, p, [&](const compview_t &v) { c[v.a[0]] += w; });
     return;
   }
-  double total = rec.gprob;
-  double u = total == 0 ? 0 : rec.instances / total;
+  double u = total == 0 ? 0 : w / total;
   forcompletions(s, p, [&](const compview_t &v) { hm[v.a[0]] += h[v.a[0]] * u; });
 }
 
-} // namespace
-
-void counting(hfstate_t &s, geno_t *table, int i)
+// A two-allele genotype typed at every locus, carried by w individuals.
+void countfull(hfstate_t &s, int p, double w, double total)
 {
   double *c = s.c.data();
   const double *h = s.h.data();
-  const geno_t &rec = table[i];
-  double w = rec.instances;
-  // The probability of the genotype under the current h is the sum of its
-  // phase terms, which the record holds already.
-  double total = rec.gprob;
-  forcompletions(s, s.recpattern[i], [&](const compview_t &v) {
+  forcompletions(s, p, [&](const compview_t &v) {
     if (v.hom) {
       c[v.a[0]] += 2 * w;
       return;
@@ -76,30 +69,235 @@ void counting(hfstate_t &s, geno_t *table, int i)
   });
 }
 
-void geth(hfstate_t &s, geno_t *table)
+// The expected copies of w individuals of distinct genotype p.
+void countgenotype(hfstate_t &s, int p, double w, double total)
 {
-  int n = static_cast<int>(s.hapk.size());
-  double *h = s.h.data(), *c = s.c.data(), *hm = s.hm.data();
-  for (int k = 0; k < n; k++) {
+  const pattern_t &pt = s.patterns[p];
+  if (pt.hemi)
+    counthaploid(s, p, w, total);
+  else if (pt.full)
+    countfull(s, p, w, total);
+  else
+    countpartial(s, p, w, total);
+}
+
+// For records set as classes: what one individual of each stored distinct
+// genotype adds to c (or hm) under the current h, each term computed as the
+// counting functions above compute it for w = 1 and in their order. A
+// genotype enumerated afresh is counted by them, individual by individual.
+// The haplotypes added to are found once per set of genotypes; a genotype
+// typed everywhere that no current haplotype can make adds 0 to each of
+// its phases' haplotypes (where the counting adds nothing: the same bits).
+void addlists(hfstate_t &s)
+{
+  const double *h = s.h.data();
+  const double w = 1.0;
+  const size_t np = s.patterns.size();
+  if (s.adds.size() != np) {
+    s.adds.resize(np);
+    s.addk.clear();
+    for (size_t p = 0; p < np; p++) {
+      const pattern_t &pt = s.patterns[p];
+      additions_t &a = s.adds[p];
+      a.first = s.addk.size();
+      a.hemi = pt.hemi;
+      a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
+      if (pt.cached)
+        forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+          if (pt.hemi || v.hom) {
+            s.addk.push_back(v.a[0]);
+            return;
+          }
+          for (int t = 0; t < v.n; t++) {
+            s.addk.push_back(v.a[t]);
+            s.addk.push_back(v.b[t]);
+          }
+        });
+      a.n = static_cast<int>(s.addk.size() - a.first);
+    }
+    s.addv.assign(s.addk.size(), 0.0);
+  }
+  for (size_t p = 0; p < np; p++) {
+    const pattern_t &pt = s.patterns[p];
+    additions_t &a = s.adds[p];
+    a.prob = pt.prob;
+    if (a.to == ADD_FRESH)
+      continue;
+    double *val = s.addv.data() + a.first;
+    const double total = pt.prob;
+    if (pt.full && !pt.hemi) {
+      // One completion: its phases' stored shares of the probability.
+      const comp_t &cm = s.comps[pt.first];
+      if (cm.hom) {
+        val[0] = 2 * w;
+        continue;
+      }
+      const double *q = s.pairq.data() + cm.first;
+      for (int t = 0; t < cm.n; t++)
+        val[2 * t] = val[2 * t + 1] = total != 0 ? q[t] * w : 0.0;
+      continue;
+    }
+    const double u = total == 0 ? 0 : w / total;
+    size_t e = 0;
+    forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+      if (pt.hemi) {
+        val[e++] = pt.full ? w : h[v.a[0]] * u;
+      } else if (v.hom) {
+        val[e++] = 2 * h[v.a[0]] * h[v.a[0]] * u;
+      } else {
+        for (int t = 0; t < v.n; t++) {
+          double share = v.q[t] * u;
+          val[e++] = share;
+          val[e++] = share;
+        }
+      }
+    });
+  }
+}
+
+// Every distinct genotype's log-likelihood term, as ll adds it: to the
+// two-allele sum always, to the one-allele sum when its probability
+// exceeds the floor; 0 in the other sum. (The sums start at +0 and their
+// terms are logarithms of probabilities, so an added +0 changes no bit.)
+void llterms(hfstate_t &s)
+{
+  const size_t np = s.patterns.size();
+  s.logs.resize(2 * np);
+  for (size_t p = 0; p < np; p++) {
+    const pattern_t &pt = s.patterns[p];
+    double term = log(pt.prob);
+    s.logs[2 * p] = pt.hemi ? 0.0 : term;
+    s.logs[2 * p + 1] = pt.hemi && pt.prob > s.epsh ? term : 0.0;
+  }
+}
+
+// The pass below for W haplotypes or fewer, every genotype stored: the
+// copies that an individual of a genotype typed at every locus adds to c
+// form a row of W numbers (0 for the haplotypes it cannot carry; it names
+// each haplotype at most once), and c is summed in registers, W at a time.
+// Adding 0 to a sum of non-negative terms changes no bit, so each c[k]
+// takes the same terms in the same order as the individual additions.
+template <int W> double passrows(hfstate_t &s)
+{
+  typedef double pair_t __attribute__((vector_size(16)));
+  const size_t np = s.patterns.size(), nh = s.hapk.size();
+  s.rows.assign(np * W, 0.0);
+  for (size_t p = 0; p < np; p++) {
+    const additions_t &a = s.adds[p];
+    if (a.to == ADD_C)
+      for (int e = 0; e < a.n; e++)
+        s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
+            s.addv[a.first + static_cast<size_t>(e)];
+  }
+  const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
+  const int *addk = s.addk.data();
+  const additions_t *adds = s.adds.data();
+  double *hm = s.hm.data();
+  pair_t acc[W / 2];
+  for (int j = 0; j < W / 2; j++)
+    acc[j] = pair_t{0.0, 0.0};
+  double diploid = 0, haploid = 0;
+  for (int p : s.memberpattern) {
+    diploid += logs[2 * p];
+    haploid += logs[2 * p + 1];
+    const additions_t &a = adds[p];
+    if (a.to == ADD_C) {
+      const double *row = rows + static_cast<size_t>(p) * W;
+      for (int j = 0; j < W / 2; j++) {
+        pair_t x;
+        memcpy(&x, row + 2 * j, sizeof x);
+        acc[j] += x;
+      }
+    } else {
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+        hm[addk[e]] += addv[e];
+    }
+  }
+  double sums[W];
+  memcpy(sums, acc, sizeof sums);
+  for (size_t k = 0; k < nh; k++)
+    s.c[k] = sums[k];
+  return diploid + haploid;
+}
+
+// One pass over the individuals of records set as classes, in input order:
+// every individual's expected copies added to c and hm as geth adds them,
+// and the log-likelihood as ll adds it up, both under the current h (every
+// distinct genotype's probability belongs to it).
+double passmembers(hfstate_t &s)
+{
+  const size_t nh = s.hapk.size();
+  double *c = s.c.data(), *hm = s.hm.data();
+  for (size_t k = 0; k < nh; k++) {
     c[k] = 0;
     hm[k] = 0;
   }
-  for (int i = 0; i < s.obscom; i++) {
-    const geno_t &rec = table[i];
-    int p = s.recpattern[i];
-    if (s.patterns[p].hemi)
-      counthaploid(s, rec, p);
-    else if (s.patterns[p].full)
-      counting(s, table, i);
-    else
-      countpartial(s, rec, p);
+  addlists(s);
+  llterms(s);
+  bool stored = true;
+  for (const additions_t &a : s.adds)
+    stored = stored && a.to != ADD_FRESH;
+  if (stored && nh <= 8)
+    return passrows<8>(s);
+  if (stored && nh <= 16)
+    return passrows<16>(s);
+  const int *addk = s.addk.data();
+  const double *addv = s.addv.data(), *logs = s.logs.data();
+  const additions_t *adds = s.adds.data();
+  double diploid = 0, haploid = 0;
+  for (int p : s.memberpattern) {
+    diploid += logs[2 * p];
+    haploid += logs[2 * p + 1];
+    const additions_t &a = adds[p];
+    if (a.to == ADD_FRESH) {
+      countgenotype(s, p, 1.0, a.prob);
+      continue;
+    }
+    double *to = a.to == ADD_C ? c : hm;
+    for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+      to[addk[e]] += addv[e];
   }
+  return diploid + haploid;
+}
+
+// The next h from the expected copies in c and hm.
+void newh(hfstate_t &s)
+{
+  int n = static_cast<int>(s.hapk.size());
+  double *h = s.h.data(), *c = s.c.data(), *hm = s.hm.data();
   double msum = 0;
   for (int k = 0; k < n; k++)
     msum += hm[k];
   double copies = 2 * s.d_sample + msum + s.h_sample;
   for (int k = 0; k < n; k++)
     h[k] = (c[k] + hm[k]) / copies;
+}
+
+} // namespace
+
+void counting(hfstate_t &s, geno_t *table, int i)
+{
+  // The probability of the genotype under the current h is the sum of its
+  // phase terms, which the record holds already.
+  countfull(s, s.recpattern[i], table[i].instances, table[i].gprob);
+}
+
+void geth(hfstate_t &s, geno_t *table)
+{
+  if (!s.member.empty()) {
+    passmembers(s);
+    newh(s);
+    return;
+  }
+  int n = static_cast<int>(s.hapk.size());
+  double *c = s.c.data(), *hm = s.hm.data();
+  for (int k = 0; k < n; k++) {
+    c[k] = 0;
+    hm[k] = 0;
+  }
+  for (int i = 0; i < s.obscom; i++)
+    countgenotype(s, s.recpattern[i], table[i].instances, table[i].gprob);
+  newh(s);
 }
 
 bool emdone(const hfstate_t &s, double gain, int steps)
@@ -136,18 +334,25 @@ int ehm(hfstate_t &s, geno_t *table)
   s.disseen = disseen;
   s.dispec = dispec;
 
+  // On classes, one pass over the individuals takes the log-likelihood
+  // under h and the expected copies that make the next h; a pass after the
+  // last step counts in vain.
+  const bool classes = !s.member.empty();
   genall(s, table);
-  double l0 = ll(s, table);
+  double l0 = classes ? passmembers(s) : ll(s, table);
   s.l0 = l0;
   s.steps.clear();
 
   int iteration = 1;
   double previous = l0, l1 = l0, gain = 0;
   for (;;) {
-    geth(s, table);
+    if (classes)
+      newh(s);
+    else
+      geth(s, table);
     iteration++;
     genall(s, table);
-    l1 = ll(s, table);
+    l1 = classes ? passmembers(s) : ll(s, table);
     s.steps.push_back(l1);
     gain = l1 - previous;
     previous = l1;

@@ -87,6 +87,24 @@ void genall(hfstate_t &s, geno_t *table)
 
 double ll(const hfstate_t &s, const geno_t *table)
 {
+  if (!s.member.empty()) {
+    // Classes: one term of one instance per individual, in input order, as
+    // records one per individual would add them; the logarithm is taken
+    // once per distinct genotype.
+    std::vector<double> logs(s.patterns.size());
+    for (size_t p = 0; p < s.patterns.size(); p++)
+      logs[p] = log(s.patterns[p].prob);
+    double diploid = 0, haploid = 0;
+    for (int p : s.memberpattern) {
+      if (s.patterns[p].hemi) {
+        if (s.patterns[p].prob > s.epsh)
+          haploid += logs[p];
+      } else {
+        diploid += logs[p];
+      }
+    }
+    return diploid + haploid;
+  }
   // Records of one genotype share its probability, and so its logarithm:
   // it is taken once per distinct genotype (a record whose probability was
   // set otherwise gets its own).

@@ -52,6 +52,18 @@ struct pattern_t {
   double prob;     // probability under the current h
 };
 
+// What one individual of a distinct genotype adds in a counting step: to c
+// (typed at every locus), to hm (a missing locus), or, for a genotype whose
+// phases are not stored, whatever its enumeration afresh gives.
+enum { ADD_C, ADD_HM, ADD_FRESH };
+struct additions_t {
+  size_t first;
+  int n;
+  int to;
+  int hemi;
+  double prob;  // the genotype's probability under the current h
+};
+
 // A stored completion: its phases are pairs first .. first + n - 1.
 struct comp_t {
   int hom;
@@ -82,6 +94,20 @@ struct hfstate_t {
   // The records of the input, and their count.
   std::vector<geno_t> records;
   int obscom = 0;
+
+  // Records set as classes (hf_set_classes): the record of each individual,
+  // in input order, and its distinct genotype once they are found. Empty
+  // when every record stands for its own instances.
+  std::vector<int> member;
+  std::vector<int> memberpattern;
+  // The EM's scratch on classes: per distinct genotype, what one individual
+  // adds to c or hm under the current h (entries first .. first + n - 1 of
+  // addk, addv), and the logarithm of its probability.
+  std::vector<additions_t> adds;
+  std::vector<int> addk;
+  std::vector<double> addv;
+  std::vector<double> logs;  // per genotype, its terms of the two sums of ll
+  std::vector<double> rows;  // per genotype typed everywhere, its copies as a row
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry

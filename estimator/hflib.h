@@ -65,6 +65,20 @@ void hf_set_stoprule(hfstate_t *s, double gain, int maxsteps);
 // HF_EDATA when the loci break a limit or no record is typed anywhere.
 int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *records, size_t n);
 
+// Records as classes of identical genotypes: classes[c] is the genotype of
+// class c (its instances are ignored) and member[i] the class of individual
+// i, for n individuals in input order. Every result, the posteriors
+// included, is to the last bit that of hf_set_data on one record of one
+// instance per individual in that order: the sums over individuals run in
+// it, while the work on each genotype is done once per class. hf_records
+// then holds the classes carried by some individual and typed somewhere, in
+// order of their first individual, their instances the individuals' count,
+// and hf_posteriors' pattern is indexed by individual (those of dropped
+// classes left out). HF_EDATA as hf_set_data, or for a member outside
+// 0 .. nclasses - 1.
+int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *classes, size_t nclasses,
+                   const int *member, size_t n);
+
 // Records from an input file (header line, then one record per line), as hf
 // reads it; name is the file name used in messages. hf_read_file opens the
 // file first (HF_EIO with "Sorry, is there file called F ?" when it can't).

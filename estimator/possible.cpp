@@ -133,6 +133,7 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     slots *= 2;
   std::vector<int> seen(slots, -1);
   s.patterns.clear();
+  s.patterns.reserve(s.member.empty() ? 16 : static_cast<size_t>(s.obscom));
   s.recpattern.assign(s.obscom, 0);
   for (int i = 0; i < s.obscom; i++) {
     size_t at = genohash(s, table[i]) & (slots - 1);
@@ -149,6 +150,9 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     }
     s.recpattern[i] = seen[at];
   }
+  s.memberpattern.resize(s.member.size());
+  for (size_t i = 0; i < s.member.size(); i++)
+    s.memberpattern[i] = s.recpattern[s.member[i]];
 
   // One walk over every genotype: the haplotype numbers it can carry, and
   // its completions and phases stored while the budget allows.
@@ -225,7 +229,6 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   } else {
     sortunique(s.hapk);
   }
-  s.hapk.shrink_to_fit();
 
   // Haplotype numbers become positions in s.hapk.
   for (size_t t = 0; t < s.pairsa.size(); t++) {
@@ -238,15 +241,18 @@ void buildpossible(hfstate_t &s, const geno_t *table)
 
 void freepossible(hfstate_t &s)
 {
-  s.hapk = std::vector<int>();
-  s.patterns = std::vector<pattern_t>();
-  s.recpattern = std::vector<int>();
-  s.comps = std::vector<comp_t>();
-  s.pairsa = std::vector<int>();
-  s.pairsb = std::vector<int>();
-  s.pairq = std::vector<double>();
-  s.carried = std::vector<uint64_t>();
-  s.rankbefore = std::vector<int>();
+  // The storage stays for the state's next data, whose estimate is often of
+  // the same size (a scan's next window).
+  s.hapk.clear();
+  s.patterns.clear();
+  s.recpattern.clear();
+  s.comps.clear();
+  s.pairsa.clear();
+  s.pairsb.clear();
+  s.pairq.clear();
+  s.carried.clear();
+  s.rankbefore.clear();
+  s.adds.clear();
 }
 
 void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *), void *context)

@@ -119,6 +119,7 @@ class bed_source_t : public marker_source_t {
     out.spellings = {b.a1, b.a2};
     out.a.assign(n, -1);
     out.b.assign(n, -1);
+    const bool unknown[2] = {out.spellings[0] == "0", out.spellings[1] == "0"};
     for (size_t i = 0; i < n; i++) {
       // Two bits per individual, the first individual in the lowest bits:
       // 00 homozygous allele 1, 10 heterozygous, 11 homozygous allele 2,
@@ -134,7 +135,7 @@ class bed_source_t : public marker_source_t {
         x = y = 1;
       else
         continue;
-      if (out.spellings[x] == "0" || out.spellings[y] == "0")
+      if (unknown[x] || unknown[y])
         throw import_error(bed + ": individual " + samples[i].fid + " " + samples[i].iid +
                            " has a call at marker " + b.m.name + " whose allele is unknown (0) in " +
                            bim);

@@ -38,10 +38,11 @@ struct done_t {
   scan_row_t row;    // --max-t in a single run: the row, written once fwer_p is known
 };
 
-// The windows in flight. The reader queues at most two windows per thread;
-// finished rows wait until every earlier row is written, and the reader
-// stays at most AHEAD windows ahead of the writer, so memory stays bounded
-// when one window takes long.
+// The windows in flight. The reader queues at most DEPTH windows per
+// thread and is woken when half of them are taken or the queue runs dry,
+// not for every window; finished rows wait until every earlier row is
+// written, and the reader stays at most AHEAD windows ahead of the writer,
+// so memory stays bounded when one window takes long.
 struct pool_t {
   const scan_settings_t &set;
   const std::vector<sample_t> &samples;
@@ -53,8 +54,11 @@ struct pool_t {
   bool closing = false;
   std::vector<std::thread> threads;
   static const size_t AHEAD = 65536;
+  static const size_t DEPTH = 4;
+  const size_t nthreads;
 
-  pool_t(const scan_settings_t &s, const std::vector<sample_t> &smp, int jobs) : set(s), samples(smp)
+  pool_t(const scan_settings_t &s, const std::vector<sample_t> &smp, int jobs)
+      : set(s), samples(smp), nthreads(static_cast<size_t>(jobs))
   {
     for (int t = 0; t < jobs; t++)
       threads.emplace_back([this] { serve(); });
@@ -76,6 +80,7 @@ struct pool_t {
     scan_worker_t *w = scan_worker_new();
     for (;;) {
       job_t job;
+      bool wake;
       {
         std::unique_lock<std::mutex> lock(mu);
         work.wait(lock, [this] { return closing || !queue.empty(); });
@@ -83,8 +88,10 @@ struct pool_t {
           break;
         job = std::move(queue.front());
         queue.pop_front();
+        wake = queue.size() == DEPTH / 2 * nthreads || queue.empty();
       }
-      progress.notify_all();
+      if (wake)
+        progress.notify_all();
       done_t d;
       try {
         scan_row_t row = scan_window(w, set, samples, job.ms);
@@ -108,8 +115,10 @@ struct pool_t {
         std::lock_guard<std::mutex> lock(mu);
         done[job.seq] = std::move(d);
         completed++;
+        wake = queue.empty();
       }
-      progress.notify_all();
+      if (wake)
+        progress.notify_all();
     }
     scan_worker_free(w);
   }
@@ -215,7 +224,7 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
       written = write_ready(pool, written, out, tally);
       std::unique_lock<std::mutex> lock(pool.mu);
       auto room = [&] {
-        return pool.queue.size() < 2 * pool.threads.size() && seq - written < pool_t::AHEAD;
+        return pool.queue.size() < pool_t::DEPTH * pool.threads.size() && seq - written < pool_t::AHEAD;
       };
       if (!pool.progress.wait_for(lock, TICK, [&] { return room() || pool.done.count(written) > 0; })) {
         completed = pool.completed;

@@ -67,8 +67,9 @@ std::vector<size_t> window_starts(const std::vector<marker_t> &markers, int wind
 // estimator can number.
 int largest_snp_window();
 // The work of a window: its compatible haplotype pairs summed over its
-// distinct genotypes (records as the estimator takes them).
-double window_pairs(const std::vector<geno_t> &records, const std::vector<int> &alleles, int xdata);
+// distinct genotypes (records as the estimator takes them, each genotype
+// once).
+double window_pairs(const std::vector<geno_t> &genotypes, const std::vector<int> &alleles, int xdata);
 // The windows [lo, hi) of part k (1-based) of n equal contiguous parts of
 // total windows.
 void chunk_range(size_t total, int k, int n, size_t &lo, size_t &hi);

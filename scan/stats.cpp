@@ -36,11 +36,79 @@ const double EPSH = 1e-6;
 
 enum { LD, POOLED, CASES, CONTROLS };
 
+// Individuals as the estimator takes them: the genotype class of each, in
+// input order, over the window's classes of identical genotypes.
+struct group_t {
+  const std::vector<geno_t> *classes = nullptr;
+  std::vector<int> member;
+  size_t size() const { return member.size(); }
+  bool empty() const { return member.empty(); }
+  void clear() { member.clear(); }
+  void push_back(int c) { member.push_back(c); }
+  int operator[](size_t i) const { return member[i]; }
+  const geno_t &record(size_t i) const { return (*classes)[static_cast<size_t>(member[i])]; }
+};
+
+// Keys of multilocus genotypes and their classes, numbered in order of
+// first appearance: an open-addressing table at most half full.
+struct keymap_t {
+  std::vector<uint64_t> key;
+  std::vector<int> id;
+  size_t count = 0;
+  void reset(size_t slots)
+  {
+    key.assign(slots, 0);
+    id.assign(slots, -1);
+    count = 0;
+  }
+  int find_or_add(uint64_t k)
+  {
+    if (2 * (count + 1) > id.size())
+      grow();
+    size_t mask = id.size() - 1, at = static_cast<size_t>((k * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+    while (id[at] >= 0 && key[at] != k)
+      at = (at + 1) & mask;
+    if (id[at] < 0) {
+      key[at] = k;
+      id[at] = static_cast<int>(count++);
+    }
+    return id[at];
+  }
+  void grow()
+  {
+    std::vector<uint64_t> oldkey;
+    std::vector<int> oldid;
+    oldkey.swap(key);
+    oldid.swap(id);
+    size_t slots = std::max<size_t>(64, 2 * oldid.size());
+    key.assign(slots, 0);
+    id.assign(slots, -1);
+    for (size_t j = 0; j < oldid.size(); j++) {
+      if (oldid[j] < 0)
+        continue;
+      size_t at = static_cast<size_t>((oldkey[j] * 0x9E3779B97F4A7C15ULL) >> 20) & (slots - 1);
+      while (id[at] >= 0)
+        at = (at + 1) & (slots - 1);
+      key[at] = oldkey[j];
+      id[at] = oldid[j];
+    }
+  }
+};
+
 } // namespace
 
 struct scan_worker_t {
   hfstate_t *st[2][4] = {};  // [xdata][LD, POOLED, CASES, CONTROLS]
-  std::vector<geno_t> all, cc, ca, co;
+  // The window's distinct genotypes, as records, in order of their first
+  // individual; the individuals typed in the window (all), those tested
+  // (cc), and the cases and controls among them.
+  std::vector<geno_t> classes;
+  group_t all, cc, ca, co;
+  std::vector<uint64_t> key;   // per sample: its genotype's key, then its class
+  std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
+  keymap_t keys;
+  std::vector<int> direct;      // classes by key, for few possible keys
+  std::vector<uint64_t> seen;   // the keys met, in order
   std::vector<size_t> sample_of;  // of all: the sample's input index
   std::vector<size_t> tested;     // of cc: its index in all
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
@@ -60,7 +128,10 @@ struct scan_worker_t {
 
 scan_worker_t *scan_worker_new()
 {
-  return new scan_worker_t;
+  scan_worker_t *w = new scan_worker_t;
+  for (group_t *g : {&w->all, &w->cc, &w->ca, &w->co})
+    g->classes = &w->classes;
+  return w;
 }
 
 void scan_worker_free(scan_worker_t *w)
@@ -109,13 +180,13 @@ hfstate_t *state(scan_worker_t *w, int xdata, int which, const scan_settings_t &
   return s;
 }
 
-// Estimates records on s; the result, or window_failed with what before the
-// estimator's reason.
-const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles,
-                            const std::vector<geno_t> &records, const std::string &what)
+// Estimates the individuals of group g on s; the result, or window_failed
+// with what before the estimator's reason.
+const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles, const group_t &g,
+                            const std::string &what)
 {
-  int code = hf_set_data(s, alleles.data(), static_cast<int>(alleles.size()), records.data(),
-                         records.size());
+  int code = hf_set_classes(s, alleles.data(), static_cast<int>(alleles.size()), g.classes->data(),
+                            g.classes->size(), g.member.data(), g.member.size());
   if (code == HF_OK)
     code = hf_estimate(s);
   if (code == HF_ENOMEM)
@@ -125,12 +196,13 @@ const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles,
   return hf_result(s);
 }
 
-// The first marker at which no record of the group is typed, or -1.
-int untyped_locus(const std::vector<geno_t> &records, size_t nloci, int xdata)
+// The first marker at which no individual of the group is typed, or -1.
+int untyped_locus(const group_t &g, size_t nloci, int xdata)
 {
   for (size_t l = 0; l < nloci; l++) {
     bool typed = false;
-    for (const geno_t &r : records) {
+    for (size_t i = 0; i < g.size(); i++) {
+      const geno_t &r = g.record(i);
       int16_t a = xdata && r.sex == 0 ? r.allele[l] : r.allele[2 * l];
       if (a > 0) {
         typed = true;
@@ -398,7 +470,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       double copies[2] = {0, 0}, carried[2] = {0, 0};
       for (size_t i = 0; i < n; i++) {
         int c = d.y[i] > 0.5 ? 1 : 0;
-        copies[c] += xdata && w->cc[i].sex == 0 ? 1 : 2;
+        copies[c] += xdata && w->cc.record(i).sex == 0 ? 1 : 2;
         carried[c] += w->dosage.mean[static_cast<size_t>(w->genotype[i]) * k + top];
       }
       row.top_case_freq = carried[1] / copies[1];
@@ -416,6 +488,118 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     w->tested_samples[i] = w->sample_of[w->tested[i]];
   score_permutations(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
                      w->genotype, t, w->tested_samples, w->members, w->group_first, row);
+}
+
+// Numbers keys[i] < bound densely, in order of first appearance, over the
+// samples whose flag is set (all when flags is null); returns the count.
+size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n, uint64_t bound)
+{
+  // Few possible keys: a table indexed by key, all -1 between calls.
+  const uint64_t DIRECT = uint64_t(1) << 16;
+  if (bound <= DIRECT) {
+    if (w->direct.size() < bound)
+      w->direct.resize(bound, -1);
+    int *direct = w->direct.data();
+    w->seen.clear();
+    for (size_t i = 0; i < n; i++) {
+      if (flags && !flags[i])
+        continue;
+      int &d = direct[key[i]];
+      if (d < 0) {
+        d = static_cast<int>(w->seen.size());
+        w->seen.push_back(key[i]);
+      }
+      key[i] = static_cast<uint64_t>(d);
+    }
+    for (uint64_t k : w->seen)
+      direct[k] = -1;
+    return w->seen.size();
+  }
+  w->keys.reset(64);
+  for (size_t i = 0; i < n; i++)
+    if (!flags || flags[i])
+      key[i] = static_cast<uint64_t>(w->keys.find_or_add(key[i]));
+  return w->keys.count;
+}
+
+// The window's distinct multilocus genotypes, as the estimator's records:
+// on the X chromosome a male carries one allele per locus (a heterozygous
+// call is missing) and individuals of unknown sex are left out; an
+// individual typed at no marker is left out too. On return w->typed[i]
+// tells whether sample i is kept and w->key[i] is then its class in
+// w->classes, numbered in order of first appearance; the record of a class
+// is that of its first individual. One pass per marker over the samples'
+// allele numbers builds each sample's key, a number in mixed radix with a
+// digit per marker (and one for the sex on the X chromosome); when the
+// next digit would overflow it, the keys are renumbered densely first.
+void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
+                     const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata)
+{
+  const size_t n = samples.size(), nloci = ms.size();
+  w->key.resize(n);
+  w->typed.resize(n);
+  uint64_t *key = w->key.data();
+  uint8_t *typed = w->typed.data();
+  uint64_t bound = xdata ? 2 : 1;  // every key lies below it
+  for (size_t i = 0; i < n; i++) {
+    key[i] = xdata && samples[i].sex == SEX_MALE ? 1 : 0;
+    typed[i] = 0;
+  }
+  for (size_t l = 0; l < nloci; l++) {
+    // Allele numbers lie in 0 (missing) .. A, so a two-allele locus takes
+    // (A + 1)^2 codes and a one-allele locus A + 1.
+    const uint64_t A = ms[l]->m.alleles.size(), base = (A + 1) * (A + 1);
+    if (bound > (uint64_t(1) << 62) / base)
+      bound = std::max<size_t>(1, renumber(w, key, nullptr, n, bound));
+    const int16_t *a = ms[l]->a.data(), *b = ms[l]->b.data();
+    if (!xdata) {
+      for (size_t i = 0; i < n; i++) {
+        key[i] = key[i] * base + static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
+        typed[i] |= a[i] > 0;
+      }
+    } else {
+      for (size_t i = 0; i < n; i++) {
+        uint64_t code;
+        if (samples[i].sex == SEX_MALE) {
+          int16_t one = a[i] == b[i] ? a[i] : 0;
+          code = static_cast<uint64_t>(one);
+          typed[i] |= one > 0;
+        } else {
+          code = static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
+          typed[i] |= a[i] > 0;
+        }
+        key[i] = key[i] * base + code;
+      }
+    }
+    bound *= base;
+  }
+  if (xdata)
+    for (size_t i = 0; i < n; i++)
+      typed[i] &= samples[i].sex != SEX_UNKNOWN;
+  const size_t nclasses = renumber(w, key, typed, n, bound);
+
+  // One record per class, from its first individual.
+  w->classes.resize(nclasses);
+  size_t made = 0;
+  for (size_t i = 0; i < n && made < nclasses; i++) {
+    if (!typed[i] || key[i] != made)
+      continue;
+    geno_t &r = w->classes[made++];
+    memset(&r, 0, sizeof r);
+    r.id = static_cast<int32_t>(i + 1);
+    r.instances = 1;
+    bool male = xdata && samples[i].sex == SEX_MALE;
+    r.sex = static_cast<int16_t>(xdata && !male ? 1 : 0);
+    for (size_t l = 0; l < nloci; l++) {
+      int16_t a = ms[l]->a[i], b = ms[l]->b[i];
+      if (male) {
+        r.allele[l] = a == b ? a : 0;
+      } else {
+        r.allele[2 * l] = a;
+        r.allele[2 * l + 1] = b;
+      }
+    }
+  }
 }
 
 void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
@@ -441,52 +625,31 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     row.n_covariates = static_cast<long>(set.ncov);
   }
 
-  // One record per individual typed at some marker of the window, as
-  // hfimport writes them: on the X chromosome a male carries one allele per
-  // locus (a heterozygous call is missing) and individuals of unknown sex
-  // are left out. The tested individuals are those with the trait and
-  // every covariate (and a stratum, when there are strata).
+  // The individuals typed at some marker of the window, each in its class
+  // of identical genotypes. The tested individuals are those with the
+  // trait and every covariate (and a stratum, when there are strata).
+  collapse_window(w, samples, ms, xdata);
   w->all.clear();
   w->cc.clear();
   w->label.clear();
   w->sample_of.clear();
   w->tested.clear();
-  geno_t r;
   for (size_t i = 0; i < samples.size(); i++) {
-    const sample_t &s = samples[i];
-    if (xdata && s.sex == SEX_UNKNOWN)
+    if (!w->typed[i])
       continue;
-    memset(&r, 0, sizeof r);
-    r.id = static_cast<int32_t>(i + 1);
-    r.instances = 1;
-    bool male = xdata && s.sex == SEX_MALE;
-    r.sex = static_cast<int16_t>(xdata && !male ? 1 : 0);
-    int typed = 0;
-    for (size_t l = 0; l < nloci; l++) {
-      int16_t a = ms[l]->a[i], b = ms[l]->b[i];
-      if (male) {
-        r.allele[l] = a == b ? a : 0;
-        typed += r.allele[l] > 0;
-      } else {
-        r.allele[2 * l] = a;
-        r.allele[2 * l + 1] = b;
-        typed += a > 0;
-      }
-    }
-    if (!typed)
-      continue;
+    int c = static_cast<int>(w->key[i]);
     bool tested = set.assoc && !std::isnan(set.y[i]);
-    for (size_t c = 0; tested && c < set.ncov; c++)
-      tested = !std::isnan(set.cov[i * set.ncov + c]);
+    for (size_t k = 0; tested && k < set.ncov; k++)
+      tested = !std::isnan(set.cov[i * set.ncov + k]);
     if (tested && !set.stratum.empty())
       tested = set.stratum[i] >= 0;
     if (tested) {
       w->tested.push_back(w->all.size());
-      w->cc.push_back(r);
+      w->cc.push_back(c);
       w->label.push_back(set.y[i] > 0.5 ? 1 : 0);
     }
     w->sample_of.push_back(i);
-    w->all.push_back(r);
+    w->all.push_back(c);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
@@ -504,7 +667,7 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
       row.n_controls = row.n_assoc - row.n_cases;
     }
   }
-  double pairs = window_pairs(w->all, alleles, xdata);
+  double pairs = window_pairs(w->classes, alleles, xdata);
   if (pairs > set.max_pairs) {
     char buf[64];
     snprintf(buf, sizeof buf, pairs < 1e18 ? "%.0f" : "%.3g", pairs);

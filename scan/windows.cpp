@@ -2,7 +2,6 @@
 
 #include "hs_limits.h"
 #include <climits>
-#include <unordered_set>
 
 #include "scan.h"
 
@@ -88,18 +87,12 @@ int largest_snp_window()
 // n^2 for each missing locus of n alleles) of which H are homozygous (a
 // factor 0, 1 and n); its unordered pairs number (O + H) / 2. A one-allele
 // record has one haplotype for each completion.
-double window_pairs(const std::vector<geno_t> &records, const std::vector<int> &alleles, int xdata)
+double window_pairs(const std::vector<geno_t> &genotypes, const std::vector<int> &alleles, int xdata)
 {
   const size_t nloci = alleles.size();
-  std::unordered_set<std::string> seen;
   double total = 0;
-  for (const geno_t &r : records) {
+  for (const geno_t &r : genotypes) {
     bool one = xdata && r.sex == 0;
-    size_t width = one ? nloci : 2 * nloci;
-    std::string key(reinterpret_cast<const char *>(r.allele), width * sizeof(int16_t));
-    key += one ? '1' : '2';
-    if (!seen.insert(key).second)
-      continue;
     double ordered = 1, homozygous = 1;
     for (size_t l = 0; l < nloci; l++) {
       double n = alleles[l];
