@@ -223,6 +223,10 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   bar.end();
 }
 
+} // namespace
+
+const char *scan_program = "hfscan";
+
 // Renaming the finished table over one of the files being read would lose
 // that file: refuse an output that is an input.
 void check_output_is_not_input(const scan_options_t &o)
@@ -245,10 +249,12 @@ void check_output_is_not_input(const scan_options_t &o)
   }
 }
 
+namespace {
+
 void tell(const std::string &line)
 {
   if (!line.empty())
-    fprintf(stderr, "hfscan: %s\n", line.c_str());
+    fprintf(stderr, "%s: %s\n", scan_program, line.c_str());
 }
 
 void tell_note(const std::string &line)
@@ -262,10 +268,7 @@ std::string plural(size_t n, const char *one, const char *many)
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// What the summary says about the association test of the whole run.
-struct trait_summary_t {
-  std::string note;
-};
+} // namespace
 
 // The trait, the covariates and the strata of every sample into set; what
 // the user must know is said at once. A null model that cannot be fitted on
@@ -306,6 +309,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
     tell_note(table_note(o.covar, cov));
     set.ncov = cov.names.size();
+    set.cov_names = cov.names;
     set.cov.resize(n * set.ncov);
     for (size_t i = 0; i < n; i++)
       for (size_t c = 0; c < set.ncov; c++)
@@ -363,6 +367,8 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   return ts;
 }
 
+namespace {
+
 std::string thousands(long n)
 {
   std::string s = std::to_string(n);
@@ -407,6 +413,12 @@ int hfscanrun(int argc, char **argv)
     set.max_pairs = o.max_pairs;
     set.lrt = o.lrt;
     set.variance = o.variance;
+    set.glm = o.glm;
+    set.glm_set.min_freq = o.min_freq;
+    if (o.em_given) {
+      set.glm_set.gain = o.em_gain;
+      set.glm_set.max_iter = o.em_max_iter;
+    }
     trait_summary_t ts = read_association_inputs(o, samples, plink, set);
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
