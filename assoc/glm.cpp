@@ -29,12 +29,6 @@ const double RUNAWAY_SE = 1e3;
 // root of the machine precision).
 const double EPS_SVD = 1.4901161193847656e-08;
 
-// log of the logistic function, without overflow.
-double log_sigmoid(double x)
-{
-  return x >= 0 ? -std::log1p(std::exp(-x)) : x - std::log1p(std::exp(x));
-}
-
 double sigmoid(double x)
 {
   return x >= 0 ? 1 / (1 + std::exp(-x)) : std::exp(x) / (1 + std::exp(x));
@@ -59,6 +53,8 @@ struct model_t {
   std::vector<size_t> first;   // rows of individual i: first[i] .. first[i + 1] - 1
   std::vector<size_t> pair;    // per row: its pair in post
   std::vector<double> w, eta;  // per row: posterior, linear predictor
+  std::vector<double> mu;      // per row: fitted probability (binary)
+  bool fresh = false;          // eta and mu are those of the current beta
   double copies = 0;           // haplotype copies of the sample
   std::vector<bool> penalised; // per coefficient
   double lambda = 0;           // prior precision, 0 without the prior
@@ -90,13 +86,13 @@ vector_t solve_psd(const matrix_t &a, const vector_t &b)
 }
 
 // The M-step for beta: weighted least squares (normal) or Newton's method
-// on the weighted logistic log-likelihood, with the prior when lambda > 0.
-// Returns false when a step is not finite.
-bool fit_beta(model_t &m, vector_t &beta)
+// on the weighted logistic log-likelihood, with the prior when lambda > 0,
+// at most steps Newton steps. Returns false when a step is not finite.
+bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 {
   const size_t D = m.D, n = m.d.n;
   std::vector<double> x(D);
-  for (int step = 0; step < NEWTON_MAX; step++) {
+  for (int step = 0; step < steps; step++) {
     matrix_t a = matrix_t::Zero(static_cast<index_t>(D), static_cast<index_t>(D));
     vector_t g = vector_t::Zero(static_cast<index_t>(D));
     for (size_t i = 0; i < n; i++)
@@ -105,12 +101,17 @@ bool fit_beta(model_t &m, vector_t &beta)
         if (!(w > 0))
           continue;
         m.x_of(i, r, x.data());
-        double eta = 0;
-        for (size_t c = 0; c < D; c++)
-          eta += x[c] * beta(static_cast<index_t>(c));
+        double eta = 0, mu;
+        if (m.fresh) {
+          eta = m.eta[r];
+          mu = m.mu[r];
+        } else {
+          for (size_t c = 0; c < D; c++)
+            eta += x[c] * beta(static_cast<index_t>(c));
+          mu = m.d.binary ? sigmoid(eta) : eta;
+        }
         double v = 1, res = m.d.y[i] - eta;
         if (m.d.binary) {
-          double mu = sigmoid(eta);
           v = mu * (1 - mu);
           res = m.d.y[i] - mu;
         }
@@ -132,6 +133,7 @@ bool fit_beta(model_t &m, vector_t &beta)
     if (!delta.allFinite())
       return false;
     beta += delta;
+    m.fresh = false;
     if (!m.d.binary)
       return true;  // the normal log-likelihood is quadratic: one step is exact
     if (delta.cwiseAbs().maxCoeff() < NEWTON_TOL * (1 + beta.cwiseAbs().maxCoeff()))
@@ -144,35 +146,71 @@ bool fit_beta(model_t &m, vector_t &beta)
 double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<double> &f)
 {
   const size_t D = m.D, n = m.d.n;
-  std::vector<double> x(D);
+  std::vector<double> x(D), logf(f.size());
+  for (size_t h = 0; h < f.size(); h++)
+    logf[h] = f[h] > 0 ? std::log(f[h]) : -HUGE_VAL;
+  const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
+  m.mu.resize(m.eta.size());
   double ll = 0;
   for (size_t i = 0; i < n; i++) {
-    double top = -HUGE_VAL;
-    for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
+    const size_t lo = m.first[i], hi = m.first[i + 1];
+    const bool y1 = m.d.y[i] > 0.5;
+    for (size_t r = lo; r < hi; r++) {
       m.x_of(i, r, x.data());
       double eta = 0;
       for (size_t c = 0; c < D; c++)
         eta += x[c] * beta(static_cast<index_t>(c));
       m.eta[r] = eta;
-      double prior = pair_prior(m.post.pairs[m.pair[r]], f);
+    }
+    // A binary trait: each term as a product (one exponential a pair),
+    // unless the individual's terms come too close to underflow.
+    if (m.d.binary) {
+      double sum = 0;
+      for (size_t r = lo; r < hi; r++) {
+        double e = std::exp(-std::fabs(m.eta[r]));
+        double mu = m.eta[r] >= 0 ? 1 / (1 + e) : e / (1 + e);
+        m.mu[r] = mu;
+        const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+        m.w[r] = pair_prior(pr, f) * (y1 ? mu : 1 - mu);
+        sum += m.w[r];
+      }
+      if (sum > 1e-250) {
+        for (size_t r = lo; r < hi; r++)
+          m.w[r] /= sum;
+        ll += std::log(sum);
+        continue;
+      }
+    }
+    // On the log scale, shifted by the largest term.
+    double top = -HUGE_VAL;
+    for (size_t r = lo; r < hi; r++) {
+      const double eta = m.eta[r];
+      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+      double lp = logf[static_cast<size_t>(pr.a)];
+      if (pr.b >= 0)
+        lp += logf[static_cast<size_t>(pr.b)] + (pr.a != pr.b ? log2 : 0.0);
       double dens;
-      if (m.d.binary)
-        dens = m.d.y[i] > 0.5 ? log_sigmoid(eta) : log_sigmoid(-eta);
-      else
-        dens = -0.5 * (LOG_2PI + std::log(phi)) - 0.5 * (m.d.y[i] - eta) * (m.d.y[i] - eta) / phi;
-      double t = prior > 0 ? dens + std::log(prior) : -HUGE_VAL;
+      if (m.d.binary) {
+        double l1 = std::log1p(std::exp(-std::fabs(eta)));
+        dens = y1 == (eta >= 0) ? -l1 : -std::fabs(eta) - l1;
+      } else {
+        m.mu[r] = eta;
+        dens = lognorm - 0.5 * (m.d.y[i] - eta) * (m.d.y[i] - eta) / phi;
+      }
+      double t = lp > -HUGE_VAL ? dens + lp : -HUGE_VAL;
       m.w[r] = t;
       top = std::max(top, t);
     }
     double sum = 0;
-    for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
+    for (size_t r = lo; r < hi; r++) {
       m.w[r] = m.w[r] > -HUGE_VAL ? std::exp(m.w[r] - top) : 0;
       sum += m.w[r];
     }
-    for (size_t r = m.first[i]; r < m.first[i + 1]; r++)
+    for (size_t r = lo; r < hi; r++)
       m.w[r] /= sum;
     ll += top + std::log(sum);
   }
+  m.fresh = true;
   return ll;
 }
 
@@ -210,7 +248,10 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
   double ll = -HUGE_VAL, prev = -HUGE_VAL;
   converged = false;
   for (iterations = 1; iterations <= s.max_iter; iterations++) {
-    if (!fit_beta(m, beta))
+    // One Newton step per EM step (a generalised EM: each step raises the
+    // expected complete-data log-likelihood, and the fixed point is the
+    // same); the first step fits the start posteriors fully.
+    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
       break;
     if (!m.d.binary) {
       // eta under the new beta for the dispersion.
@@ -520,6 +561,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     m.w = start_w;
     f = fit.freq_null;
     beta = vector_t::Zero(static_cast<index_t>(m.D));
+    m.fresh = false;
     phi = 1;
     fit.loglik = joint_em(m, s, beta, phi, f, fit.iterations, fit.converged);
     if (!beta.allFinite() || !std::isfinite(fit.loglik)) {
