@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """hfreg against haplo.glm's figures (tests/inputs/glm, computed offline with
-haplo.stats; see its README): in every fit that both programs call
+haplo.stats; see its README), and against the brute-force maximum on the X
+sample there when it is present (x_bruteforce.tsv): in every fit that both programs call
 converged, every coefficient within 1% of max(|coef|, se) and every standard
 error within 1% (relative) of haplo.glm's, and the likelihood-ratio test of
 the haplotype terms within 1%. The standard error of the pooled rare term
@@ -38,7 +39,10 @@ def main():
         print("no haplo.glm figures in tests/inputs/glm")
         return 77
     fits = collections.OrderedDict()
-    for r in read_tsv(ref_path):
+    # The X sample's brute-force figures (same columns, dataset x), when present.
+    x_path = os.path.join(ref_dir, "x_bruteforce.tsv")
+    refs = read_tsv(ref_path) + (read_tsv(x_path) if os.path.exists(x_path) else [])
+    for r in refs:
         key = (r["dataset"], r["analysis"], r["first_marker"], r["last_marker"])
         fits.setdefault(key, []).append(r)
     lrt = {(r["dataset"], r["analysis"], r["first_marker"], r["last_marker"]): r
@@ -57,7 +61,7 @@ def main():
         out = os.path.join(work, "fit.tsv")
         for (dataset, analysis, first, last), rows in fits.items():
             r0 = rows[0]
-            stem = os.path.join(data_dir, dataset)
+            stem = os.path.join(ref_dir if dataset == "x" else data_dir, dataset)
             names = [line.split()[1] for line in open(stem + ".map")]
             index = f"{names.index(first) + 1}-{names.index(last) + 1}"
             argv = [os.path.join(args.bin, "hfreg"), stem + ".ped", out, "--index", index,
