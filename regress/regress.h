@@ -19,7 +19,7 @@ void hfreg_help(FILE *f);
 
 // The table of a fit: header, one row per term, the closing comment line
 // (which the program also prints on standard error).
-std::string reg_table(const scan_glm_t &g, const scan_settings_t &set, const scan_row_t &row);
+std::string reg_table(const scan_glm_t &g, const scan_settings_t &set);
 std::string reg_lrt_line(const scan_row_t &row, const glm_fit_t &fit);
 
 int hfregrun(int argc, char **argv);

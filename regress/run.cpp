@@ -99,7 +99,7 @@ reg_options_t reg_parse(int argc, char **argv)
   return o;
 }
 
-std::string reg_table(const scan_glm_t &g, const scan_settings_t &set, const scan_row_t &row)
+std::string reg_table(const scan_glm_t &g, const scan_settings_t &set)
 {
   const glm_fit_t &fit = g.fit;
   std::string out = "term\thaplotype\tfreq\teffect\tse\tci_low\tci_high\tz\tp";
@@ -130,7 +130,6 @@ std::string reg_table(const scan_glm_t &g, const scan_settings_t &set, const sca
       out += "\t" + num(std::exp(t.effect)) + "\t" + num(std::exp(lo)) + "\t" + num(std::exp(hi));
     out += "\t" + (t.status.empty() ? std::string("ok") : t.status) + "\n";
   }
-  (void)row;
   return out;
 }
 
@@ -212,7 +211,7 @@ int hfregrun(int argc, char **argv)
     std::string line = reg_lrt_line(row, g.fit);
     {
       atomic_output_t out(o.output);
-      out.write(reg_table(g, set, row));
+      out.write(reg_table(g, set));
       out.write("# " + line + "\n");
       out.commit();
     }
