@@ -154,6 +154,232 @@ fit_glm <- function(d, loci, an, glm_epsilon = GLM_EPSILON, maxit = GLM_MAXIT) {
 }
 
 # ---------------------------------------------------------------------------
+# Brute force, written from the model (Lake et al. 2003, eq. 1, the
+# observed-data likelihood), not from haplo.glm:
+#   L = prod_i sum_{(h,k)} f_h f_k P(y_i | x(h,k), z_i)
+# over every ordered pair of haplotypes compatible with i's genotypes (an
+# autosome or a female's X), and L_i = sum_h f_h P(y_i | x(h), z_i) over a
+# male's single X haplotypes. x(h,k) counts the copies (additive) or marks
+# carriers (dominant) of each modelled haplotype and of the rare group; a
+# male's dosage is 0 or 1 in both codings. P is the logistic (binary) or
+# normal (quantitative, variance sigma^2) density. The effects, the
+# frequencies (through a softmax, the base's logit 0) and log sigma are
+# maximised jointly with optim (BFGS, analytic gradient) from several starts.
+# Standard errors: inverse of minus the numerical Hessian (numDeriv,
+# Richardson) of the observed log-likelihood over the effects, log sigma and
+# the frequencies themselves (the most frequent haplotype takes 1 minus the
+# others), which is the information Louis' method computes; frequencies
+# below MIN_INFO are held at their estimate, as haplo.glm's haplo.min.info
+# does.
+
+# Every ordered pair (or single haplotype, haploid) compatible with each
+# individual's calls; a missing call (NA) allows both alleles of its locus.
+enumerate_phases <- function(geno, alleles, haploid) {
+  out <- vector("list", nrow(geno))
+  for (i in seq_len(nrow(geno))) {
+    opts <- lapply(seq_along(alleles), function(l) {
+      a <- geno[i, 2 * l - 1]; b <- geno[i, 2 * l]; al <- alleles[[l]]
+      if (is.na(a) || is.na(b)) {
+        if (haploid[i]) return(cbind(al, al))
+        return(as.matrix(expand.grid(al, al, stringsAsFactors = FALSE)))
+      }
+      if (a == b) return(cbind(a, a))
+      if (haploid[i]) stop(sprintf("individual %d: heterozygous call where one haplotype is carried", i))
+      rbind(c(a, b), c(b, a))
+    })
+    idx <- as.matrix(expand.grid(lapply(opts, function(o) seq_len(nrow(o)))))
+    spell <- function(side) apply(idx, 1, function(r)
+      paste(vapply(seq_along(opts), function(l) opts[[l]][r[l], side], ""), collapse = ""))
+    out[[i]] <- data.frame(subj = i, h1 = spell(1),
+                           h2 = if (haploid[i]) NA_character_ else spell(2),
+                           stringsAsFactors = FALSE)
+  }
+  ph <- do.call(rbind, out)
+  haps <- sort(unique(c(ph$h1, ph$h2[!is.na(ph$h2)])))
+  ph$c1 <- match(ph$h1, haps); ph$c2 <- match(ph$h2, haps)
+  list(ph = ph, haps = haps, n = nrow(geno),
+       chrom = sum(ifelse(haploid, 1, 2)))
+}
+
+# Expected copies of every haplotype, summed over individuals, under
+# pair weights w.
+expected_counts <- function(ph, w, H) {
+  two <- !is.na(ph$c2)
+  as.numeric(tapply(c(w, w[two]), factor(c(ph$c1, ph$c2[two]), levels = 1:H), sum, default = 0))
+}
+
+# Trait-free maximum-likelihood frequencies by gene counting, iterated until
+# no frequency moves by 1e-15.
+em_frequencies <- function(E) {
+  H <- length(E$haps); f <- rep(1 / H, H)
+  for (it in 1:200000) {
+    w <- f[E$ph$c1] * ifelse(is.na(E$ph$c2), 1, f[E$ph$c2])
+    w <- w / rowsum(w, E$ph$subj)[E$ph$subj]
+    g <- expected_counts(E$ph, w, H) / E$chrom
+    done <- max(abs(g - f)) < 1e-15
+    f <- g
+    if (done) break
+  }
+  f
+}
+
+log1pexp <- function(x) ifelse(x > 0, x + log1p(exp(-x)), log1p(exp(x)))
+
+bruteforce_fit <- function(E, y, Z, family, effect, n_starts = 4) {
+  ph <- E$ph; H <- length(E$haps)
+  f0 <- em_frequencies(E)
+  base <- which.max(f0)
+  rare <- which(f0 < FREQ_MIN)
+  common <- setdiff(which(f0 >= FREQ_MIN), base)
+  groups <- c(as.list(common), if (length(rare)) list(rare))
+  K <- length(groups)
+  X <- sapply(groups, function(g) {
+    cnt <- (ph$c1 %in% g) + ifelse(is.na(ph$c2), 0, ph$c2 %in% g)
+    if (effect == "dominant") pmin(cnt, 1) else cnt
+  })
+  X <- matrix(X, ncol = K)
+  D <- cbind(Z[ph$subj, , drop = FALSE], X)
+  p <- ncol(Z); nb <- p + K
+  yr <- y[ph$subj]
+  gauss <- family == "gaussian"
+  two <- !is.na(ph$c2)
+  # Log-likelihood and pair weights from the effects b, log frequencies lf
+  # and log sigma.
+  core <- function(b, lf, ls) {
+    eta <- as.numeric(D %*% b)
+    dens <- if (gauss) dnorm(yr, eta, exp(ls), log = TRUE) else yr * eta - log1pexp(eta)
+    lt <- lf[ph$c1] + ifelse(two, lf[ph$c2], 0) + dens
+    m <- as.numeric(tapply(lt, ph$subj, max))
+    lse <- log(as.numeric(rowsum(exp(lt - m[ph$subj]), ph$subj))) + m
+    w <- exp(lt - lse[ph$subj])
+    s <- if (gauss) (yr - eta) / exp(2 * ls) else yr - plogis(eta)
+    list(ll = sum(lse), w = w, eta = eta, s = s)
+  }
+  free <- setdiff(1:H, base)
+  unpack <- function(par) {
+    th <- numeric(H); th[free] <- par[nb + seq_along(free)]
+    list(b = par[1:nb], lf = th - max(th) - log(sum(exp(th - max(th)))),
+         ls = if (gauss) par[length(par)] else 0)
+  }
+  fn <- function(par) { u <- unpack(par); core(u$b, u$lf, u$ls)$ll }
+  gr <- function(par) {
+    u <- unpack(par); c0 <- core(u$b, u$lf, u$ls)
+    gb <- as.numeric(crossprod(D, c0$w * c0$s))
+    gt <- (expected_counts(ph, c0$w, H) - E$chrom * exp(u$lf))[free]
+    gs <- if (gauss) sum(c0$w * ((yr - c0$eta)^2 / exp(2 * u$ls) - 1))
+    c(gb, gt, gs)
+  }
+  b0 <- c(if (gauss) mean(y) else qlogis(mean(y)), rep(0, nb - 1))
+  # Starts: the trait-free frequencies mixed half and half with equal ones
+  # (no haplotype starts at a vanishing frequency, from where a softmax
+  # cannot climb back), equal frequencies, then random ones.
+  fmix <- 0.5 * f0 + 0.5 / H
+  start0 <- c(b0, log(fmix[free] / fmix[base]), if (gauss) log(sd(y)))
+  set.seed(7)
+  best <- NULL; lls <- numeric(0); pars <- list()
+  for (s in 1:n_starts) {
+    par <- start0
+    if (s == 2) par[nb + seq_along(free)] <- 0
+    if (s > 2) par <- start0 + c(rnorm(nb, sd = 0.3), rnorm(length(free)), if (gauss) 0)
+    val <- -Inf
+    # BFGS restarted from its own answer until the log-likelihood stops
+    # rising: each restart renews the Hessian approximation.
+    for (round in 1:50) {
+      o <- optim(par, fn, gr, method = "BFGS",
+                 control = list(fnscale = -1, reltol = 1e-16, maxit = 100000))
+      par <- o$par
+      if (o$value <= val + 1e-13) break
+      val <- o$value
+    }
+    lls[s] <- o$value; pars[[s]] <- par
+    if (is.null(best) || o$value > best$value) best <- o
+  }
+  par <- best$par; u <- unpack(par)
+  f <- exp(u$lf)
+  c0 <- core(u$b, u$lf, u$ls)
+  ref <- which.max(f)
+  held <- which(f < MIN_INFO)
+  fr <- setdiff(1:H, c(ref, held))
+  # Numerical Hessian of the observed log-likelihood over the effects and
+  # the free frequencies, sigma held at its maximum or (with_sigma) among
+  # the parameters.
+  hessian_se <- function(with_sigma) {
+    direct <- function(q) {
+      ff <- f; ff[fr] <- q[nb + seq_along(fr)]; ff[ref] <- 1 - sum(ff[-ref])
+      list(b = q[1:nb], ff = ff, ls = if (with_sigma) q[length(q)] else u$ls)
+    }
+    gd <- function(q) {
+      v <- direct(q); cv <- core(v$b, log(v$ff), v$ls)
+      cnt <- expected_counts(ph, cv$w, H)
+      c(as.numeric(crossprod(D, cv$w * cv$s)), cnt[fr] / v$ff[fr] - cnt[ref] / v$ff[ref],
+        if (with_sigma) sum(cv$w * ((yr - cv$eta)^2 / exp(2 * v$ls) - 1)))
+    }
+    q <- c(u$b, f[fr], if (with_sigma) u$ls)
+    Hs <- numDeriv::jacobian(gd, q)
+    list(se = sqrt(diag(solve(-(Hs + t(Hs)) / 2)))[1:nb], grad = max(abs(gd(q))))
+  }
+  # Louis' formula written out at the maximum (Louis 1982, J R Stat Soc B
+  # 44:226, eq. 3.1): sum over individuals of E(complete-data information)
+  # minus Var(complete-data score) over their pairs, with the posteriors of
+  # the maximum, dispersion a (gaussian) and only the pairs in rows.
+  louis_se <- function(a, rows) {
+    w <- c0$w * rows
+    vr <- if (gauss) rep(1 / a, nrow(ph)) else plogis(c0$eta) * (1 - plogis(c0$eta))
+    sr <- if (gauss) (yr - c0$eta) / a else c0$s
+    onehot <- function(c) {
+      m <- matrix(0, nrow(ph), H); ok <- !is.na(c); m[cbind(which(ok), c[ok])] <- 1; m
+    }
+    cnt <- onehot(ph$c1) + onehot(ph$c2)
+    S <- cbind(D * sr, sweep(cnt[, fr, drop = FALSE], 2, f[fr], "/") - cnt[, ref] / f[ref])
+    nf <- length(fr)
+    Ic <- matrix(0, nb + nf, nb + nf)
+    Ic[1:nb, 1:nb] <- crossprod(D, w * vr * D)
+    Ic[nb + 1:nf, nb + 1:nf] <- diag(as.numeric(crossprod(w, cnt[, fr, drop = FALSE])) / f[fr]^2, nf) +
+      sum(w * cnt[, ref]) / f[ref]^2
+    Sbar <- rowsum(w * S, ph$subj)
+    sqrt(diag(solve(Ic - crossprod(S, w * S) + crossprod(Sbar))))[1:nb]
+  }
+  h <- hessian_se(FALSE)
+  rss <- sum(c0$w * (yr - c0$eta)^2)
+  all_rows <- rep(TRUE, nrow(ph))
+  # haplo.glm's conventions: dispersion over n - p; the pairs holding a
+  # haplotype below MIN_INFO left out of the sums.
+  se_hg <- louis_se(if (gauss) rss / (E$n - nb) else 1, !(ph$c1 %in% held | ph$c2 %in% held))
+  se_louis_ml <- louis_se(if (gauss) rss / E$n else 1, all_rows)
+  # The starts that reached the best log-likelihood (within 1e-8) and how
+  # far their effects lie from the best.
+  same <- which(lls > best$value - 1e-8)
+  spread <- max(sapply(pars[same], function(pp) max(abs(pp[1:nb] - par[1:nb]))))
+  list(haps = E$haps, f0 = f0, f = f, base = base, common = common, rare = rare,
+       p = p, K = K, coef = u$b, ll = best$value,
+       # reported: the Hessian's (binary), haplo.glm's dispersion (gaussian)
+       se = if (gauss) se_hg else h$se,
+       se_hessian = h$se, se_hg = se_hg, se_louis_ml = se_louis_ml,
+       se_with_sigma = if (gauss) hessian_se(TRUE)$se,
+       held_sum = sum(f[held]), grad = h$grad,
+       starts_same = length(same), spread = spread,
+       sigma = if (gauss) exp(u$ls) else NA, converged = best$convergence == 0)
+}
+
+# Rows in haplo_glm.tsv's layout; zname the covariate terms' names.
+bruteforce_rows <- function(bf, znames) {
+  rows <- list()
+  for (k in seq_len(bf$p))
+    rows[[k]] <- c(znames[k], "NA", "NA", fmt(bf$coef[k]), fmt(bf$se[k]))
+  hr <- list()
+  for (h in sort(c(bf$common, bf$base))) {
+    k <- match(h, bf$common)
+    hr[[bf$haps[h]]] <- if (h == bf$base) c("haplotype", bf$haps[h], fmt(bf$f[h]), "0", "NA") else
+      c("haplotype", bf$haps[h], fmt(bf$f[h]), fmt(bf$coef[bf$p + k]), fmt(bf$se[bf$p + k]))
+  }
+  rows <- c(rows, hr[order(names(hr))])
+  if (length(bf$rare))
+    rows[[length(rows) + 1]] <- c("rare", "rare", fmt(sum(bf$f[bf$rare])),
+                                  fmt(bf$coef[bf$p + bf$K]), fmt(bf$se[bf$p + bf$K]))
+  do.call(rbind, rows)
+}
+
+# ---------------------------------------------------------------------------
 # haplo.glm on the windows of ../assoc
 near <- function(x, t) any(abs(x / t - 1) <= THRESHOLD_MARGIN)
 rel <- function(a, b) max(abs(a - b) / pmax(abs(b), 1e-300), na.rm = TRUE)
@@ -174,7 +400,7 @@ unusable <- function(r, r2) {
   NULL
 }
 
-glm_rows <- list(); global_rows <- list(); left_out <- character(0)
+glm_rows <- list(); global_rows <- list(); left_out <- character(0); kept_fits <- list()
 checks <- list()
 for (dname in c("complete", "missing")) {
   d <- read_data(dname)
@@ -206,6 +432,8 @@ for (dname in c("complete", "missing")) {
         glm_rows[[length(glm_rows) + 1]] <- cbind(matrix(lead, nrow(r$rows), length(lead), byrow = TRUE),
                                                   r$rows, r$converged)
         global_rows[[length(global_rows) + 1]] <- c(lead, r$n, fmt(r$lrt), r$lrt_df)
+        kept_fits[[length(kept_fits) + 1]] <- list(d = d, loci = loci, an = an, r = r,
+                                                   name = paste(wname, aname))
         # Checks: the trait-free frequencies are haplo.em's on the people
         # used; haplo.glm's null log-likelihood is glm's intercept-only one
         # plus haplo.em's; how far haplo.glm's default control stops.
@@ -248,7 +476,8 @@ write_tsv(do.call(rbind, global_rows),
           c(lead_cols, "n_used", "lrt_chi2", "lrt_df"), "haplo_glm_global.tsv")
 
 checks <- do.call(rbind, checks)
-saveRDS(checks, file.path(tempdir(), "checks.rds"))
+# CHECKS_RDS=FILE keeps the per-fit checks for a closer look.
+if (nzchar(Sys.getenv("CHECKS_RDS"))) saveRDS(checks, Sys.getenv("CHECKS_RDS"))
 cat(sprintf("haplo.glm: %d fits in %d windows, %d rows; all converged\n", nrow(checks),
             length(unique(checks$window)), sum(sapply(glm_rows, nrow))))
 for (w in unique(checks$window))
@@ -267,3 +496,88 @@ cat(sprintf(paste("haplotypes per window %d to %d, modelled terms %d to %d, smal
 cat(sprintf("haplotype coef %.3g to %.3g, se %.3g to %.3g; lrt %.3g to %.3g\n",
             min(checks$coef_min), max(checks$coef_max), min(checks$se_min), max(checks$se_max),
             min(checks$lrt), max(checks$lrt)))
+
+# ---------------------------------------------------------------------------
+# Brute force on the X-chromosome sample: a male (sex 1) carries one
+# haplotype, read from his homozygous calls; a female (sex 2) two.
+X_ANALYSES <- list(
+  cc     = list(trait = "cc", family = "binomial", effect = "additive"),
+  cc_dom = list(trait = "cc", family = "binomial", effect = "dominant"),
+  qt     = list(trait = "qt", family = "gaussian", effect = "additive"),
+  qt_dom = list(trait = "qt", family = "gaussian", effect = "dominant"))
+xped <- read.table(file.path(dir, "x.ped"), colClasses = "character")
+xmap <- read.table(file.path(dir, "x.map"), colClasses = "character")
+xph <- read.table(file.path(dir, "x.pheno"), header = TRUE,
+                  colClasses = c("character", "character", "numeric", "numeric"))
+stopifnot(identical(xped$V2, xph$IID), all(xmap$V1 == "X"), all(xped$V5 %in% c("1", "2")))
+xgeno <- as.matrix(xped[, -(1:6)]); xgeno[xgeno == "0"] <- NA
+xalleles <- lapply(seq_len(nrow(xmap)), function(l)
+  sort(unique(na.omit(as.vector(xgeno[, c(2 * l - 1, 2 * l)])))))
+EX <- enumerate_phases(xgeno, xalleles, xped$V5 == "1")
+x_rows <- list()
+for (aname in names(X_ANALYSES)) {
+  an <- X_ANALYSES[[aname]]
+  y <- if (an$trait == "cc") xph$cc - 1 else xph$qt
+  Z <- matrix(1, nrow(xgeno), 1)
+  bf <- bruteforce_fit(EX, y, Z, an$family, an$effect, n_starts = 6)
+  stopifnot(bf$converged, bf$starts_same >= 2, bf$spread < 1e-6, bf$grad < 1e-4)
+  rows <- bruteforce_rows(bf, "intercept")
+  lead <- c("x", aname, if (an$family == "binomial") "binary" else "quantitative",
+            an$effect, "-", xmap$V2[1], xmap$V2[nrow(xmap)])
+  x_rows[[aname]] <- cbind(matrix(lead, nrow(rows), length(lead), byrow = TRUE), rows, 1)
+  cat(sprintf(paste("x %s: log-likelihood %.10g; %d of 6 starts reach it, effects within %.1g;",
+                    "largest gradient %.1g\n"), aname, bf$ll, bf$starts_same, bf$spread, bf$grad))
+  cat(sprintf("  Louis' formula (dispersion at its maximum) vs the numerical Hessian: se relative %.1g\n",
+              rel(bf$se_louis_ml, bf$se_hessian)))
+  if (an$family == "gaussian")
+    cat(sprintf(paste("  se reported (dispersion over n - p) vs the Hessian's (sigma fixed at its",
+                      "maximum): %+.2g%% to %+.2g%%; vs sigma among the parameters: %+.2g%% to %+.2g%%\n"),
+                100 * min(bf$se / bf$se_hessian - 1), 100 * max(bf$se / bf$se_hessian - 1),
+                100 * min(bf$se / bf$se_with_sigma - 1), 100 * max(bf$se / bf$se_with_sigma - 1)))
+}
+write_tsv(do.call(rbind, x_rows),
+          c(lead_cols, "term", "haplotype", "freq", "coef", "se", "converged"),
+          "x_bruteforce.tsv")
+cat(sprintf("x: %d males, %d females, %d phase rows; trait-free frequencies %s\n",
+            sum(xped$V5 == "1"), sum(xped$V5 == "2"), nrow(EX$ph),
+            paste(sprintf("%s %.4f", EX$haps, em_frequencies(EX)), collapse = ", ")))
+
+# ---------------------------------------------------------------------------
+# The brute force against haplo.glm on every fit of haplo_glm.tsv.
+ac <- list()
+for (kf in kept_fits) {
+  r <- kf$r; an <- kf$an; loci <- kf$loci; d <- kf$d
+  g <- d$geno[r$keep, as.vector(rbind(2 * loci - 1, 2 * loci))]
+  alleles <- lapply(loci, function(l) sort(unique(na.omit(as.vector(d$geno[, c(2 * l - 1, 2 * l)])))))
+  E <- enumerate_phases(g, alleles, rep(FALSE, length(r$keep)))
+  Z <- model.matrix(as.formula(paste("~", paste(c("1", an$cov), collapse = " + "))), d$df[r$keep, ])
+  bf <- bruteforce_fit(E, d$df[r$keep, an$trait], Z, an$family, an$effect, n_starts = 2)
+  # haplo.glm's coefficients in the brute force's order.
+  hap <- apply(as.matrix(r$fit$haplo.unique), 1, paste, collapse = "")
+  lab <- names(r$coef); is_h <- grepl("^G\\.[0-9]+$", lab)
+  lab[is_h] <- hap[as.integer(sub("G.", "", lab[is_h], fixed = TRUE))]
+  lab[lab == "G.rare"] <- "rare"
+  m <- match(c(colnames(Z), bf$haps[bf$common], if (length(bf$rare)) "rare"), lab)
+  stopifnot(!anyNA(m), length(m) == length(lab))
+  ac[[length(ac) + 1]] <- data.frame(
+    fit = kf$name, family = an$family, ll = bf$ll - r$fit$lnlike,
+    coef = max(abs(bf$coef - r$coef[m]) / r$se[m]),
+    freq = max(abs(bf$f - r$freq[match(bf$haps, hap)])),
+    se_hg = rel(bf$se_hg, r$se[m]), se_hessian = rel(bf$se_hessian, r$se[m]),
+    louis_hessian = rel(bf$se_louis_ml, bf$se_hessian), held = bf$held_sum,
+    starts = bf$starts_same, grad = bf$grad)
+}
+ac <- do.call(rbind, ac)
+if (nzchar(Sys.getenv("CHECKS_RDS"))) saveRDS(ac, paste0(Sys.getenv("CHECKS_RDS"), ".bruteforce"))
+cat(sprintf("brute force vs haplo.glm, %d fits: log-likelihood %.2g to %+.2g, coef within %.2g se, freq within %.2g\n",
+            nrow(ac), min(ac$ll), max(ac$ll), max(ac$coef), max(ac$freq)))
+cat(sprintf("  se by Louis' formula with haplo.glm's conventions: within %.2g (relative)\n", max(ac$se_hg)))
+cat(sprintf("  Louis' formula (dispersion at its maximum) vs the numerical Hessian: within %.2g\n",
+            max(ac$louis_hessian)))
+bin <- ac$family == "binomial"; neg <- ac$held < 1e-9
+cat(sprintf(paste("  se from the numerical Hessian, binary: within %.2g where every haplotype below %g has",
+                  "frequency under 1e-9 (%d fits), up to %.2g otherwise (%d fits, held frequency up to %.2g)\n"),
+            max(ac$se_hessian[bin & neg]), MIN_INFO, sum(bin & neg),
+            max(c(0, ac$se_hessian[bin & !neg])), sum(bin & !neg), max(ac$held[bin])))
+cat(sprintf("  se from the numerical Hessian, quantitative (dispersion over n): off by %.2g to %.2g\n",
+            min(ac$se_hessian[!bin]), max(ac$se_hessian[!bin])))
