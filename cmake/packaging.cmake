@@ -4,7 +4,7 @@
 # package built by `cpack -G DEB` in the build tree.
 
 # hfimportcore writes the version into the log of every run.
-foreach(program hf hfx hf.sun hfp phf hfimport hfscan hfimportcore)
+foreach(program hf hfx hf.sun hfp phf hfimport hfscan hfreg hfimportcore)
   if(TARGET ${program})
     target_compile_definitions(${program} PRIVATE HS_VERSION="${PROJECT_VERSION}")
   endif()
@@ -14,7 +14,7 @@ include(GNUInstallDirs)
 # The manual pages are installed compressed at maximum compression without a
 # time stamp (gzip -9n), as Debian wants them; hf.sun, the name under which
 # hfp runs hf, gets a link to the page of hf.
-set(HS_MAN_PAGES hf hfx hfp phf hfimport hfscan)
+set(HS_MAN_PAGES hf hfx hfp phf hfimport hfscan hfreg)
 set(HS_MAN_DIR ${PROJECT_BINARY_DIR}/man)
 set(HS_MAN_GZ)
 foreach(page ${HS_MAN_PAGES})
@@ -50,7 +50,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 markers by haplotype counting (EM). hfp gives permutation p values for
 case-control association and block disequilibrium. phf prepares estimator
 input from TRELIX files; hfimport converts PLINK and VCF genotypes.
-hfscan tests windows of adjacent markers along the genome, in threads.")
+hfscan tests windows of adjacent markers along the genome, in threads.
+hfreg regresses a trait on the haplotypes of a region with the phase unknown.")
 set(HS_DOC_DIR ${PROJECT_BINARY_DIR}/doc)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/changelog.in ${HS_DOC_DIR}/changelog @ONLY)
 add_custom_command(OUTPUT ${HS_DOC_DIR}/changelog.gz

@@ -53,10 +53,36 @@ void parse_chunk(const std::string &text, scan_options_t &o)
 
 } // namespace
 
+long scan_whole(const std::string &name, const std::string &value, long least, long most)
+{
+  return whole(name, value, least, most);
+}
+
+double scan_real(const std::string &name, const std::string &value, double least, double below)
+{
+  return real(name, value, least, below);
+}
+
+void scan_names(const std::string &v, std::vector<std::string> &names)
+{
+  size_t at = 0;
+  for (;;) {
+    size_t comma = v.find(',', at);
+    std::string name = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    if (name.empty())
+      throw import_error("--covar-name " + v + ": expected names separated by commas, as in age,sex");
+    names.push_back(name);
+    if (comma == std::string::npos)
+      break;
+    at = comma + 1;
+  }
+}
+
 scan_options_t scan_parse(int argc, char **argv)
 {
   scan_options_t o;
   std::vector<std::string> positional;
+  bool permutations_given = false;
   cmdline_t c(argc, argv);
   while (c.next()) {
     const std::string &arg = c.arg();
@@ -67,9 +93,10 @@ scan_options_t scan_parse(int argc, char **argv)
       o.window = static_cast<int>(whole(arg, c.take(), 1, HF_MAXLOCI));
     else if (arg == "--step")
       o.step = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
-    else if (arg == "--permutations")
+    else if (arg == "--permutations") {
       o.permutations = whole(arg, c.take(), 0, LONG_MAX);
-    else if (arg == "--perm-hits") {
+      permutations_given = true;
+    } else if (arg == "--perm-hits") {
       o.perm_hits = whole(arg, c.take(), 1, LONG_MAX);
       o.perm_hits_given = true;
     } else if (arg == "--max-t" && !has_value)
@@ -85,10 +112,13 @@ scan_options_t scan_parse(int argc, char **argv)
       o.seed = s;
     } else if (arg == "--min-freq")
       o.min_freq = real(arg, c.take(), 0, 1);
-    else if (arg == "--em-max-iter")
+    else if (arg == "--em-max-iter") {
       o.em_max_iter = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
-    else if (arg == "--em-gain")
+      o.em_given = true;
+    } else if (arg == "--em-gain") {
       o.em_gain = real(arg, c.take(), 0, HUGE_VAL);
+      o.em_given = true;
+    }
     else if (arg == "--jobs")
       o.jobs = static_cast<int>(whole(arg, c.take(), 1, 1024));
     else if (arg == "--chunk")
@@ -105,9 +135,10 @@ scan_options_t scan_parse(int argc, char **argv)
         throw import_error("--trait " + v + ": expected binary or quantitative");
     } else if (arg == "--test") {
       std::string v = c.take();
-      if (v != "score" && v != "lrt")
-        throw import_error("--test " + v + ": expected score or lrt");
+      if (v != "score" && v != "lrt" && v != "glm")
+        throw import_error("--test " + v + ": expected score, lrt or glm");
       o.lrt = v == "lrt";
+      o.glm = v == "glm";
     } else if (arg == "--score-variance") {
       std::string v = c.take();
       if (v == "conditional")
@@ -118,20 +149,9 @@ scan_options_t scan_parse(int argc, char **argv)
         throw import_error("--score-variance " + v + ": expected conditional or louis");
     } else if (arg == "--covar")
       o.covar = c.take();
-    else if (arg == "--covar-name") {
-      std::string v = c.take();
-      size_t at = 0;
-      for (;;) {
-        size_t comma = v.find(',', at);
-        std::string name = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        if (name.empty())
-          throw import_error("--covar-name " + v + ": expected names separated by commas, as in age,sex");
-        o.covar_names.push_back(name);
-        if (comma == std::string::npos)
-          break;
-        at = comma + 1;
-      }
-    } else if (arg == "--within")
+    else if (arg == "--covar-name")
+      scan_names(c.take(), o.covar_names);
+    else if (arg == "--within")
       o.within = c.take();
     else if (arg == "--max-pairs")
       o.max_pairs = static_cast<double>(whole(arg, c.take(), 1, LONG_MAX));
@@ -169,6 +189,15 @@ scan_options_t scan_parse(int argc, char **argv)
   if (o.max_t && o.perm_hits_given)
     throw import_error("--perm-hits does not apply with --max-t: every window runs all the "
                        "permutations, the same ones in every window");
+  // The GLM's EM runs to convergence in every window: permutations would
+  // repeat it hundreds of times per window, so the test has none.
+  if (o.glm && permutations_given && o.permutations != 0)
+    throw import_error("--test glm has no permutations (its p value is asymptotic); "
+                       "leave out --permutations or give --permutations 0");
+  if (o.glm)
+    o.permutations = 0;
+  if (o.glm && !o.within.empty())
+    throw import_error("--within sets strata of permutations, which --test glm does not run");
   check_input_choice(o, "the markers");
   check_input_tables(o);
   return o;

@@ -262,6 +262,10 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   bar.end();
 }
 
+} // namespace
+
+const char *scan_program = "hfscan";
+
 // Renaming the finished table over one of the files being read would lose
 // that file: refuse an output that is an input.
 void check_output_is_not_input(const scan_options_t &o, const std::string &output)
@@ -284,6 +288,8 @@ void check_output_is_not_input(const scan_options_t &o, const std::string &outpu
   }
 }
 
+namespace {
+
 // The log of the run; what the run tells the user goes there too.
 run_log_t *run_log = nullptr;
 
@@ -292,7 +298,7 @@ void tell(const std::string &line, bool to_log = true)
 {
   if (line.empty())
     return;
-  fprintf(stderr, "hfscan: %s\n", line.c_str());
+  fprintf(stderr, "%s: %s\n", scan_program, line.c_str());
   if (run_log && to_log)
     run_log->line(line);
 }
@@ -308,14 +314,7 @@ std::string plural(size_t n, const char *one, const char *many)
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// What the summary says about the association test of the whole run.
-struct trait_summary_t {
-  std::string note;
-  // For the log: the individuals with the trait, and how many of them
-  // leave the association test for a missing covariate or stratum.
-  size_t with_trait = 0, cases = 0, left = 0;
-  std::string trait = "none", covariates = "none", strata = "none";
-};
+} // namespace
 
 // The trait, the covariates and the strata of every sample into set; what
 // the user must know is said at once. A null model that cannot be fitted on
@@ -360,6 +359,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
     tell_note(table_note(o.covar, cov));
     set.ncov = cov.names.size();
+    set.cov_names = cov.names;
     set.cov.resize(n * set.ncov);
     for (size_t i = 0; i < n; i++)
       for (size_t c = 0; c < set.ncov; c++)
@@ -420,6 +420,8 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
                        " (over the " + plural(d.n, "individual", "individuals") + " with complete data)");
   return ts;
 }
+
+namespace {
 
 std::string thousands(long n)
 {
@@ -485,6 +487,12 @@ int hfscanrun(int argc, char **argv)
     set.max_pairs = o.max_pairs;
     set.lrt = o.lrt;
     set.variance = o.variance;
+    set.glm = o.glm;
+    set.glm_set.min_freq = o.min_freq;
+    if (o.em_given) {
+      set.glm_set.gain = o.em_gain;
+      set.glm_set.max_iter = o.em_max_iter;
+    }
     trait_summary_t ts = read_association_inputs(o, samples, plink, set);
     {
       std::string line = std::to_string(samples.size()) + " in the input; " +

@@ -15,6 +15,7 @@
 
 #include "assoc.h"
 #include "atomic_output.h"
+#include "glm.h"
 #include "hfimport.h"
 
 // The request of one run (options.cpp). Bad options throw import_error,
@@ -41,8 +42,15 @@ struct scan_options_t : input_options_t {
   double max_pairs = 1e7;                 // --max-pairs
   bool max_t = false;                     // --max-t
   bool perm_hits_given = false;           // --perm-hits was given
+  bool glm = false;                       // --test glm
+  bool em_given = false;                  // --em-gain or --em-max-iter given
 };
 scan_options_t scan_parse(int argc, char **argv);
+// Option values, as hfscan reads them (and hfreg): a whole number in
+// [least, most], a finite number in [least, below), the --covar-name list.
+long scan_whole(const std::string &name, const std::string &value, long least, long most);
+double scan_real(const std::string &name, const std::string &value, double least, double below);
+void scan_names(const std::string &value, std::vector<std::string> &names);
 void hfscan_help(FILE *f);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
@@ -115,6 +123,10 @@ struct scan_settings_t {
   std::vector<double> cov;   // per sample, ncov each; NaN missing
   std::vector<int> stratum;  // per sample, -1 unlisted; empty without strata
   struct scan_maxt_t *maxt = nullptr;  // --max-t: the permutations every window shares
+  std::vector<std::string> cov_names;  // the covariate columns' names
+  bool glm = false;          // the haplotype GLM's likelihood-ratio test (glm.h)
+  glm_settings_t glm_set;
+  std::string glm_base;      // the base haplotype, spelled; "" the most frequent
 };
 
 // The estimator states of one thread, reused from window to window.
@@ -127,6 +139,26 @@ void scan_worker_free(scan_worker_t *w);
 // memory) gets its reason in status and NA where a test did not run.
 scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
                        const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms);
+
+// The haplotype GLM of a window (glm_window.cpp): its fit, the haplotypes
+// spelled by position, and the work it reuses. The worker keeps the last
+// window's (scan_worker_glm).
+struct scan_glm_t {
+  hf_posterior_t post;
+  glm_data_t data;
+  glm_fit_t fit;
+  std::vector<std::string> spelled;
+};
+// Fits the GLM on the pooled estimate of the tested individuals (sample
+// index of each in tested) and fills the row's assoc_* and top_*; returns
+// "" or why the window has no test.
+std::string glm_window(scan_glm_t &g, const scan_settings_t &set,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                       hfstate_t *pooled, const std::vector<size_t> &tested, scan_row_t &row);
+const scan_glm_t &scan_worker_glm(const scan_worker_t *w);
+// The haplotype of number, as top_haplotype spells it.
+std::string scan_spell(hfstate_t *s, int number,
                        const std::vector<std::shared_ptr<const scan_marker_t>> &ms);
 
 // Seeds and draws (rng.cpp): xoshiro256** seeded through splitmix64 from the
@@ -237,6 +269,21 @@ struct progress_t {
   void end();
 };
 double scan_clock();
+
+// Shared with hfreg (run.cpp): the program name of the messages, the
+// output-is-an-input check and the association inputs.
+extern const char *scan_program;
+void check_output_is_not_input(const scan_options_t &o, const std::string &output);
+// What the summary says about the association test of the whole run.
+struct trait_summary_t {
+  std::string note;
+  // For the log: the individuals with the trait, and how many of them
+  // leave the association test for a missing covariate or stratum.
+  size_t with_trait = 0, cases = 0, left = 0;
+  std::string trait = "none", covariates = "none", strata = "none";
+};
+trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
+                                        bool plink, scan_settings_t &set);
 
 // The whole program (run.cpp); returns the exit status.
 int hfscanrun(int argc, char **argv);

@@ -124,6 +124,7 @@ struct scan_worker_t {
   std::vector<double> work;
   scan_perm_scratch_t perm;            // the score test's permutations
   std::vector<size_t> tested_samples;  // of cc: the sample's input index
+  scan_glm_t glm;
 };
 
 scan_worker_t *scan_worker_new()
@@ -621,7 +622,7 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   }
   if (set.assoc) {
     row.trait = set.binary ? "binary" : "quantitative";
-    row.test = set.lrt ? "lrt" : "score";
+    row.test = set.lrt ? "lrt" : set.glm ? "glm" : "score";
     row.n_covariates = static_cast<long>(set.ncov);
   }
 
@@ -702,11 +703,29 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   }
   if (set.lrt)
     lrt_window(w, set, ms, alleles, xdata, pooled, row);
-  else
+  else if (set.glm) {
+    std::vector<size_t> tested(w->tested.size());
+    for (size_t i = 0; i < tested.size(); i++)
+      tested[i] = w->sample_of[w->tested[i]];
+    std::string why = glm_window(w->glm, set, ms, pooled, tested, row);
+    if (!why.empty())
+      throw window_failed(why);
+  } else
     score_window(w, set, ms, xdata, pooled, row);
 }
 
 } // namespace
+
+std::string scan_spell(hfstate_t *s, int number,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
+{
+  return spell(s, number, ms);
+}
+
+const scan_glm_t &scan_worker_glm(const scan_worker_t *w)
+{
+  return w->glm;
+}
 
 scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
                        const std::vector<sample_t> &samples,

@@ -61,3 +61,13 @@
 # input for hf: refused.
 1 bad_phf_dat_empty phf $IN/trelix/example.par $IN/../bad/inputs/empty.dat out.hf
 1 bad_phf_dat_header_only phf $IN/trelix/example.par $IN/../bad/inputs/header_only.dat out.hf
+#
+# hfreg and hfscan --test glm: a bad choice of model, a base haplotype that
+# is absent or rare, no trait, a trait value the kind refuses, permutations
+# asked of the GLM.
+1 bad_hfreg_effect hfreg $IN/assoc/complete.ped out.tsv --index 5-8 --pheno $IN/assoc/complete.pheno --pheno-col cc --effect quadratic
+1 bad_hfreg_base_absent hfreg $IN/assoc/complete.ped out.tsv --index 5-8 --pheno $IN/assoc/complete.pheno --pheno-col cc --base TTTT
+1 bad_hfreg_base_rare hfreg $IN/assoc/complete.ped out.tsv --index 5-8 --pheno $IN/assoc/complete.pheno --pheno-col cc --base AAAC
+1 bad_hfreg_no_trait hfreg $IN/assoc/complete.ped out.tsv --index 5-8
+1 bad_hfreg_binary_value hfreg $IN/assoc/complete.ped out.tsv --index 5-8 --pheno $IN/assoc/complete.pheno --pheno-col qt --trait binary
+1 bad_hfscan_glm_permutations hfscan $IN/assoc/complete.ped out.tsv --test glm --permutations 10 --pheno $IN/assoc/complete.pheno --pheno-col cc

@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMS = ["hf", "hfx", "hf.sun", "hfp", "phf", "hfimport", "hfscan"]
+PROGRAMS = ["hf", "hfx", "hf.sun", "hfp", "phf", "hfimport", "hfscan", "hfreg"]
 
 
 def skip(args, reason):

@@ -1,0 +1,674 @@
+// The EM-weighted haplotype GLM (glm.h gives the model and its sources).
+
+#include "glm.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <Eigen/Dense>
+
+namespace {
+
+using matrix_t = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic>;
+using vector_t = Eigen::Matrix<double, Eigen::Dynamic, 1>;
+using index_t = Eigen::Index;
+
+const double NA = std::numeric_limits<double>::quiet_NaN();
+const double LOG_2PI = 1.8378770664093454836;
+// Newton steps of one M-step, and the step size that ends them.
+const int NEWTON_MAX = 50;
+const double NEWTON_TOL = 1e-10;
+// A binary trait's effect this large, or a standard error this large, is
+// taken as separation.
+const double RUNAWAY_EFFECT = 15;
+const double RUNAWAY_SE = 1e3;
+// Eigenvalues of the scaled information below this share of the largest
+// are dropped by the generalised inverse (haplo.glm's eps.svd, the square
+// root of the machine precision).
+const double EPS_SVD = 1.4901161193847656e-08;
+
+double sigmoid(double x)
+{
+  return x >= 0 ? 1 / (1 + std::exp(-x)) : std::exp(x) / (1 + std::exp(x));
+}
+
+double pair_prior(const hf_pair_t &pr, const std::vector<double> &f)
+{
+  if (pr.b < 0)
+    return f[static_cast<size_t>(pr.a)];
+  if (pr.a == pr.b)
+    return f[static_cast<size_t>(pr.a)] * f[static_cast<size_t>(pr.a)];
+  return 2 * f[static_cast<size_t>(pr.a)] * f[static_cast<size_t>(pr.b)];
+}
+
+// The expanded data: one row per individual and compatible pair.
+struct model_t {
+  const glm_data_t &d;
+  const hf_posterior_t &post;
+  size_t H = 0, K = 0, D = 0;  // haplotypes, haplotype columns, coefficients
+  std::vector<int> column;     // per position: haplotype column, or -1
+  std::vector<double> code;    // per pair of post: K codes
+  std::vector<size_t> first;   // rows of individual i: first[i] .. first[i + 1] - 1
+  std::vector<size_t> pair;    // per row: its pair in post
+  std::vector<double> w, eta;  // per row: posterior, linear predictor
+  std::vector<double> mu;      // per row: fitted probability (binary)
+  bool fresh = false;          // eta and mu are those of the current beta
+  double copies = 0;           // haplotype copies of the sample
+  std::vector<bool> penalised; // per coefficient
+  double lambda = 0;           // prior precision, 0 without the prior
+
+  model_t(const glm_data_t &data, const hf_posterior_t &p) : d(data), post(p) {}
+
+  void x_of(size_t i, size_t row, double *x) const
+  {
+    x[0] = 1;
+    const double *c = code.data() + pair[row] * K;
+    for (size_t k = 0; k < K; k++)
+      x[1 + k] = c[k];
+    for (size_t c2 = 0; c2 < d.q; c2++)
+      x[1 + K + c2] = d.cov[i * d.q + c2];
+  }
+};
+
+// Solves a x = b for a symmetric positive semi-definite a by its
+// eigen-decomposition, dropping directions of no information.
+vector_t solve_psd(const matrix_t &a, const vector_t &b)
+{
+  Eigen::SelfAdjointEigenSolver<matrix_t> es(a);
+  const vector_t &l = es.eigenvalues();
+  double top = l.size() ? l(l.size() - 1) : 0;
+  vector_t ub = es.eigenvectors().transpose() * b;
+  for (index_t k = 0; k < l.size(); k++)
+    ub(k) = l(k) > 1e-12 * top && top > 0 ? ub(k) / l(k) : 0;
+  return es.eigenvectors() * ub;
+}
+
+// The M-step for beta: weighted least squares (normal) or Newton's method
+// on the weighted logistic log-likelihood, with the prior when lambda > 0,
+// at most steps Newton steps. Returns false when a step is not finite.
+bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
+{
+  const size_t D = m.D, n = m.d.n;
+  std::vector<double> x(D);
+  for (int step = 0; step < steps; step++) {
+    matrix_t a = matrix_t::Zero(static_cast<index_t>(D), static_cast<index_t>(D));
+    vector_t g = vector_t::Zero(static_cast<index_t>(D));
+    for (size_t i = 0; i < n; i++)
+      for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
+        double w = m.w[r];
+        if (!(w > 0))
+          continue;
+        m.x_of(i, r, x.data());
+        double eta = 0, mu;
+        if (m.fresh) {
+          eta = m.eta[r];
+          mu = m.mu[r];
+        } else {
+          for (size_t c = 0; c < D; c++)
+            eta += x[c] * beta(static_cast<index_t>(c));
+          mu = m.d.binary ? sigmoid(eta) : eta;
+        }
+        double v = 1, res = m.d.y[i] - eta;
+        if (m.d.binary) {
+          v = mu * (1 - mu);
+          res = m.d.y[i] - mu;
+        }
+        for (size_t c = 0; c < D; c++) {
+          g(static_cast<index_t>(c)) += w * res * x[c];
+          for (size_t c2 = 0; c2 <= c; c2++)
+            a(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
+        }
+      }
+    for (size_t c = 0; c < D; c++) {
+      for (size_t c2 = 0; c2 < c; c2++)
+        a(static_cast<index_t>(c2), static_cast<index_t>(c)) = a(static_cast<index_t>(c), static_cast<index_t>(c2));
+      if (m.penalised[c]) {
+        a(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
+        g(static_cast<index_t>(c)) -= m.lambda * beta(static_cast<index_t>(c));
+      }
+    }
+    vector_t delta = solve_psd(a, g);
+    if (!delta.allFinite())
+      return false;
+    beta += delta;
+    m.fresh = false;
+    if (!m.d.binary)
+      return true;  // the normal log-likelihood is quadratic: one step is exact
+    if (delta.cwiseAbs().maxCoeff() < NEWTON_TOL * (1 + beta.cwiseAbs().maxCoeff()))
+      return true;
+  }
+  return beta.allFinite();
+}
+
+// The E-step: linear predictors, posteriors and the log-likelihood.
+double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<double> &f)
+{
+  const size_t D = m.D, n = m.d.n;
+  std::vector<double> x(D), logf(f.size());
+  for (size_t h = 0; h < f.size(); h++)
+    logf[h] = f[h] > 0 ? std::log(f[h]) : -HUGE_VAL;
+  const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
+  m.mu.resize(m.eta.size());
+  double ll = 0;
+  for (size_t i = 0; i < n; i++) {
+    const size_t lo = m.first[i], hi = m.first[i + 1];
+    const bool y1 = m.d.y[i] > 0.5;
+    for (size_t r = lo; r < hi; r++) {
+      m.x_of(i, r, x.data());
+      double eta = 0;
+      for (size_t c = 0; c < D; c++)
+        eta += x[c] * beta(static_cast<index_t>(c));
+      m.eta[r] = eta;
+    }
+    // A binary trait: each term as a product (one exponential a pair),
+    // unless the individual's terms come too close to underflow.
+    if (m.d.binary) {
+      double sum = 0;
+      for (size_t r = lo; r < hi; r++) {
+        double e = std::exp(-std::fabs(m.eta[r]));
+        double mu = m.eta[r] >= 0 ? 1 / (1 + e) : e / (1 + e);
+        m.mu[r] = mu;
+        const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+        m.w[r] = pair_prior(pr, f) * (y1 ? mu : 1 - mu);
+        sum += m.w[r];
+      }
+      if (sum > 1e-250) {
+        for (size_t r = lo; r < hi; r++)
+          m.w[r] /= sum;
+        ll += std::log(sum);
+        continue;
+      }
+    }
+    // On the log scale, shifted by the largest term.
+    double top = -HUGE_VAL;
+    for (size_t r = lo; r < hi; r++) {
+      const double eta = m.eta[r];
+      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+      double lp = logf[static_cast<size_t>(pr.a)];
+      if (pr.b >= 0)
+        lp += logf[static_cast<size_t>(pr.b)] + (pr.a != pr.b ? log2 : 0.0);
+      double dens;
+      if (m.d.binary) {
+        double l1 = std::log1p(std::exp(-std::fabs(eta)));
+        dens = y1 == (eta >= 0) ? -l1 : -std::fabs(eta) - l1;
+      } else {
+        m.mu[r] = eta;
+        dens = lognorm - 0.5 * (m.d.y[i] - eta) * (m.d.y[i] - eta) / phi;
+      }
+      double t = lp > -HUGE_VAL ? dens + lp : -HUGE_VAL;
+      m.w[r] = t;
+      top = std::max(top, t);
+    }
+    double sum = 0;
+    for (size_t r = lo; r < hi; r++) {
+      m.w[r] = m.w[r] > -HUGE_VAL ? std::exp(m.w[r] - top) : 0;
+      sum += m.w[r];
+    }
+    for (size_t r = lo; r < hi; r++)
+      m.w[r] /= sum;
+    ll += top + std::log(sum);
+  }
+  m.fresh = true;
+  return ll;
+}
+
+// The frequencies from the posteriors: each haplotype's share of copies.
+void m_step_freq(const model_t &m, std::vector<double> &f)
+{
+  f.assign(m.H, 0.0);
+  for (size_t r = 0; r < m.pair.size(); r++) {
+    const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+    f[static_cast<size_t>(pr.a)] += m.w[r];
+    if (pr.b >= 0)
+      f[static_cast<size_t>(pr.b)] += m.w[r];
+  }
+  for (double &v : f)
+    v /= m.copies;
+}
+
+// The weighted residual sum of squares over n (the maximum-likelihood
+// estimate, which the EM and the likelihoods use) or over n - d (the
+// dispersion of the standard errors); haplo.glm takes the same two.
+double dispersion(const model_t &m, bool over_n)
+{
+  double rss = 0;
+  for (size_t i = 0; i < m.d.n; i++)
+    for (size_t r = m.first[i]; r < m.first[i + 1]; r++)
+      rss += m.w[r] * (m.d.y[i] - m.eta[r]) * (m.d.y[i] - m.eta[r]);
+  return rss / static_cast<double>(m.d.n - (over_n ? 0 : m.D));
+}
+
+// The joint EM from the posteriors in m.w; beta, phi, f at the end, and
+// m.w the posteriors under them. Returns the log-likelihood.
+double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi,
+                std::vector<double> &f, int &iterations, bool &converged)
+{
+  double ll = -HUGE_VAL, prev = -HUGE_VAL;
+  converged = false;
+  for (iterations = 1; iterations <= s.max_iter; iterations++) {
+    // One Newton step per EM step (a generalised EM: each step raises the
+    // expected complete-data log-likelihood, and the fixed point is the
+    // same); the first step fits the start posteriors fully.
+    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
+      break;
+    if (!m.d.binary) {
+      // eta under the new beta for the dispersion.
+      std::vector<double> x(m.D);
+      for (size_t i = 0; i < m.d.n; i++)
+        for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
+          m.x_of(i, r, x.data());
+          double eta = 0;
+          for (size_t c = 0; c < m.D; c++)
+            eta += x[c] * beta(static_cast<index_t>(c));
+          m.eta[r] = eta;
+        }
+      phi = dispersion(m, true);
+    }
+    m_step_freq(m, f);
+    ll = e_step(m, beta, phi, f);
+    if (!std::isfinite(ll))
+      break;
+    if (iterations > 1 && !(ll - prev > s.gain)) {
+      converged = true;
+      break;
+    }
+    prev = ll;
+  }
+  if (iterations > s.max_iter)
+    iterations = s.max_iter;
+  return ll;
+}
+
+// Louis' observed information of (beta, free frequencies) at the estimate,
+// m.w the posteriors there (glm.h). free[h]: the parameter of haplotype h
+// among the frequencies, -1 when held fixed, -2 for the one left out.
+matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
+               const std::vector<int> &free, size_t nfree)
+{
+  const size_t D = m.D, P = D + nfree;
+  const index_t Pi = static_cast<index_t>(P);
+  matrix_t info = matrix_t::Zero(Pi, Pi);
+  std::vector<double> x(D);
+  vector_t sbar(Pi), s(Pi);
+  double fixed_left = 0;  // sum of w * copies / f_L^2 (dense block of the frequencies)
+  for (size_t i = 0; i < m.d.n; i++) {
+    sbar.setZero();
+    for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
+      double w = m.w[r];
+      if (!(w > 0))
+        continue;
+      m.x_of(i, r, x.data());
+      double eta = 0;
+      for (size_t c = 0; c < D; c++)
+        eta += x[c] * beta(static_cast<index_t>(c));
+      double v, res;
+      if (m.d.binary) {
+        double mu = sigmoid(eta);
+        v = mu * (1 - mu);
+        res = m.d.y[i] - mu;
+      } else {
+        v = 1 / phi;
+        res = (m.d.y[i] - eta) / phi;
+      }
+      s.setZero();
+      for (size_t c = 0; c < D; c++) {
+        s(static_cast<index_t>(c)) = res * x[c];
+        for (size_t c2 = 0; c2 < D; c2++)
+          info(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
+      }
+      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+      int copy[2] = {pr.a, pr.b};
+      for (int t = 0; t < (pr.b >= 0 ? 2 : 1); t++) {
+        size_t h = static_cast<size_t>(copy[t]);
+        if (free[h] >= 0) {
+          index_t k = static_cast<index_t>(D) + free[h];
+          s(k) += 1 / f[h];
+          info(k, k) += w / (f[h] * f[h]);
+        } else if (free[h] == -2) {
+          for (size_t k = 0; k < nfree; k++)
+            s(static_cast<index_t>(D + k)) -= 1 / f[h];
+          fixed_left += w / (f[h] * f[h]);
+        }
+      }
+      sbar += w * s;
+      info.noalias() -= w * s * s.transpose();
+    }
+    info.noalias() += sbar * sbar.transpose();
+  }
+  for (size_t k = 0; k < nfree; k++)
+    for (size_t k2 = 0; k2 < nfree; k2++)
+      info(static_cast<index_t>(D + k), static_cast<index_t>(D + k2)) += fixed_left;
+  for (size_t c = 0; c < D; c++)
+    if (m.penalised[c])
+      info(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
+  return info;
+}
+
+// The generalised inverse of the information, scaled to unit diagonal
+// first so that frequencies and effects compare. estimable[c] is false for
+// a parameter with a share of the dropped directions.
+matrix_t ginv(const matrix_t &info, std::vector<bool> &estimable)
+{
+  const index_t P = info.rows();
+  vector_t scale(P);
+  for (index_t k = 0; k < P; k++)
+    scale(k) = info(k, k) > 0 ? 1 / std::sqrt(info(k, k)) : 0;
+  matrix_t a = scale.asDiagonal() * info * scale.asDiagonal();
+  Eigen::SelfAdjointEigenSolver<matrix_t> es(a);
+  const vector_t &l = es.eigenvalues();
+  const matrix_t &u = es.eigenvectors();
+  double top = P ? l(P - 1) : 0;
+  matrix_t inv = matrix_t::Zero(P, P);
+  vector_t dropped = vector_t::Zero(P);
+  for (index_t k = 0; k < P; k++) {
+    if (top > 0 && l(k) > EPS_SVD * top)
+      inv.noalias() += u.col(k) * u.col(k).transpose() / l(k);
+    else
+      dropped += u.col(k).cwiseAbs2();
+  }
+  estimable.assign(static_cast<size_t>(P), true);
+  for (index_t k = 0; k < P; k++)
+    estimable[static_cast<size_t>(k)] = scale(k) > 0 && dropped(k) < 1e-6;
+  return scale.asDiagonal() * inv * scale.asDiagonal();
+}
+
+bool fail(glm_fit_t &fit, const std::string &why)
+{
+  fit.status = why;
+  return false;
+}
+
+} // namespace
+
+glm_term_t::glm_term_t() : freq(NA), se(NA) {}
+
+bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings_t &s,
+             glm_fit_t &fit)
+{
+  fit = glm_fit_t();
+  model_t m(d, post);
+  const size_t n = d.n, H = d.freq0.size();
+  m.H = H;
+  if (n == 0)
+    return fail(fit, "no individual to fit");
+  size_t G = post.first.empty() ? 0 : post.first.size() - 1;
+  std::vector<double> count(G, 0.0);
+  for (size_t i = 0; i < n; i++) {
+    size_t g = static_cast<size_t>(d.genotype[i]);
+    if (g >= G || post.first[g] == post.first[g + 1])
+      return fail(fit, "a genotype has no compatible pair of haplotypes");
+    count[g] += 1;
+    m.copies += post.pairs[post.first[g]].b < 0 ? 1 : 2;
+  }
+
+  // The trait-free EM to convergence: the null model's frequencies, which
+  // choose the modelled haplotypes.
+  std::vector<double> f = d.freq0, next(H);
+  double ll_geno = -HUGE_VAL, prev = -HUGE_VAL;
+  for (int it = 1; it <= s.max_iter; it++) {
+    ll_geno = 0;
+    next.assign(H, 0.0);
+    for (size_t g = 0; g < G; g++) {
+      if (count[g] == 0)
+        continue;
+      double sum = 0;
+      for (size_t q = post.first[g]; q < post.first[g + 1]; q++)
+        sum += pair_prior(post.pairs[q], f);
+      if (!(sum > 0))
+        return fail(fit, "a genotype is impossible under the haplotype frequencies");
+      ll_geno += count[g] * std::log(sum);
+      for (size_t q = post.first[g]; q < post.first[g + 1]; q++) {
+        const hf_pair_t &pr = post.pairs[q];
+        double w = count[g] * pair_prior(pr, f) / sum;
+        next[static_cast<size_t>(pr.a)] += w;
+        if (pr.b >= 0)
+          next[static_cast<size_t>(pr.b)] += w;
+      }
+    }
+    if (it > 1 && !(ll_geno - prev > s.gain))
+      break;
+    prev = ll_geno;
+    for (size_t h = 0; h < H; h++)
+      f[h] = next[h] / m.copies;
+  }
+  fit.freq_null = f;
+
+  // The terms: rare haplotypes, the base, the columns.
+  fit.rare.assign(H, 0);
+  double rare_sum = 0;
+  for (size_t h = 0; h < H; h++)
+    if (f[h] < s.min_freq || f[h] * m.copies < s.min_count) {
+      fit.rare[h] = 1;
+      rare_sum += f[h];
+    }
+  int base = s.base;
+  if (base >= 0) {
+    if (static_cast<size_t>(base) >= H)
+      return fail(fit, "the base haplotype is not among the haplotypes of the sample");
+    if (fit.rare[static_cast<size_t>(base)]) {
+      char buf[64];
+      snprintf(buf, sizeof buf, "%.4g", f[static_cast<size_t>(base)]);
+      return fail(fit, std::string("the base haplotype is rare (frequency ") + buf +
+                           "); choose a modelled one");
+    }
+  } else {
+    for (size_t h = 0; h < H; h++)
+      if (!fit.rare[h] && (base < 0 || f[h] > f[static_cast<size_t>(base)]))
+        base = static_cast<int>(h);
+    if (base < 0)
+      return fail(fit, "no haplotype is frequent enough to model");
+  }
+  bool rare_term = rare_sum >= s.sum_rare_min;
+  m.column.assign(H, -1);
+  for (size_t h = 0; h < H; h++)
+    if (!fit.rare[h] && static_cast<int>(h) != base)
+      m.column[h] = static_cast<int>(m.K++);
+  if (rare_term) {
+    for (size_t h = 0; h < H; h++)
+      if (fit.rare[h])
+        m.column[h] = static_cast<int>(m.K);
+    m.K++;
+  }
+  m.D = 1 + m.K + d.q;
+  if (n <= m.D)
+    return fail(fit, std::to_string(n) + " individuals for " + std::to_string(m.D) +
+                         " coefficients");
+  m.code.assign(post.pairs.size() * m.K, 0.0);
+  for (size_t q = 0; q < post.pairs.size(); q++) {
+    const hf_pair_t &pr = post.pairs[q];
+    int ca = m.column[static_cast<size_t>(pr.a)], cb = pr.b >= 0 ? m.column[static_cast<size_t>(pr.b)] : -1;
+    double *c = m.code.data() + q * m.K;
+    if (ca >= 0)
+      c[ca] += 1;
+    if (cb >= 0)
+      c[cb] += 1;
+    for (size_t k = 0; k < m.K; k++) {
+      if (pr.b < 0 || s.effect == GLM_ADDITIVE)
+        continue;  // a male's copy counts as 1 under every coding
+      if (s.effect == GLM_DOMINANT)
+        c[k] = c[k] > 0 ? 1 : 0;
+      else
+        c[k] = c[k] > 1 ? 1 : 0;
+    }
+  }
+  m.first.assign(n + 1, 0);
+  for (size_t i = 0; i < n; i++) {
+    size_t g = static_cast<size_t>(d.genotype[i]);
+    for (size_t q = post.first[g]; q < post.first[g + 1]; q++)
+      m.pair.push_back(q);
+    m.first[i + 1] = m.pair.size();
+  }
+  m.w.assign(m.pair.size(), 0.0);
+  m.eta.assign(m.pair.size(), 0.0);
+  m.penalised.assign(m.D, false);
+
+  // The null model: the trait on the covariates, the genotypes under the
+  // trait-free frequencies. One row per individual, as a model without
+  // haplotype columns.
+  {
+    glm_data_t nd = d;
+    hf_posterior_t one;
+    one.first = {0, 1};
+    one.pairs.push_back(hf_pair_t{0, -1, 1.0});
+    nd.genotype.assign(n, 0);
+    model_t m0(nd, one);
+    m0.H = 1;
+    m0.K = 0;
+    m0.D = 1 + d.q;
+    m0.first.resize(n + 1);
+    for (size_t i = 0; i <= n; i++)
+      m0.first[i] = i;
+    m0.pair.assign(n, 0);
+    m0.w.assign(n, 1.0);
+    m0.eta.assign(n, 0.0);
+    m0.penalised.assign(m0.D, false);
+    vector_t b0 = vector_t::Zero(static_cast<index_t>(m0.D));
+    if (!fit_beta(m0, b0))
+      return fail(fit, "the model without haplotypes cannot be fitted");
+    double phi0 = 1;
+    std::vector<double> x(m0.D);
+    for (size_t i = 0; i < n; i++) {
+      m0.x_of(i, i, x.data());
+      double eta = 0;
+      for (size_t c = 0; c < m0.D; c++)
+        eta += x[c] * b0(static_cast<index_t>(c));
+      m0.eta[i] = eta;
+    }
+    if (!d.binary)
+      phi0 = dispersion(m0, true);
+    std::vector<double> one_f = {1.0};
+    fit.loglik_null = e_step(m0, b0, phi0, one_f) + ll_geno;
+  }
+
+  // The joint EM from the trait-free posteriors, then the information.
+  for (size_t i = 0; i < n; i++) {
+    size_t g = static_cast<size_t>(d.genotype[i]);
+    double sum = 0;
+    for (size_t q = post.first[g]; q < post.first[g + 1]; q++)
+      sum += pair_prior(post.pairs[q], f);
+    for (size_t r = m.first[i]; r < m.first[i + 1]; r++)
+      m.w[r] = pair_prior(post.pairs[m.pair[r]], f) / sum;
+  }
+  std::vector<double> start_w = m.w;
+  vector_t beta;
+  double phi = 1;
+  std::vector<bool> hit(m.D, false);
+  matrix_t var;
+  std::vector<bool> estimable;
+  for (int pass = 0; pass < 2; pass++) {
+    m.w = start_w;
+    f = fit.freq_null;
+    beta = vector_t::Zero(static_cast<index_t>(m.D));
+    m.fresh = false;
+    phi = 1;
+    fit.loglik = joint_em(m, s, beta, phi, f, fit.iterations, fit.converged);
+    if (!beta.allFinite() || !std::isfinite(fit.loglik)) {
+      if (pass == 0 && d.binary) {
+        fit.converged = false;
+      } else
+        return fail(fit, "the fit failed (no finite estimate)");
+    }
+    // The frequencies of the information: those of at least min_info, the
+    // last of them left out.
+    std::vector<int> free(H, -1);
+    size_t nfree = 0;
+    int left_out = -1;
+    for (size_t h = 0; h < H; h++)
+      if (f[h] >= s.min_info)
+        left_out = static_cast<int>(h);
+    for (size_t h = 0; h < H; h++)
+      if (f[h] >= s.min_info && static_cast<int>(h) != left_out)
+        free[h] = static_cast<int>(nfree++);
+    if (left_out >= 0)
+      free[static_cast<size_t>(left_out)] = -2;
+    if (!d.binary)
+      fit.dispersion = dispersion(m, false);
+    if (beta.allFinite()) {
+      var = ginv(louis(m, beta, fit.dispersion, f, free, nfree), estimable);
+    } else {
+      var = matrix_t::Zero(static_cast<index_t>(m.D + nfree), static_cast<index_t>(m.D + nfree));
+      estimable.assign(m.D + nfree, false);
+    }
+    if (pass == 1 || !d.binary)
+      break;
+    bool runaway = !fit.converged;
+    for (size_t c = 1; c <= m.K; c++) {
+      double se = estimable[c] ? std::sqrt(var(static_cast<index_t>(c), static_cast<index_t>(c))) : NA;
+      if (!beta.allFinite() || std::fabs(beta(static_cast<index_t>(c))) > RUNAWAY_EFFECT ||
+          se > RUNAWAY_SE) {
+        hit[c] = true;
+        runaway = true;
+      }
+    }
+    if (!runaway)
+      break;
+    fit.prior = true;
+    m.lambda = 1 / (s.prior_sd * s.prior_sd);
+    for (size_t c = 1; c <= m.K; c++)
+      m.penalised[c] = true;
+  }
+  fit.freq = f;
+
+  // The rows.
+  char prior_note[96];
+  snprintf(prior_note, sizeof prior_note, "normal prior (sd %g) on the haplotype effects",
+           s.prior_sd);
+  auto coef = [&](size_t c, glm_term_t &t) {
+    t.effect = beta(static_cast<index_t>(c));
+    double v = var(static_cast<index_t>(c), static_cast<index_t>(c));
+    if (estimable[c] && v > 0)
+      t.se = std::sqrt(v);
+    else
+      t.status = "not estimable: no information in the data";
+    if (c >= 1 && c <= m.K && fit.prior) {
+      std::string why = hit[c] ? "separation: bounded by a " : "fitted with a ";
+      t.status = why + prior_note + (t.status.empty() ? "" : "; " + t.status);
+    }
+    if (!fit.converged) {
+      std::string why = "EM did not converge in " + std::to_string(s.max_iter) + " steps";
+      t.status = t.status.empty() ? why : t.status + "; " + why;
+    }
+  };
+  glm_term_t t0;
+  t0.kind = GLM_INTERCEPT;
+  coef(0, t0);
+  fit.terms.push_back(t0);
+  glm_term_t tb;
+  tb.kind = GLM_BASE;
+  tb.haplotype = base;
+  tb.freq = f[static_cast<size_t>(base)];
+  fit.terms.push_back(tb);
+  for (size_t h = 0; h < H; h++)
+    if (!fit.rare[h] && static_cast<int>(h) != base) {
+      glm_term_t t;
+      t.kind = GLM_HAPLOTYPE;
+      t.haplotype = static_cast<int>(h);
+      t.freq = f[h];
+      coef(1 + static_cast<size_t>(m.column[h]), t);
+      fit.terms.push_back(t);
+    }
+  if (rare_term) {
+    glm_term_t t;
+    t.kind = GLM_RARE;
+    t.freq = 0;
+    for (size_t h = 0; h < H; h++)
+      if (fit.rare[h])
+        t.freq += f[h];
+    coef(m.K, t);
+    fit.terms.push_back(t);
+  }
+  for (size_t c = 0; c < d.q; c++) {
+    glm_term_t t;
+    t.kind = GLM_COVARIATE;
+    t.covariate = c;
+    coef(1 + m.K + c, t);
+    fit.terms.push_back(t);
+  }
+  fit.lrt_df = static_cast<int>(m.K);
+  fit.lrt_chi2 = 2 * (fit.loglik - fit.loglik_null);
+  if (fit.lrt_chi2 < 0)
+    fit.lrt_chi2 = 0;
+  return true;
+}
