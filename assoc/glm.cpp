@@ -297,7 +297,11 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
     sbar.setZero();
     for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
       double w = m.w[r];
-      if (!(w > 0))
+      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+      // A pair with a haplotype held fixed is left out of the sums, the
+      // posteriors not renormalised (haplo.glm's haplo.min.info).
+      if (!(w > 0) || free[static_cast<size_t>(pr.a)] == -1 ||
+          (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
         continue;
       m.x_of(i, r, x.data());
       double eta = 0;
@@ -318,7 +322,6 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
         for (size_t c2 = 0; c2 < D; c2++)
           info(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
       }
-      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
       int copy[2] = {pr.a, pr.b};
       for (int t = 0; t < (pr.b >= 0 ? 2 : 1); t++) {
         size_t h = static_cast<size_t>(copy[t]);

@@ -29,7 +29,9 @@
 // over the posterior of the pairs, s_c and H_c the complete-data score and
 // Hessian; the frequencies enter through the parameters f_1 .. f_{m-1}
 // (f_m = 1 - the rest) of the haplotypes of frequency >= min_info, as in
-// haplo.glm (rarer ones are held fixed). The variance is its generalised
+// haplo.glm: rarer ones are held fixed, and the pairs that hold one are
+// left out of the sums (their posteriors not renormalised). The variance
+// is its generalised
 // inverse; the standard errors of beta do not depend on which frequency is
 // left out.
 //

@@ -243,7 +243,7 @@ TEST(Options, BadValuesNameTheOption)
       {{"--pheno-col", "s"}, "--pheno-col needs --pheno"},
       {{"--frobnicate"}, "--frobnicate: unknown option"},
       {{"--window", "31"}, "the largest window of such markers is 30"},
-      {{"--test", "wald"}, "--test wald: expected score or lrt"},
+      {{"--test", "wald"}, "--test wald: expected score, lrt or glm"},
       {{"--test", "lrt", "--covar", "c.txt"}, "use the score test"},
       {{"--test", "lrt", "--trait", "quantitative"}, "needs a binary trait"},
       {{"--trait", "ordinal"}, "--trait ordinal"},
