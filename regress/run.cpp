@@ -10,6 +10,7 @@
 
 #include "hs_limits.h"
 #include "regress.h"
+#include "run_log.h"
 
 namespace {
 
@@ -25,10 +26,30 @@ std::string num(double v)
   return buf;
 }
 
+// The log of the run; what the run tells the user goes there too.
+run_log_t *run_log = nullptr;
+
 void tell(const std::string &line)
 {
-  if (!line.empty())
-    fprintf(stderr, "hfreg: %s\n", line.c_str());
+  if (line.empty())
+    return;
+  fprintf(stderr, "hfreg: %s\n", line.c_str());
+  if (run_log)
+    run_log->line(line);
+}
+
+std::string plural(size_t n, const char *one, const char *many)
+{
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+const char *effect_name(glm_effect_t e)
+{
+  switch (e) {
+  case GLM_DOMINANT: return "dominant";
+  case GLM_RECESSIVE: return "recessive";
+  default: return "additive";
+  }
 }
 
 } // namespace
@@ -88,12 +109,13 @@ reg_options_t reg_parse(int argc, char **argv)
     else
       positional.push_back(arg);
   }
-  if (positional.size() != 2)
-    throw import_error("expected an input file and an output file (hfreg --help shows how)");
+  io_names_t io = resolve_io(o, positional,
+                             "expected an input file and an output file (hfreg --help shows how)");
   if (!o.covar_names.empty() && o.covar.empty())
     throw import_error("--covar-name needs --covar FILE");
-  o.input = positional[0];
-  o.output = positional[1];
+  o.input = io.input;
+  o.output = io.prefix ? io.output + ".tsv" : io.output;
+  o.log = io.output + ".log";
   check_input_choice(o, "the region");
   check_input_tables(o);
   return o;
@@ -149,14 +171,22 @@ int hfregrun(int argc, char **argv)
 {
   scan_program = "hfreg";
   scan_worker_t *worker = nullptr;
+  run_log_t log;
   try {
     if (argc < 2) {
       fprintf(stderr, "Usage: hfreg [options] INPUT OUTPUT\n"
+                      "       hfreg [options] --bfile PREFIX|--file PREFIX|--vcf FILE --out PREFIX\n"
                       "(hfreg --help lists the inputs, the output columns and the options)\n");
       return 1;
     }
     reg_options_t o = reg_parse(argc, argv);
     check_output_is_not_input(o, o.output);
+    check_output_is_not_input(o, o.log);
+    log.open(o.log, "hfreg", argc, argv);
+    run_log = &log;
+    log.field("Input", o.input);
+    log.field("Table", o.output);
+    log.line("");
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     for (const std::string &w : src->warnings)
@@ -164,6 +194,13 @@ int hfregrun(int argc, char **argv)
     std::vector<sample_t> samples = src->samples;
     if (!o.sex_file.empty())
       tell(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
+    {
+      std::string kept = std::to_string(src->markers.size()) + " kept";
+      if (!o.window_options.empty())
+        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
+                o.window_options[0];
+      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
+    }
     if (src->markers.empty())
       throw import_error(o.input + ": no marker of the input is in the region (see --region, "
                          "--index and --markers)");
@@ -190,7 +227,34 @@ int hfregrun(int argc, char **argv)
     set.glm_set.gain = o.em_gain;
     set.glm_set.max_iter = o.em_max_iter;
     set.glm_base = o.base;
+    {
+      const marker_t &a = mk.front(), &b = mk.back();
+      std::string names;
+      for (const marker_t &m : mk)
+        names += (names.empty() ? "" : " ") + m.name;
+      log.field("Region", "chromosome " + a.chrom + ", " + a.name + " (" + std::to_string(a.pos) +
+                              ") to " + b.name + " (" + std::to_string(b.pos) + "), " +
+                              plural(mk.size(), "marker", "markers") + ": " + names);
+    }
     trait_summary_t ts = read_association_inputs(o, samples, plink, set);
+    {
+      std::string line = std::to_string(samples.size()) + " in the input; " +
+                         std::to_string(ts.with_trait) + " with the trait";
+      if (set.assoc && set.binary)
+        line += " (" + plural(ts.cases, "case", "cases") + ", " +
+                plural(ts.with_trait - ts.cases, "control", "controls") + ")";
+      line += ", " + std::to_string(samples.size() - ts.with_trait) + " without";
+      if (ts.left)
+        line += "; " + std::to_string(ts.left) + " with the trait left out for a missing covariate";
+      size_t unknown_sex = 0;
+      for (const sample_t &sm : samples)
+        unknown_sex += sm.sex == SEX_UNKNOWN;
+      if (unknown_sex && x_chromosome(mk[0].chrom))
+        line += "; " + std::to_string(unknown_sex) + " of unknown sex, left out";
+      log.field("Individuals", line);
+      log.field("Trait", ts.trait);
+      log.field("Covariates", ts.covariates);
+    }
     if (!set.assoc)
       throw import_error((o.pheno.empty() ? o.input : o.pheno) +
                          ": no individual has a value of the trait; give it with --pheno FILE "
@@ -208,6 +272,16 @@ int hfregrun(int argc, char **argv)
     if (g.fit.terms.empty())
       throw import_error(o.input + ": markers " + row.first_marker + " to " + row.last_marker +
                          ": " + row.status);
+    std::string base = "NA";
+    for (const glm_term_t &t : g.fit.terms)
+      if (t.kind == GLM_BASE && t.haplotype >= 0)
+        base = g.spelled[static_cast<size_t>(t.haplotype)];
+    log.field("Model", std::string(set.binary ? "logistic" : "linear") + ", " +
+                           effect_name(o.effect) + " effects; base haplotype " + base +
+                           (o.base.empty() ? " (the most frequent)" : " (--base)") +
+                           "; haplotypes below frequency " + num(o.min_freq) + " or " +
+                           num(o.min_count) + " expected copies pooled as rare");
+    log.field("Individuals in the fit", std::to_string(row.n_assoc));
     std::string line = reg_lrt_line(row, g.fit);
     {
       atomic_output_t out(o.output);
@@ -215,20 +289,27 @@ int hfregrun(int argc, char **argv)
       out.write("# " + line + "\n");
       out.commit();
     }
-    tell(line);
+    fprintf(stderr, "hfreg: %s\n", line.c_str());
+    log.field("Global test", line);
     if (row.status != "ok")
       tell("note: " + row.status);
     scan_worker_free(worker);
+    run_log = nullptr;
+    log.finish("");
     return 0;
   } catch (const import_error &e) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: %s\n", e.what());
+    run_log = nullptr;
+    log.finish(e.what());
     return 1;
   } catch (const std::bad_alloc &) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: out of memory\n");
+    run_log = nullptr;
+    log.finish("out of memory");
     return 1;
   }
 }
