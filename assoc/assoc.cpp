@@ -219,7 +219,8 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   for (size_t i = 0; i < n; i++) {
     size_t g = static_cast<size_t>(genotype[i]);
     rg[g] += m.r[i];
-    r2g[g] += m.r[i] * m.r[i];
+    if (variance == ASSOC_LOUIS)
+      r2g[g] += m.r[i] * m.r[i];
     wg[g] += m.w[i];
   }
   vector_t u = vector_t::Zero(K);
