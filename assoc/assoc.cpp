@@ -48,6 +48,21 @@ bool full_rank(const matrix_t &z)
   return qr.rank() == s.cols();
 }
 
+// Z'WZ summed over the individuals in input order, as the score test's
+// cross-information takes it: the same bits whether cached or not.
+void sum_zwz(const rowmap_t &z, const std::vector<double> &w, double *out)
+{
+  const Eigen::Index n = z.rows(), P = z.cols();
+  for (Eigen::Index s = 0; s < P * P; s++)
+    out[s] = 0;
+  for (Eigen::Index i = 0; i < n; i++)
+    for (Eigen::Index s = 0; s < P; s++) {
+      double wz = w[static_cast<size_t>(i)] * z(i, s);
+      for (Eigen::Index s2 = 0; s2 < P; s2++)
+        out[s * P + s2] += wz * z(i, s2);
+    }
+}
+
 } // namespace
 
 bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
@@ -142,6 +157,8 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
     m.phi = 1;
   }
   m.beta.assign(beta.data(), beta.data() + beta.size());
+  m.zwz.resize(p * p);
+  sum_zwz(z, m.w, m.zwz.data());
   return true;
 }
 
@@ -202,7 +219,8 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   for (size_t i = 0; i < n; i++) {
     size_t g = static_cast<size_t>(genotype[i]);
     rg[g] += m.r[i];
-    r2g[g] += m.r[i] * m.r[i];
+    if (variance == ASSOC_LOUIS)
+      r2g[g] += m.r[i] * m.r[i];
     wg[g] += m.w[i];
   }
   vector_t u = vector_t::Zero(K);
@@ -219,7 +237,7 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   }
   u /= m.phi;
   // Cross-information with the null model's coefficients, and theirs.
-  matrix_t c = matrix_t::Zero(P, K), a = matrix_t::Zero(P, P);
+  matrix_t c = matrix_t::Zero(P, K), a(P, P);
   rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
   for (size_t i = 0; i < n; i++) {
     const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
@@ -227,10 +245,18 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
       double wz = m.w[i] * z(static_cast<Eigen::Index>(i), s);
       for (Eigen::Index j = 0; j < K; j++)
         c(s, j) += wz * mean[j];
-      for (Eigen::Index s2 = 0; s2 < P; s2++)
-        a(s, s2) += wz * z(static_cast<Eigen::Index>(i), s2);
     }
   }
+  // Z'WZ depends on the null model alone: fitted once, shared by windows.
+  std::vector<double> zwz;
+  if (m.zwz.size() != p * p) {
+    zwz.resize(p * p);
+    sum_zwz(z, m.w, zwz.data());
+  }
+  const double *az = zwz.empty() ? m.zwz.data() : zwz.data();
+  for (Eigen::Index s = 0; s < P; s++)
+    for (Eigen::Index s2 = 0; s2 < P; s2++)
+      a(s, s2) = az[s * P + s2];
   matrix_t v = (vxx - c.transpose() * a.ldlt().solve(c)) / m.phi;
   if (variance == ASSOC_LOUIS) {
     // Less the phase variance of the complete-data score (Louis 1982).

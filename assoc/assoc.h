@@ -58,6 +58,9 @@ struct assoc_null_t {
   std::vector<double> r;     // residuals y - mu
   std::vector<double> w;     // working weights: mu (1 - mu), or 1
   double phi = 1;            // dispersion: 1, or the residual variance
+  // Z'WZ (p x p, row-major), summed over the individuals in input order;
+  // empty when not fitted here (assoc_score then sums it itself).
+  std::vector<double> zwz;
   int iterations = 0;
   std::string status;
 };

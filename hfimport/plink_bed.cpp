@@ -98,6 +98,7 @@ class bed_source_t : public marker_source_t {
   FILE *f = nullptr;
   size_t block = 0;
   size_t at = 0;
+  long position = -1;  // the stream's offset after the last read, or -1
   std::vector<unsigned char> bytes;
 
   ~bed_source_t() override
@@ -112,14 +113,31 @@ class bed_source_t : public marker_source_t {
       return false;
     const bim_t &b = all[keep[at]];
     long offset = static_cast<long>(3 + block * keep[at]);
-    if (fseek(f, offset, SEEK_SET) != 0 || fread(bytes.data(), 1, block, f) != block)
+    // Consecutive markers need no seek (which would drop the stream's buffer).
+    if ((offset != position && fseek(f, offset, SEEK_SET) != 0) ||
+        fread(bytes.data(), 1, block, f) != block) {
+      position = -1;
       throw import_error(bed + ": cannot read the genotypes of marker " + b.m.name);
+    }
+    position = offset + static_cast<long>(block);
     const size_t n = samples.size();
     out.marker = markers[at];
     out.spellings = {b.a1, b.a2};
     out.a.assign(n, -1);
     out.b.assign(n, -1);
     const bool unknown[2] = {out.spellings[0] == "0", out.spellings[1] == "0"};
+    if (!unknown[0] && !unknown[1]) {
+      // Both alleles known: every code maps straight to its pair.
+      static const int32_t first[4] = {0, -1, 0, 1}, second[4] = {0, -1, 1, 1};
+      int32_t *a = out.a.data(), *bb = out.b.data();
+      for (size_t i = 0; i < n; i++) {
+        int g = (bytes[i / 4] >> (2 * (i % 4))) & 3;
+        a[i] = first[g];
+        bb[i] = second[g];
+      }
+      at++;
+      return true;
+    }
     for (size_t i = 0; i < n; i++) {
       // Two bits per individual, the first individual in the lowest bits:
       // 00 homozygous allele 1, 10 heterozygous, 11 homozygous allele 2,

@@ -425,23 +425,24 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   d.binary = set.binary;
   d.n = n;
   d.p = 1 + set.ncov;
-  d.y.resize(n);
-  d.z.resize(n * d.p);
-  w->genotype.resize(n);
-  for (size_t i = 0; i < n; i++) {
-    size_t s = w->sample_of[w->tested[i]];
-    d.y[i] = set.y[s];
-    d.z[i * d.p] = 1;
-    for (size_t c = 0; c < set.ncov; c++)
-      d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
-    w->genotype[i] = w->post.pattern[i];
-  }
-  // The null model involves only the tested samples: consecutive windows
-  // with the same ones share it.
-  bool same = w->null_of.size() == n && w->null.status.empty();
+  w->genotype.assign(w->post.pattern.begin(), w->post.pattern.end());
+  // The null model, the trait and the design involve only the tested
+  // samples: consecutive windows with the same ones share them.
+  bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n &&
+              d.y.size() == n && d.z.size() == n * d.p;
   for (size_t i = 0; same && i < n; i++)
     same = w->null_of[i] == w->sample_of[w->tested[i]];
   if (!same) {
+    d.n = n;
+    d.y.resize(n);
+    d.z.resize(n * d.p);
+    for (size_t i = 0; i < n; i++) {
+      size_t s = w->sample_of[w->tested[i]];
+      d.y[i] = set.y[s];
+      d.z[i * d.p] = 1;
+      for (size_t c = 0; c < set.ncov; c++)
+        d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+    }
     w->null_of.clear();
     bool fitted = assoc_fit_null(d, w->null);
     if (!fitted)
