@@ -61,14 +61,32 @@ struct model_t {
 
   model_t(const glm_data_t &data, const hf_posterior_t &p) : d(data), post(p) {}
 
-  void x_of(size_t i, size_t row, double *x) const
+  std::vector<double> design;  // per row: its D columns (intercept, codes, covariates)
+
+  // Fills the design rows once the codes, rows and D are set.
+  void build_design()
   {
-    x[0] = 1;
-    const double *c = code.data() + pair[row] * K;
-    for (size_t k = 0; k < K; k++)
-      x[1 + k] = c[k];
-    for (size_t c2 = 0; c2 < d.q; c2++)
-      x[1 + K + c2] = d.cov[i * d.q + c2];
+    design.assign(pair.size() * D, 0.0);
+    for (size_t i = 0; i < d.n; i++)
+      for (size_t r = first[i]; r < first[i + 1]; r++) {
+        double *x = design.data() + r * D;
+        x[0] = 1;
+        const double *c = code.data() + pair[r] * K;
+        for (size_t k = 0; k < K; k++)
+          x[1 + k] = c[k];
+        for (size_t c2 = 0; c2 < d.q; c2++)
+          x[1 + K + c2] = d.cov[i * d.q + c2];
+      }
+  }
+  const double *x_of(size_t row) const { return design.data() + row * D; }
+  // The linear predictor of a row, summed over the columns in order.
+  double eta_of(size_t row, const vector_t &beta) const
+  {
+    const double *x = x_of(row);
+    double eta = 0;
+    for (size_t c = 0; c < D; c++)
+      eta += x[c] * beta(static_cast<index_t>(c));
+    return eta;
   }
 };
 
@@ -91,23 +109,26 @@ vector_t solve_psd(const matrix_t &a, const vector_t &b)
 bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 {
   const size_t D = m.D, n = m.d.n;
-  std::vector<double> x(D);
+  // The lower triangle row by row, and the score, in plain buffers: the
+  // sums run over the rows in order, as before, whatever the layout.
+  std::vector<double> lower(D * (D + 1) / 2), score(D);
+  matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
+  vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
-    matrix_t a = matrix_t::Zero(static_cast<index_t>(D), static_cast<index_t>(D));
-    vector_t g = vector_t::Zero(static_cast<index_t>(D));
+    std::fill(lower.begin(), lower.end(), 0.0);
+    std::fill(score.begin(), score.end(), 0.0);
     for (size_t i = 0; i < n; i++)
       for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
         double w = m.w[r];
         if (!(w > 0))
           continue;
-        m.x_of(i, r, x.data());
-        double eta = 0, mu;
+        const double *x = m.x_of(r);
+        double eta, mu;
         if (m.fresh) {
           eta = m.eta[r];
           mu = m.mu[r];
         } else {
-          for (size_t c = 0; c < D; c++)
-            eta += x[c] * beta(static_cast<index_t>(c));
+          eta = m.eta_of(r, beta);
           mu = m.d.binary ? sigmoid(eta) : eta;
         }
         double v = 1, res = m.d.y[i] - eta;
@@ -115,12 +136,21 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
           v = mu * (1 - mu);
           res = m.d.y[i] - mu;
         }
+        const double wr = w * res, wv = w * v;
+        double *l = lower.data();
         for (size_t c = 0; c < D; c++) {
-          g(static_cast<index_t>(c)) += w * res * x[c];
+          score[c] += wr * x[c];
+          const double wvx = wv * x[c];
           for (size_t c2 = 0; c2 <= c; c2++)
-            a(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
+            l[c2] += wvx * x[c2];
+          l += c + 1;
         }
       }
+    for (size_t c = 0, k = 0; c < D; c++) {
+      g(static_cast<index_t>(c)) = score[c];
+      for (size_t c2 = 0; c2 <= c; c2++)
+        a(static_cast<index_t>(c), static_cast<index_t>(c2)) = lower[k++];
+    }
     for (size_t c = 0; c < D; c++) {
       for (size_t c2 = 0; c2 < c; c2++)
         a(static_cast<index_t>(c2), static_cast<index_t>(c)) = a(static_cast<index_t>(c), static_cast<index_t>(c2));
@@ -145,8 +175,8 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 // The E-step: linear predictors, posteriors and the log-likelihood.
 double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<double> &f)
 {
-  const size_t D = m.D, n = m.d.n;
-  std::vector<double> x(D), logf(f.size());
+  const size_t n = m.d.n;
+  std::vector<double> logf(f.size());
   for (size_t h = 0; h < f.size(); h++)
     logf[h] = f[h] > 0 ? std::log(f[h]) : -HUGE_VAL;
   const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
@@ -155,13 +185,8 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
   for (size_t i = 0; i < n; i++) {
     const size_t lo = m.first[i], hi = m.first[i + 1];
     const bool y1 = m.d.y[i] > 0.5;
-    for (size_t r = lo; r < hi; r++) {
-      m.x_of(i, r, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < D; c++)
-        eta += x[c] * beta(static_cast<index_t>(c));
-      m.eta[r] = eta;
-    }
+    for (size_t r = lo; r < hi; r++)
+      m.eta[r] = m.eta_of(r, beta);
     // A binary trait: each term as a product (one exponential a pair),
     // unless the individual's terms come too close to underflow.
     if (m.d.binary) {
@@ -255,15 +280,8 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
       break;
     if (!m.d.binary) {
       // eta under the new beta for the dispersion.
-      std::vector<double> x(m.D);
-      for (size_t i = 0; i < m.d.n; i++)
-        for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
-          m.x_of(i, r, x.data());
-          double eta = 0;
-          for (size_t c = 0; c < m.D; c++)
-            eta += x[c] * beta(static_cast<index_t>(c));
-          m.eta[r] = eta;
-        }
+      for (size_t r = 0; r < m.pair.size(); r++)
+        m.eta[r] = m.eta_of(r, beta);
       phi = dispersion(m, true);
     }
     m_step_freq(m, f);
@@ -290,7 +308,6 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
   const size_t D = m.D, P = D + nfree;
   const index_t Pi = static_cast<index_t>(P);
   matrix_t info = matrix_t::Zero(Pi, Pi);
-  std::vector<double> x(D);
   vector_t sbar(Pi), s(Pi);
   double fixed_left = 0;  // sum of w * copies / f_L^2 (dense block of the frequencies)
   for (size_t i = 0; i < m.d.n; i++) {
@@ -303,10 +320,8 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
       if (!(w > 0) || free[static_cast<size_t>(pr.a)] == -1 ||
           (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
         continue;
-      m.x_of(i, r, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < D; c++)
-        eta += x[c] * beta(static_cast<index_t>(c));
+      const double *x = m.x_of(r);
+      const double eta = m.eta_of(r, beta);
       double v, res;
       if (m.d.binary) {
         double mu = sigmoid(eta);
@@ -506,6 +521,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
   m.w.assign(m.pair.size(), 0.0);
   m.eta.assign(m.pair.size(), 0.0);
   m.penalised.assign(m.D, false);
+  m.build_design();
 
   // The null model: the trait on the covariates, the genotypes under the
   // trait-free frequencies. One row per individual, as a model without
@@ -527,18 +543,13 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     m0.w.assign(n, 1.0);
     m0.eta.assign(n, 0.0);
     m0.penalised.assign(m0.D, false);
+    m0.build_design();
     vector_t b0 = vector_t::Zero(static_cast<index_t>(m0.D));
     if (!fit_beta(m0, b0))
       return fail(fit, "the model without haplotypes cannot be fitted");
     double phi0 = 1;
-    std::vector<double> x(m0.D);
-    for (size_t i = 0; i < n; i++) {
-      m0.x_of(i, i, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < m0.D; c++)
-        eta += x[c] * b0(static_cast<index_t>(c));
-      m0.eta[i] = eta;
-    }
+    for (size_t i = 0; i < n; i++)
+      m0.eta[i] = m0.eta_of(i, b0);
     if (!d.binary)
       phi0 = dispersion(m0, true);
     std::vector<double> one_f = {1.0};
