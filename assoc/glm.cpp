@@ -20,6 +20,12 @@ const double LOG_2PI = 1.8378770664093454836;
 // Newton steps of one M-step, and the step size that ends them.
 const int NEWTON_MAX = 50;
 const double NEWTON_TOL = 1e-10;
+// The joint EM of a binary trait takes Newton steps on all parameters from
+// this EM step on; frequencies below NEWTON_MIN_FREQ are held there; a
+// Newton step is halved at most NEWTON_HALVINGS - 1 times.
+const int NEWTON_FROM = 20;
+const double NEWTON_MIN_FREQ = 1e-10;
+const int NEWTON_HALVINGS = 6;
 // A binary trait's effect this large, or a standard error this large, is
 // taken as separation.
 const double RUNAWAY_EFFECT = 15;
@@ -265,50 +271,19 @@ double dispersion(const model_t &m, bool over_n)
   return rss / static_cast<double>(m.d.n - (over_n ? 0 : m.D));
 }
 
-// The joint EM from the posteriors in m.w; beta, phi, f at the end, and
-// m.w the posteriors under them. Returns the log-likelihood.
-double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi,
-                std::vector<double> &f, int &iterations, bool &converged)
-{
-  double ll = -HUGE_VAL, prev = -HUGE_VAL;
-  converged = false;
-  for (iterations = 1; iterations <= s.max_iter; iterations++) {
-    // One Newton step per EM step (a generalised EM: each step raises the
-    // expected complete-data log-likelihood, and the fixed point is the
-    // same); the first step fits the start posteriors fully.
-    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
-      break;
-    if (!m.d.binary) {
-      // eta under the new beta for the dispersion.
-      for (size_t r = 0; r < m.pair.size(); r++)
-        m.eta[r] = m.eta_of(r, beta);
-      phi = dispersion(m, true);
-    }
-    m_step_freq(m, f);
-    ll = e_step(m, beta, phi, f);
-    if (!std::isfinite(ll))
-      break;
-    if (iterations > 1 && !(ll - prev > s.gain)) {
-      converged = true;
-      break;
-    }
-    prev = ll;
-  }
-  if (iterations > s.max_iter)
-    iterations = s.max_iter;
-  return ll;
-}
-
 // Louis' observed information of (beta, free frequencies) at the estimate,
 // m.w the posteriors there (glm.h). free[h]: the parameter of haplotype h
-// among the frequencies, -1 when held fixed, -2 for the one left out.
+// among the frequencies, -1 when held fixed, -2 for the one left out. With
+// score, also the score of the observed log-likelihood (over the pairs kept).
 matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
-               const std::vector<int> &free, size_t nfree)
+               const std::vector<int> &free, size_t nfree, vector_t *score)
 {
   const size_t D = m.D, P = D + nfree;
   const index_t Pi = static_cast<index_t>(P);
   matrix_t info = matrix_t::Zero(Pi, Pi);
   vector_t sbar(Pi), s(Pi);
+  if (score)
+    *score = vector_t::Zero(Pi);
   double fixed_left = 0;  // sum of w * copies / f_L^2 (dense block of the frequencies)
   for (size_t i = 0; i < m.d.n; i++) {
     sbar.setZero();
@@ -354,6 +329,8 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
       info.noalias() -= w * s * s.transpose();
     }
     info.noalias() += sbar * sbar.transpose();
+    if (score)
+      *score += sbar;
   }
   for (size_t k = 0; k < nfree; k++)
     for (size_t k2 = 0; k2 < nfree; k2++)
@@ -362,6 +339,127 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
     if (m.penalised[c])
       info(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
   return info;
+}
+
+// Room for the state a rejected Newton step restores.
+struct newton_keep_t {
+  std::vector<double> w, eta, mu;
+};
+
+// One safeguarded Newton-Raphson step on (beta, frequencies) of a binary
+// trait from the posteriors in m.w (those of beta and f, log-likelihood ll),
+// with the observed information: the full step, halved while it leaves the
+// simplex or does not raise the log-likelihood. On success beta, f, ll and
+// m.w are those of the new point; otherwise nothing changes and false.
+// Frequencies below NEWTON_MIN_FREQ stay where they are.
+bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
+                 newton_keep_t &keep)
+{
+  const size_t H = f.size(), D = m.D;
+  std::vector<int> free(H, -1);
+  int left_out = -1;
+  for (size_t h = 0; h < H; h++)
+    if (f[h] >= NEWTON_MIN_FREQ && (left_out < 0 || f[h] > f[static_cast<size_t>(left_out)]))
+      left_out = static_cast<int>(h);
+  if (left_out < 0)
+    return false;
+  size_t nfree = 0;
+  for (size_t h = 0; h < H; h++)
+    if (f[h] >= NEWTON_MIN_FREQ && static_cast<int>(h) != left_out)
+      free[h] = static_cast<int>(nfree++);
+  free[static_cast<size_t>(left_out)] = -2;
+  vector_t score;
+  matrix_t info = louis(m, beta, 1, f, free, nfree, &score);
+  vector_t delta = solve_psd(info, score);
+  if (!delta.allFinite())
+    return false;
+  keep.w = m.w;
+  keep.eta = m.eta;
+  keep.mu = m.mu;
+  vector_t nb(beta.size());
+  std::vector<double> nf(H);
+  double t = 1;
+  for (int halve = 0; halve < NEWTON_HALVINGS; halve++, t /= 2) {
+    nb = beta + t * delta.head(static_cast<index_t>(D));
+    double rest = 0;
+    bool inside = true;
+    for (size_t h = 0; h < H; h++) {
+      nf[h] = f[h];
+      if (free[h] >= 0)
+        nf[h] += t * delta(static_cast<index_t>(D) + free[h]);
+      if (free[h] >= 0 && !(nf[h] > 0))
+        inside = false;
+      if (free[h] != -2)
+        rest += nf[h];
+    }
+    nf[static_cast<size_t>(left_out)] = 1 - rest;
+    if (!inside || !(nf[static_cast<size_t>(left_out)] > 0))
+      continue;
+    double nl = e_step(m, nb, 1, nf);
+    if (std::isfinite(nl) && nl > ll) {
+      beta = nb;
+      f = nf;
+      ll = nl;
+      return true;
+    }
+  }
+  m.w = keep.w;
+  m.eta = keep.eta;
+  m.mu = keep.mu;
+  m.fresh = true;
+  return false;
+}
+
+// The joint EM from the posteriors in m.w; beta, phi, f at the end, and
+// m.w the posteriors under them. Returns the log-likelihood.
+double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi,
+                std::vector<double> &f, int &iterations, bool &converged)
+{
+  double ll = -HUGE_VAL, prev = -HUGE_VAL;
+  converged = false;
+  // Binary traits without the prior: there the log-likelihood is the
+  // objective of every step.
+  bool newton = m.d.binary && m.lambda == 0;
+  newton_keep_t keep;
+  for (iterations = 1; iterations <= s.max_iter; iterations++) {
+    // One Newton step per EM step (a generalised EM: each step raises the
+    // expected complete-data log-likelihood, and the fixed point is the
+    // same); the first step fits the start posteriors fully.
+    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
+      break;
+    if (!m.d.binary) {
+      // eta under the new beta for the dispersion.
+      for (size_t r = 0; r < m.pair.size(); r++)
+        m.eta[r] = m.eta_of(r, beta);
+      phi = dispersion(m, true);
+    }
+    m_step_freq(m, f);
+    ll = e_step(m, beta, phi, f);
+    if (!std::isfinite(ll))
+      break;
+    if (iterations > 1 && !(ll - prev > s.gain)) {
+      converged = true;
+      break;
+    }
+    prev = ll;
+    // A slow EM: Newton steps on all parameters between its steps, while
+    // they raise the log-likelihood (the stopping rule holds for both).
+    if (newton && iterations >= NEWTON_FROM && iterations < s.max_iter) {
+      if (!newton_step(m, beta, f, ll, keep)) {
+        newton = false;
+        continue;
+      }
+      iterations++;
+      if (!(ll - prev > s.gain)) {
+        converged = true;
+        break;
+      }
+      prev = ll;
+    }
+  }
+  if (iterations > s.max_iter)
+    iterations = s.max_iter;
+  return ll;
 }
 
 // The generalised inverse of the information, scaled to unit diagonal
@@ -600,7 +698,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     if (!d.binary)
       fit.dispersion = dispersion(m, false);
     if (beta.allFinite()) {
-      var = ginv(louis(m, beta, fit.dispersion, f, free, nfree), estimable);
+      var = ginv(louis(m, beta, fit.dispersion, f, free, nfree, nullptr), estimable);
     } else {
       var = matrix_t::Zero(static_cast<index_t>(m.D + nfree), static_cast<index_t>(m.D + nfree));
       estimable.assign(m.D + nfree, false);
