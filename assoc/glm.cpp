@@ -23,7 +23,7 @@ const double NEWTON_TOL = 1e-10;
 // The joint EM of a binary trait takes Newton steps on all parameters from
 // this EM step on; frequencies below NEWTON_MIN_FREQ are held there; a
 // Newton step is halved at most NEWTON_HALVINGS - 1 times.
-const int NEWTON_FROM = 20;
+const int NEWTON_FROM = 8;
 const double NEWTON_MIN_FREQ = 1e-10;
 const int NEWTON_HALVINGS = 6;
 // A binary trait's effect this large, or a standard error this large, is
@@ -309,7 +309,7 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
       s.setZero();
       for (size_t c = 0; c < D; c++) {
         s(static_cast<index_t>(c)) = res * x[c];
-        for (size_t c2 = 0; c2 < D; c2++)
+        for (size_t c2 = 0; c2 <= c; c2++)
           info(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
       }
       int copy[2] = {pr.a, pr.b};
@@ -326,12 +326,24 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
         }
       }
       sbar += w * s;
-      info.noalias() -= w * s * s.transpose();
+      // The lower triangle only, skipping the zeros of s.
+      for (index_t a = 0; a < Pi; a++) {
+        const double wsa = w * s(a);
+        if (wsa == 0)
+          continue;
+        for (index_t b = 0; b <= a; b++)
+          info(a, b) -= wsa * s(b);
+      }
     }
-    info.noalias() += sbar * sbar.transpose();
+    for (index_t a = 0; a < Pi; a++)
+      for (index_t b = 0; b <= a; b++)
+        info(a, b) += sbar(a) * sbar(b);
     if (score)
       *score += sbar;
   }
+  for (index_t a = 0; a < Pi; a++)
+    for (index_t b = 0; b < a; b++)
+      info(b, a) = info(a, b);
   for (size_t k = 0; k < nfree; k++)
     for (size_t k2 = 0; k2 < nfree; k2++)
       info(static_cast<index_t>(D + k), static_cast<index_t>(D + k2)) += fixed_left;
