@@ -20,6 +20,12 @@ const double LOG_2PI = 1.8378770664093454836;
 // Newton steps of one M-step, and the step size that ends them.
 const int NEWTON_MAX = 50;
 const double NEWTON_TOL = 1e-10;
+// The joint EM of a binary trait takes Newton steps on all parameters from
+// this EM step on; frequencies below NEWTON_MIN_FREQ are held there; a
+// Newton step is halved at most NEWTON_HALVINGS - 1 times.
+const int NEWTON_FROM = 8;
+const double NEWTON_MIN_FREQ = 1e-10;
+const int NEWTON_HALVINGS = 6;
 // A binary trait's effect this large, or a standard error this large, is
 // taken as separation.
 const double RUNAWAY_EFFECT = 15;
@@ -61,14 +67,32 @@ struct model_t {
 
   model_t(const glm_data_t &data, const hf_posterior_t &p) : d(data), post(p) {}
 
-  void x_of(size_t i, size_t row, double *x) const
+  std::vector<double> design;  // per row: its D columns (intercept, codes, covariates)
+
+  // Fills the design rows once the codes, rows and D are set.
+  void build_design()
   {
-    x[0] = 1;
-    const double *c = code.data() + pair[row] * K;
-    for (size_t k = 0; k < K; k++)
-      x[1 + k] = c[k];
-    for (size_t c2 = 0; c2 < d.q; c2++)
-      x[1 + K + c2] = d.cov[i * d.q + c2];
+    design.assign(pair.size() * D, 0.0);
+    for (size_t i = 0; i < d.n; i++)
+      for (size_t r = first[i]; r < first[i + 1]; r++) {
+        double *x = design.data() + r * D;
+        x[0] = 1;
+        const double *c = code.data() + pair[r] * K;
+        for (size_t k = 0; k < K; k++)
+          x[1 + k] = c[k];
+        for (size_t c2 = 0; c2 < d.q; c2++)
+          x[1 + K + c2] = d.cov[i * d.q + c2];
+      }
+  }
+  const double *x_of(size_t row) const { return design.data() + row * D; }
+  // The linear predictor of a row, summed over the columns in order.
+  double eta_of(size_t row, const vector_t &beta) const
+  {
+    const double *x = x_of(row);
+    double eta = 0;
+    for (size_t c = 0; c < D; c++)
+      eta += x[c] * beta(static_cast<index_t>(c));
+    return eta;
   }
 };
 
@@ -91,23 +115,26 @@ vector_t solve_psd(const matrix_t &a, const vector_t &b)
 bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 {
   const size_t D = m.D, n = m.d.n;
-  std::vector<double> x(D);
+  // The lower triangle row by row, and the score, in plain buffers: the
+  // sums run over the rows in order, as before, whatever the layout.
+  std::vector<double> lower(D * (D + 1) / 2), score(D);
+  matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
+  vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
-    matrix_t a = matrix_t::Zero(static_cast<index_t>(D), static_cast<index_t>(D));
-    vector_t g = vector_t::Zero(static_cast<index_t>(D));
+    std::fill(lower.begin(), lower.end(), 0.0);
+    std::fill(score.begin(), score.end(), 0.0);
     for (size_t i = 0; i < n; i++)
       for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
         double w = m.w[r];
         if (!(w > 0))
           continue;
-        m.x_of(i, r, x.data());
-        double eta = 0, mu;
+        const double *x = m.x_of(r);
+        double eta, mu;
         if (m.fresh) {
           eta = m.eta[r];
           mu = m.mu[r];
         } else {
-          for (size_t c = 0; c < D; c++)
-            eta += x[c] * beta(static_cast<index_t>(c));
+          eta = m.eta_of(r, beta);
           mu = m.d.binary ? sigmoid(eta) : eta;
         }
         double v = 1, res = m.d.y[i] - eta;
@@ -115,12 +142,21 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
           v = mu * (1 - mu);
           res = m.d.y[i] - mu;
         }
+        const double wr = w * res, wv = w * v;
+        double *l = lower.data();
         for (size_t c = 0; c < D; c++) {
-          g(static_cast<index_t>(c)) += w * res * x[c];
+          score[c] += wr * x[c];
+          const double wvx = wv * x[c];
           for (size_t c2 = 0; c2 <= c; c2++)
-            a(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
+            l[c2] += wvx * x[c2];
+          l += c + 1;
         }
       }
+    for (size_t c = 0, k = 0; c < D; c++) {
+      g(static_cast<index_t>(c)) = score[c];
+      for (size_t c2 = 0; c2 <= c; c2++)
+        a(static_cast<index_t>(c), static_cast<index_t>(c2)) = lower[k++];
+    }
     for (size_t c = 0; c < D; c++) {
       for (size_t c2 = 0; c2 < c; c2++)
         a(static_cast<index_t>(c2), static_cast<index_t>(c)) = a(static_cast<index_t>(c), static_cast<index_t>(c2));
@@ -145,8 +181,8 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 // The E-step: linear predictors, posteriors and the log-likelihood.
 double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<double> &f)
 {
-  const size_t D = m.D, n = m.d.n;
-  std::vector<double> x(D), logf(f.size());
+  const size_t n = m.d.n;
+  std::vector<double> logf(f.size());
   for (size_t h = 0; h < f.size(); h++)
     logf[h] = f[h] > 0 ? std::log(f[h]) : -HUGE_VAL;
   const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
@@ -155,13 +191,8 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
   for (size_t i = 0; i < n; i++) {
     const size_t lo = m.first[i], hi = m.first[i + 1];
     const bool y1 = m.d.y[i] > 0.5;
-    for (size_t r = lo; r < hi; r++) {
-      m.x_of(i, r, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < D; c++)
-        eta += x[c] * beta(static_cast<index_t>(c));
-      m.eta[r] = eta;
-    }
+    for (size_t r = lo; r < hi; r++)
+      m.eta[r] = m.eta_of(r, beta);
     // A binary trait: each term as a product (one exponential a pair),
     // unless the individual's terms come too close to underflow.
     if (m.d.binary) {
@@ -240,58 +271,19 @@ double dispersion(const model_t &m, bool over_n)
   return rss / static_cast<double>(m.d.n - (over_n ? 0 : m.D));
 }
 
-// The joint EM from the posteriors in m.w; beta, phi, f at the end, and
-// m.w the posteriors under them. Returns the log-likelihood.
-double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi,
-                std::vector<double> &f, int &iterations, bool &converged)
-{
-  double ll = -HUGE_VAL, prev = -HUGE_VAL;
-  converged = false;
-  for (iterations = 1; iterations <= s.max_iter; iterations++) {
-    // One Newton step per EM step (a generalised EM: each step raises the
-    // expected complete-data log-likelihood, and the fixed point is the
-    // same); the first step fits the start posteriors fully.
-    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
-      break;
-    if (!m.d.binary) {
-      // eta under the new beta for the dispersion.
-      std::vector<double> x(m.D);
-      for (size_t i = 0; i < m.d.n; i++)
-        for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
-          m.x_of(i, r, x.data());
-          double eta = 0;
-          for (size_t c = 0; c < m.D; c++)
-            eta += x[c] * beta(static_cast<index_t>(c));
-          m.eta[r] = eta;
-        }
-      phi = dispersion(m, true);
-    }
-    m_step_freq(m, f);
-    ll = e_step(m, beta, phi, f);
-    if (!std::isfinite(ll))
-      break;
-    if (iterations > 1 && !(ll - prev > s.gain)) {
-      converged = true;
-      break;
-    }
-    prev = ll;
-  }
-  if (iterations > s.max_iter)
-    iterations = s.max_iter;
-  return ll;
-}
-
 // Louis' observed information of (beta, free frequencies) at the estimate,
 // m.w the posteriors there (glm.h). free[h]: the parameter of haplotype h
-// among the frequencies, -1 when held fixed, -2 for the one left out.
+// among the frequencies, -1 when held fixed, -2 for the one left out. With
+// score, also the score of the observed log-likelihood (over the pairs kept).
 matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
-               const std::vector<int> &free, size_t nfree)
+               const std::vector<int> &free, size_t nfree, vector_t *score)
 {
   const size_t D = m.D, P = D + nfree;
   const index_t Pi = static_cast<index_t>(P);
   matrix_t info = matrix_t::Zero(Pi, Pi);
-  std::vector<double> x(D);
   vector_t sbar(Pi), s(Pi);
+  if (score)
+    *score = vector_t::Zero(Pi);
   double fixed_left = 0;  // sum of w * copies / f_L^2 (dense block of the frequencies)
   for (size_t i = 0; i < m.d.n; i++) {
     sbar.setZero();
@@ -303,10 +295,8 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
       if (!(w > 0) || free[static_cast<size_t>(pr.a)] == -1 ||
           (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
         continue;
-      m.x_of(i, r, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < D; c++)
-        eta += x[c] * beta(static_cast<index_t>(c));
+      const double *x = m.x_of(r);
+      const double eta = m.eta_of(r, beta);
       double v, res;
       if (m.d.binary) {
         double mu = sigmoid(eta);
@@ -319,7 +309,7 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
       s.setZero();
       for (size_t c = 0; c < D; c++) {
         s(static_cast<index_t>(c)) = res * x[c];
-        for (size_t c2 = 0; c2 < D; c2++)
+        for (size_t c2 = 0; c2 <= c; c2++)
           info(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
       }
       int copy[2] = {pr.a, pr.b};
@@ -336,10 +326,24 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
         }
       }
       sbar += w * s;
-      info.noalias() -= w * s * s.transpose();
+      // The lower triangle only, skipping the zeros of s.
+      for (index_t a = 0; a < Pi; a++) {
+        const double wsa = w * s(a);
+        if (wsa == 0)
+          continue;
+        for (index_t b = 0; b <= a; b++)
+          info(a, b) -= wsa * s(b);
+      }
     }
-    info.noalias() += sbar * sbar.transpose();
+    for (index_t a = 0; a < Pi; a++)
+      for (index_t b = 0; b <= a; b++)
+        info(a, b) += sbar(a) * sbar(b);
+    if (score)
+      *score += sbar;
   }
+  for (index_t a = 0; a < Pi; a++)
+    for (index_t b = 0; b < a; b++)
+      info(b, a) = info(a, b);
   for (size_t k = 0; k < nfree; k++)
     for (size_t k2 = 0; k2 < nfree; k2++)
       info(static_cast<index_t>(D + k), static_cast<index_t>(D + k2)) += fixed_left;
@@ -347,6 +351,127 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
     if (m.penalised[c])
       info(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
   return info;
+}
+
+// Room for the state a rejected Newton step restores.
+struct newton_keep_t {
+  std::vector<double> w, eta, mu;
+};
+
+// One safeguarded Newton-Raphson step on (beta, frequencies) of a binary
+// trait from the posteriors in m.w (those of beta and f, log-likelihood ll),
+// with the observed information: the full step, halved while it leaves the
+// simplex or does not raise the log-likelihood. On success beta, f, ll and
+// m.w are those of the new point; otherwise nothing changes and false.
+// Frequencies below NEWTON_MIN_FREQ stay where they are.
+bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
+                 newton_keep_t &keep)
+{
+  const size_t H = f.size(), D = m.D;
+  std::vector<int> free(H, -1);
+  int left_out = -1;
+  for (size_t h = 0; h < H; h++)
+    if (f[h] >= NEWTON_MIN_FREQ && (left_out < 0 || f[h] > f[static_cast<size_t>(left_out)]))
+      left_out = static_cast<int>(h);
+  if (left_out < 0)
+    return false;
+  size_t nfree = 0;
+  for (size_t h = 0; h < H; h++)
+    if (f[h] >= NEWTON_MIN_FREQ && static_cast<int>(h) != left_out)
+      free[h] = static_cast<int>(nfree++);
+  free[static_cast<size_t>(left_out)] = -2;
+  vector_t score;
+  matrix_t info = louis(m, beta, 1, f, free, nfree, &score);
+  vector_t delta = solve_psd(info, score);
+  if (!delta.allFinite())
+    return false;
+  keep.w = m.w;
+  keep.eta = m.eta;
+  keep.mu = m.mu;
+  vector_t nb(beta.size());
+  std::vector<double> nf(H);
+  double t = 1;
+  for (int halve = 0; halve < NEWTON_HALVINGS; halve++, t /= 2) {
+    nb = beta + t * delta.head(static_cast<index_t>(D));
+    double rest = 0;
+    bool inside = true;
+    for (size_t h = 0; h < H; h++) {
+      nf[h] = f[h];
+      if (free[h] >= 0)
+        nf[h] += t * delta(static_cast<index_t>(D) + free[h]);
+      if (free[h] >= 0 && !(nf[h] > 0))
+        inside = false;
+      if (free[h] != -2)
+        rest += nf[h];
+    }
+    nf[static_cast<size_t>(left_out)] = 1 - rest;
+    if (!inside || !(nf[static_cast<size_t>(left_out)] > 0))
+      continue;
+    double nl = e_step(m, nb, 1, nf);
+    if (std::isfinite(nl) && nl > ll) {
+      beta = nb;
+      f = nf;
+      ll = nl;
+      return true;
+    }
+  }
+  m.w = keep.w;
+  m.eta = keep.eta;
+  m.mu = keep.mu;
+  m.fresh = true;
+  return false;
+}
+
+// The joint EM from the posteriors in m.w; beta, phi, f at the end, and
+// m.w the posteriors under them. Returns the log-likelihood.
+double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi,
+                std::vector<double> &f, int &iterations, bool &converged)
+{
+  double ll = -HUGE_VAL, prev = -HUGE_VAL;
+  converged = false;
+  // Binary traits without the prior: there the log-likelihood is the
+  // objective of every step.
+  bool newton = m.d.binary && m.lambda == 0;
+  newton_keep_t keep;
+  for (iterations = 1; iterations <= s.max_iter; iterations++) {
+    // One Newton step per EM step (a generalised EM: each step raises the
+    // expected complete-data log-likelihood, and the fixed point is the
+    // same); the first step fits the start posteriors fully.
+    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
+      break;
+    if (!m.d.binary) {
+      // eta under the new beta for the dispersion.
+      for (size_t r = 0; r < m.pair.size(); r++)
+        m.eta[r] = m.eta_of(r, beta);
+      phi = dispersion(m, true);
+    }
+    m_step_freq(m, f);
+    ll = e_step(m, beta, phi, f);
+    if (!std::isfinite(ll))
+      break;
+    if (iterations > 1 && !(ll - prev > s.gain)) {
+      converged = true;
+      break;
+    }
+    prev = ll;
+    // A slow EM: Newton steps on all parameters between its steps, while
+    // they raise the log-likelihood (the stopping rule holds for both).
+    if (newton && iterations >= NEWTON_FROM && iterations < s.max_iter) {
+      if (!newton_step(m, beta, f, ll, keep)) {
+        newton = false;
+        continue;
+      }
+      iterations++;
+      if (!(ll - prev > s.gain)) {
+        converged = true;
+        break;
+      }
+      prev = ll;
+    }
+  }
+  if (iterations > s.max_iter)
+    iterations = s.max_iter;
+  return ll;
 }
 
 // The generalised inverse of the information, scaled to unit diagonal
@@ -506,6 +631,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
   m.w.assign(m.pair.size(), 0.0);
   m.eta.assign(m.pair.size(), 0.0);
   m.penalised.assign(m.D, false);
+  m.build_design();
 
   // The null model: the trait on the covariates, the genotypes under the
   // trait-free frequencies. One row per individual, as a model without
@@ -527,18 +653,13 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     m0.w.assign(n, 1.0);
     m0.eta.assign(n, 0.0);
     m0.penalised.assign(m0.D, false);
+    m0.build_design();
     vector_t b0 = vector_t::Zero(static_cast<index_t>(m0.D));
     if (!fit_beta(m0, b0))
       return fail(fit, "the model without haplotypes cannot be fitted");
     double phi0 = 1;
-    std::vector<double> x(m0.D);
-    for (size_t i = 0; i < n; i++) {
-      m0.x_of(i, i, x.data());
-      double eta = 0;
-      for (size_t c = 0; c < m0.D; c++)
-        eta += x[c] * b0(static_cast<index_t>(c));
-      m0.eta[i] = eta;
-    }
+    for (size_t i = 0; i < n; i++)
+      m0.eta[i] = m0.eta_of(i, b0);
     if (!d.binary)
       phi0 = dispersion(m0, true);
     std::vector<double> one_f = {1.0};
@@ -589,7 +710,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     if (!d.binary)
       fit.dispersion = dispersion(m, false);
     if (beta.allFinite()) {
-      var = ginv(louis(m, beta, fit.dispersion, f, free, nfree), estimable);
+      var = ginv(louis(m, beta, fit.dispersion, f, free, nfree, nullptr), estimable);
     } else {
       var = matrix_t::Zero(static_cast<index_t>(m.D + nfree), static_cast<index_t>(m.D + nfree));
       estimable.assign(m.D + nfree, false);
