@@ -41,7 +41,7 @@ def main():
                      ["hf", "study.hf", "study.hfo"],
                      ["hfp", "study.par", "study.dat", "study.txt", "7"]):
             subprocess.run([os.path.join(bin_, argv[0])] + argv[1:], cwd=work, check=True,
-                           capture_output=True, timeout=600)
+                           capture_output=True, timeout=1400)
         report = open(os.path.join(work, "study.txt")).read()
     finally:
         shutil.rmtree(work)
