@@ -339,7 +339,7 @@ table_match_t read_column(const std::string &path, const std::string &column,
   name = h.name;
   sample_matcher_t matcher(samples, match_fid, h.fid >= 0);
   std::vector<std::string> f;
-  static const std::string none;
+  const std::string none;
   while (in.next(f)) {
     std::string at = in.at();
     if (f.size() < h.need)
