@@ -91,11 +91,24 @@ def run_row(row, args):
             return data.replace(args.src.encode() + b"/", b"")
         ok &= compare(case + ".stdout", clean(proc.stdout), gold + ".stdout", args.update, True)
         ok &= compare(case + ".stderr", clean(proc.stderr), gold + ".stderr", args.update, True)
-        for fname in sorted(os.listdir(work)):
+        written = sorted(os.listdir(work))
+        for fname in written:
             data = clean(open(os.path.join(work, fname), "rb").read())
             if fname.endswith(".log"):
                 data = mask_log(data)
             ok &= compare(case + "." + fname, data, gold + "." + fname, args.update)
+        # An expected file that the run did not write is a lost output.
+        golden_dir = os.path.dirname(gold)
+        for fname in sorted(os.listdir(golden_dir)):
+            rest = fname[len(case) + 1:]
+            if not fname.startswith(case + ".") or rest in ("stdout", "stderr") or rest in written:
+                continue
+            if args.update:
+                os.remove(os.path.join(golden_dir, fname))
+                print(f"{case}: removed {fname}, which the run no longer writes")
+            else:
+                print(f"{case}: did not write {rest} (expected as {fname})")
+                ok = False
         return ok
     finally:
         shutil.rmtree(work)
