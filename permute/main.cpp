@@ -1,4 +1,7 @@
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 #include "hfp.h"
 #include "hs_limits.h"
@@ -42,6 +45,35 @@ void help()
          "See man hfp.\n");
 }
 
+// The run whose signal state the handler updates.
+hfp_t *running = nullptr;
+
+// SIGINT, SIGTERM and SIGHUP: while temporary files may exist the handler
+// stops the estimator runs and leaves the clean-up to the run; otherwise
+// the signal takes its default effect at once.
+void onsignal(int sig)
+{
+  if (running != nullptr && hfp_onsignal(running->signals, sig))
+    return;
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void catchsignals()
+{
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+      continue; // a signal ignored by whoever started hfp stays ignored
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    act.sa_handler = onsignal;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = SA_RESTART;
+    sigaction(sig, &act, nullptr);
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -49,5 +81,17 @@ int main(int argc, char **argv)
   int status = hs_infoflags(argc, argv, "hfp", HS_VERSION, help);
   if (status >= 0)
     return status;
-  return hfprun(argc, argv);
+  static hfp_t run;
+  running = &run;
+  catchsignals();
+  status = hfprun(run, argc, argv);
+  fflush(stdout);
+  if (run.signal != 0) {
+    // The run was interrupted and has cleaned up: the signal's own end.
+    signal(run.signal, SIG_DFL);
+    raise(run.signal);
+    _exit(128 + run.signal);
+  }
+  fputs(run.message.c_str(), stderr);
+  return status;
 }
