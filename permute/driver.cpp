@@ -119,7 +119,7 @@ void pooledtable(hfp_t &s, FILE *out)
   for (int i = 0; i < s.nhaps0; i++) {
     s.ftp[i] = s.ftp[i] / s.npermute;
     fprintf(out, "%f %f %6.2f", s.h0[i], s.h1[i], s.ftobs[i]);
-    fprintf(out, "%8.5f %8.5f ", probnorm(fabs(s.ftobs[i])), s.ftp[i]);
+    fprintf(out, "%8.5f %8.5f ", hs_normal_upper_as(fabs(s.ftobs[i])), s.ftp[i]);
     revhapid(s, s.hidobs[i], s.hap.data());
     for (int l = 0; l <= s.selected; l++)
       fprintf(out, "%3d", s.hap[l]);
@@ -144,7 +144,7 @@ void casecontroltable(hfp_t &s, FILE *out)
     if (!rows[i].scored)
       continue;
     fprintf(out, "%f %f %7.2lf", rows[i].hca, rows[i].hco, s.ftccobs[i]);
-    fprintf(out, " %8.5lf", probchi(s.ftccobs[i] * s.ftccobs[i], 1));
+    fprintf(out, " %8.5lf", hs_chi2_upper_as(s.ftccobs[i] * s.ftccobs[i], 1));
     fprintf(out, " %8.5lf ", s.ftpcc[i] / s.npermute);
     revhapid(s, rows[i].id, s.hap.data());
     for (int l = 0; l <= s.selected; l++)
@@ -164,7 +164,7 @@ void report(hfp_t &s, FILE *out, const char *when, const char *parfile, const ch
   fprintf(out, "*** Global test of association ***\n\n");
   fprintf(out, "Observed Chi-square=%.2f, df=%d\n\n", s.x2obs, s.df);
   if (s.npermute > 1) {
-    pvalue_t v = empirical(s.count0, s.npermute);
+    hs_fraction_t v = hs_fraction_p(s.count0, s.npermute);
     fprintf(out, "p value=%f, standard error = %f\n\n", v.p, v.se);
     fprintf(out, "Random number seed   = %d\n", s.seed);
     fprintf(out, "Number of replicates = %d\n", s.npermute);
@@ -178,11 +178,11 @@ void report(hfp_t &s, FILE *out, const char *when, const char *parfile, const ch
     }
     if (s.npermute > 1) {
       fprintf(out, "p value and standard error: \n");
-      pvalue_t v = empirical(s.count1, s.npermute);
+      hs_fraction_t v = hs_fraction_p(s.count1, s.npermute);
       fprintf(out, "Block   1=%f, se=%f\n", v.p, v.se);
       fprintf(out, "Block 1 contains markers that are permuted\n\n");
       if (s.selectn >= 0) {
-        v = empirical(s.count12, s.npermute);
+        v = hs_fraction_p(s.count12, s.npermute);
         fprintf(out, "Block 1/2=%f, se=%f\n", v.p, v.se);
         fprintf(out, "Block 2 contains markers that are not permuted\n");
         fprintf(out, "Block 1/2 examines association between Blocks 1 & 2\n");
@@ -216,14 +216,6 @@ int seedvalue(const char *text)
             static_cast<int>(value));
   }
   return static_cast<int>(value);
-}
-
-pvalue_t empirical(int count, int npermute)
-{
-  pvalue_t v;
-  v.p = static_cast<float>(count) / npermute;
-  v.se = static_cast<float>(sqrt((1 - v.p) * v.p / npermute));
-  return v;
 }
 
 namespace {

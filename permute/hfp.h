@@ -25,6 +25,7 @@
 
 #include "hflib.h"
 #include "hs_limits.h"
+#include "stats.h"
 
 // One individual of the data file.
 struct indiv_t {
@@ -41,7 +42,7 @@ constexpr const char *HFOMCMD = "hf.sun temp.hf temp.hfo>hf.tmp";
 // The EM's step cap: a run whose 50th step still gained more than 0.01 in
 // log-likelihood was ended by the cap, not by convergence. The estimator
 // tells so itself (a "Warning: " line, or its result's capped in process).
-constexpr int EM_STEP_CAP = 50;
+constexpr int EM_STEP_CAP = HS_DEFAULT_EM_STEPS;
 
 // ---- failure -------------------------------------------------------------
 
@@ -123,7 +124,7 @@ struct hfpengine_t {
 
 struct hfp_t {
   // Settings.
-  int seed = 3000;
+  int seed = HS_DEFAULT_SEED;
   int hapwise = 1;       // per-haplotype analysis
   bool inprocess = false;
   double epsh = 1e-6;    // haplotypes above this frequency carry a z
@@ -246,9 +247,9 @@ void writetemp(const hfp_t &s, const char *path, const indiv_t *people, int kind
 void initinprocess(hfp_t &s, int workers);
 void freeinprocess(hfp_t &s);
 // One estimation of the records that temp.hf would hold, with the values
-// and the table a report of command would give.
+// (the chi-square included) and the table a report of command would give.
 runread_t estimateinprocess(hfp_t &s, int worker, const indiv_t *people, int kind, int filter,
-                            const char *command, bool wantx2, hapreport_t *table);
+                            const char *command, hapreport_t *table);
 
 // Runs the passes 0 .. npermute on the workers, drawing permutations with
 // draw(pass) after pass is submitted, and folding the results in pass order
@@ -282,17 +283,6 @@ struct mergerow_t {
 // for rows 0 .. rows-1, one step per row; rows above epsh are scored.
 void mergerows(const double *hca, const double *idca, const double *hco, const double *idco, int rows,
                double epsh, mergerow_t *out);
-
-// Tail probabilities.
-double probnorm(double x);
-double probchi(double x, int df);
-
-// Empirical p value of a count of permuted statistics at least as large as
-// the observed one, and its standard error, in single precision.
-struct pvalue_t {
-  float p, se;
-};
-pvalue_t empirical(int count, int npermute);
 
 // Degrees of freedom of the disequilibrium test over the selected loci of a
 // kind (0 all, 1 Block 1, 2 Block 2), and of the association between blocks.

@@ -106,9 +106,8 @@ void freeinprocess(hfp_t &s)
 }
 
 runread_t estimateinprocess(hfp_t &s, int worker, const indiv_t *people, int kind, int filter,
-                            const char *command, bool wantx2, hapreport_t *table)
+                            const char *command, hapreport_t *table)
 {
-  (void)wantx2; // the chi-square comes with every estimation
   if (runsabandoned(s))
     throw hfpabort("", 0, true);
   hfpengine_t &e = s.engines[static_cast<size_t>(worker)];

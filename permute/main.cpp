@@ -25,24 +25,26 @@ void help()
          "            selection flags; Block 1 flags; optional disease model\n"
          "  datfile   TRELIX data file: identifier, label (1 case), genotypes\n"
          "  outfile   the report (default: the screen)\n"
-         "  seed      seed of the pseudo-random generator (default 3000)\n\n"
+         "  seed      seed of the pseudo-random generator (default %d)\n\n"
          "Options (before parfile; -- ends them):\n"
          "  -j N, --jobs N  run passes on N workers at once (0: one per core; default 1).\n"
          "                  The report is the same for every N.\n"
          "  --in-process    run the estimator inside hfp, without programs or files;\n"
-         "                  the report is the same. Combines with --jobs (threads).\n\n");
+         "                  the report is the same. Combines with --jobs (threads).\n\n",
+         HS_DEFAULT_SEED);
   printf("Limits: %d loci, %d alleles per locus.\n", TX_MAXLOCI, TX_MAXALLELES);
   printf("One worker uses temp.hf, temp.hfo, temp1.hfo, temp2.hfo and hf.tmp in the\n"
          "working directory: run one hfp per directory at a time. With --jobs N above 1\n"
          "each worker uses the same names in its own directory hfp-jobK.XXXXXX there.\n"
          "All are removed at the end, on failure and on SIGINT, SIGTERM or SIGHUP.\n"
-         "When the EM of some estimator runs ended at its 50-iteration cap, one\n"
+         "When the EM of some estimator runs ended at its %d-iteration cap, one\n"
          "\"Warning: \" line on standard error says in how many.\n"
          "Exit status: 0 after a complete run, also when outfile cannot be opened (the\n"
          "report then goes to the screen); 1 on bad input, options or seed, a missing or\n"
          "failing estimator, a report that fails while being written, or no memory for\n"
          "the individuals; 255 when memory for the haplotype tables runs out.\n"
-         "See man hfp.\n");
+         "See man hfp.\n",
+         EM_STEP_CAP);
 }
 
 // The run whose signal state the handler updates.

@@ -209,10 +209,9 @@ void foldcasecontrol(hfp_t &s, const hapreport_t &cases, const hapreport_t &cont
     if (!merged[i].scored)
       continue;
     double hca = merged[i].hca, hco = merged[i].hco;
-    double m = (nca * hca + nco * hco) / (nca + nco);
-    double var = m * (1 - m) * (0.5 / nca + 0.5 / nco);
     // Both groups at the same frequency of 0 or 1: no difference to test.
-    double z = var > 0 ? (hca - hco) / sqrt(var) : 0;
+    double z = 0;
+    hs_casecontrol_z(hca, hco, nca, nco, &z);
     ftcc[i] = z;
     fticc[i] = merged[i].id;
     ftss[i] = merged[i].code;

@@ -35,7 +35,7 @@ runread_t estimate(hfp_t &s, int worker, const indiv_t *people, int kind, int fi
 {
   runread_t v;
   if (s.inprocess) {
-    v = estimateinprocess(s, worker, people, kind, filter, command, wantx2, table);
+    v = estimateinprocess(s, worker, people, kind, filter, command, table);
   } else {
     const std::string &dir = s.workdirs[static_cast<size_t>(worker)];
     writetemp(s, (dir + TEMPIN).c_str(), people, kind, filter);
