@@ -1,14 +1,16 @@
-// Fuzz target: hfp's reader of the estimator's reports (getln, getx2ln and
-// the haplotype tables through gethappy, getnhaps and geth), for block data
-// and for case-control data, on the observed pass and on a permuted pass.
+// Fuzz target: hfp's reader of the estimator's reports (the values after
+// their markers and the haplotype tables, folded as the observed pass and
+// as a permuted pass), for block data and for case-control data.
 //
 // Byte 0 of an input chooses the run: bit 0 case-control data, bits 1-2 the
 // number of selected loci minus one (each of two alleles). The rest is the
 // report; for case-control data a form feed splits it into the cases'
-// report (temp1.hfo) and the controls' (temp2.hfo), and without one both
-// get the whole text.
+// report and the controls', and without one both get the whole text.
+//
+// The reader fails with an hfpabort (status 1 for a report it cannot read,
+// -1 for exhausted memory), never ends the process.
 
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 
 #include "harness.h"
@@ -18,71 +20,72 @@ namespace {
 
 const char *CMD = "hf.sun temp.hf temp.hfo>hf.tmp";
 
-template <class T> void release(T *&p)
+void setup(hfp_t &s, int mode)
 {
-  free(p);
-  p = nullptr;
-}
-
-// Every table the reader allocates; a refused report leaves some behind,
-// which the program's end would reclaim.
-void releaseall()
-{
-  for (double **p : {&h0, &h1, &ftobs, &hidobs, &ftp, &h1caobs, &hidcaobs, &h1coobs, &hidcoobs, &ftccobs,
-                     &fticcobs, &ftssobs, &ftpcc})
-    release(*p);
-  release(scoredobs);
-}
-
-void setup(int mode)
-{
-  cc = mode & 1;
-  selected = (mode >> 1) & 3;
-  nloci = selected + 1;
-  for (int i = 0; i <= selected; i++) {
-    alleles[i] = 2;
-    sel[i] = 1;
-    selp[i] = 1;
-    selidx[i] = i;
+  s.cc = mode & 1;
+  s.selected = (mode >> 1) & 3;
+  s.nloci = s.selected + 1;
+  for (int i = 0; i <= s.selected; i++) {
+    s.alleles[i] = 2;
+    s.sel[i] = 1;
+    s.selp[i] = 1;
+    s.selidx[i] = i;
   }
-  static int place[TX_MAXLOCI], decoded[TX_MAXLOCI];
-  nalleles = place;
-  hap = decoded;
-  nalleles[selected] = 1;
-  for (int k = selected - 1; k >= 0; k--)
-    nalleles[k] = nalleles[k + 1] * alleles[k + 1];
+  s.nalleles.assign(static_cast<size_t>(s.nloci), 1);
+  s.hap.assign(static_cast<size_t>(s.nloci), 0);
+  for (int k = s.selected - 1; k >= 0; k--)
+    s.nalleles[k] = s.nalleles[k + 1] * s.alleles[k + 1];
 }
 
-void pooled()
+// The values and, with table, the table of a report text, read from a
+// file as hfp reads the estimator's reports.
+void readreport(const hfp_t &s, const std::string &text, bool wantx2, hapreport_t *table)
 {
-  getln("temp.hfo", CMD);
-  float ll = 0;
-  getx2ln(&ll, CMD);
-  gethappy(0, 0);
-  fuzz_check(nhaps0 >= 0, "observed table size");
-  for (int i = 0; i < nhaps0; i++) {
-    fuzz_check(ftp[i] == 0, "no permuted pass counted after the observed one");
-    revhapid(hidobs[i], hap);
+  FILE *f = fopen(fuzz_file("temp.hfo", text), "re");
+  fuzz_check(f != nullptr, "the report file opens");
+  runread_t v;
+  try {
+    readvalues(f, "temp.hfo", CMD, wantx2, v);
+    if (table != nullptr)
+      readtable(f, "temp.hfo", s.selected, *table);
+  } catch (...) {
+    fclose(f);
+    throw;
   }
-  gethappy(0, 1);
-  for (int i = 0; i < nhaps0; i++)
-    fuzz_check(ftp[i] == 0 || ftp[i] == 1, "one permuted pass counts at most once");
+  fclose(f);
 }
 
-void casecontrol()
+void pooled(hfp_t &s, const std::string &text)
 {
-  getln("temp1.hfo", CMD);
-  getln("temp2.hfo", CMD);
-  gethappy(0, 0);
-  fuzz_check(nhaps0 == nhapcas0 + nhapcon0 && nhapcas0 >= 0 && nhapcon0 >= 0, "observed table sizes");
-  for (int i = 0; i < nhaps0; i++) {
-    fuzz_check(ftpcc[i] == 0, "no permuted pass counted after the observed one");
-    if (scoredobs[i])
-      revhapid(fticcobs[i], hap);
+  hapreport_t t;
+  readreport(s, text, false, nullptr);
+  readreport(s, text, true, &t);
+  foldpooled(s, t, 0);
+  fuzz_check(s.nhaps0 >= 0, "observed table size");
+  for (int i = 0; i < s.nhaps0; i++) {
+    fuzz_check(s.ftp[i] == 0, "no permuted pass counted after the observed one");
+    revhapid(s, s.hidobs[i], s.hap.data());
   }
-  gethappy(0, 1);
-  for (int i = 0; i < nhaps0; i++)
-    fuzz_check(ftpcc[i] == 0 || ftpcc[i] == 1, "one permuted pass counts at most once");
+  foldpooled(s, t, 1);
+  for (int i = 0; i < s.nhaps0; i++)
+    fuzz_check(s.ftp[i] == 0 || s.ftp[i] == 1, "one permuted pass counts at most once");
+}
+
+void casecontrol(hfp_t &s, const std::string &cases, const std::string &controls)
+{
+  hapreport_t a, b;
+  readreport(s, cases, false, &a);
+  readreport(s, controls, false, &b);
+  foldcasecontrol(s, a, b, 0);
+  fuzz_check(s.nhaps0 == s.nhapcas0 + s.nhapcon0 && s.nhapcas0 >= 0 && s.nhapcon0 >= 0, "observed table sizes");
+  for (int i = 0; i < s.nhaps0; i++) {
+    fuzz_check(s.ftpcc[i] == 0, "no permuted pass counted after the observed one");
+    if (s.scoredobs[i])
+      revhapid(s, s.fticcobs[i], s.hap.data());
+  }
+  foldcasecontrol(s, a, b, 1);
+  for (int i = 0; i < s.nhaps0; i++)
+    fuzz_check(s.ftpcc[i] == 0 || s.ftpcc[i] == 1, "one permuted pass counts at most once");
 }
 
 } // namespace
@@ -97,21 +100,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
   if (size == 0)
     return 0;
-  setup(data[0]);
+  hfp_t s;
+  setup(s, data[0]);
   std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
-  int status;
-  if (cc == 0) {
-    fuzz_file("temp.hfo", text);
-    status = guarded(pooled);
-  } else {
-    size_t ff = text.find('\f');
-    fuzz_file("temp1.hfo", text.substr(0, ff));
-    fuzz_file("temp2.hfo", ff == std::string::npos ? text : text.substr(ff + 1));
-    status = guarded(casecontrol);
+  int status = 0;
+  try {
+    if (s.cc == 0) {
+      pooled(s, text);
+    } else {
+      size_t ff = text.find('\f');
+      casecontrol(s, text.substr(0, ff), ff == std::string::npos ? text : text.substr(ff + 1));
+    }
+  } catch (const hfpabort &e) {
+    status = e.status;
+    fuzz_check(!e.interrupted && *e.what() != '\0', "a refusal carries its message");
   }
-  // A report that cannot be read ends hfp with status 1; only exhausted
-  // memory may end it with -1.
-  fuzz_check(status == NOEXIT || status == 1 || status == -1, "refusal status");
-  releaseall();
+  // A report that cannot be read fails with status 1; only exhausted
+  // memory may fail with -1.
+  fuzz_check(status == 0 || status == 1 || status == -1, "refusal status");
   return 0;
 }

@@ -55,12 +55,13 @@
 #include <vector>
 
 #include "hflib.h"
+#include "stats.h"
 
 enum glm_effect_t { GLM_ADDITIVE = 0, GLM_DOMINANT = 1, GLM_RECESSIVE = 2 };
 
 struct glm_settings_t {
   glm_effect_t effect = GLM_ADDITIVE;
-  double min_freq = 0.01;   // a haplotype below this frequency is rare
+  double min_freq = HS_DEFAULT_MIN_FREQ; // a haplotype below this frequency is rare
   double min_count = 0;     // ... or below this many expected copies
   int base = -1;            // base haplotype (position), -1: the most frequent
   double sum_rare_min = 0.001;  // rare frequencies summing to less join the base

@@ -10,6 +10,7 @@
 
 #include "hflib.h"
 #include "hs_limits.h"
+#include "stats.h"
 
 // One row of the table sorted by decreasing frequency.
 struct hap_t {
@@ -82,8 +83,8 @@ struct hfstate_t {
   double precis = 1.0;
   double tol = 0;
   double epsh = 1e-6;
-  double stopgain = 0.01;
-  int maxsteps = 50;
+  double stopgain = HS_DEFAULT_EM_GAIN;
+  int maxsteps = HS_DEFAULT_EM_STEPS;
 
   // Loci and haplotype numbering.
   int loci[HF_MAXLOCI] = {};

@@ -12,212 +12,189 @@
 #include <string>
 #include <unistd.h>
 
-#include "fatal.h"
 #include "hfp.h"
-
-int seed = 3000;
-int hapwise = 1;
-const char *hfascmd = "hf.sun temp.hf temp1.hfo>hf.tmp";
-const char *hfoncmd = "hf.sun temp.hf temp2.hfo>hf.tmp";
-const char *hfomcmd = "hf.sun temp.hf temp.hfo>hf.tmp";
-int ip = 0;
-indiv_t *individuals;
-indiv_t ind_t;
-int *nalleles;
-int *hap;
-double epsh = 1e-6;
+#include "trelix.h"
 
 namespace {
 
 const double VERSION = 1.2;
 
-void *allocate(size_t size, const char *what)
+// Sizes v to n entries; exhausted memory fails the run as perror would
+// name it (status 1).
+template <class T> void allocate(std::vector<T> &v, size_t n, const char *what)
 {
-  void *block = malloc(size ? size : 1);
-  if (block == nullptr)
-    hs_fatal_perror(1, what);
-  return block;
+  try {
+    v.assign(n, T());
+  } catch (const std::bad_alloc &) {
+    hfpfail("%s: %s\n", what, strerror(ENOMEM));
+  }
 }
-
-// Observed statistics and their counts of permuted values at least as large.
-float x2obs, x2obs1, x2obs2, x2obs12;
-int count0, count1, count12;
-int df, df1, df2, df12;
-
-// Estimator runs of all passes, and those ended by the EM's step cap.
-long runs, cappedruns;
 
 // Case-control mode: the labels are permuted after every pass, the last
 // one included: for j from the last entry down to 1, entries rand() % j
 // and j exchange places, and the first `cases` entries become the cases.
-void ccdraw(int)
+void ccdraw(hfp_t &s, int)
 {
-  for (int j = sample_size - 1; j >= 1; j--) {
+  std::vector<indiv_t> &people = s.individuals;
+  for (int j = s.sample_size - 1; j >= 1; j--) {
     int g = rand() % j;
-    ind_t = individuals[g];
-    individuals[g] = individuals[j];
-    individuals[j] = ind_t;
+    indiv_t t = people[g];
+    people[g] = people[j];
+    people[j] = t;
   }
-  for (int i = 0; i < sample_size; i++)
-    individuals[i].label = i < cases ? 1 : 0;
+  for (int i = 0; i < s.sample_size; i++)
+    people[i].label = i < s.cases ? 1 : 0;
 }
 
-void ccfold(int pass, const passresult_t &r)
+void ccfold(hfp_t &s, int pass, const passresult_t &r)
 {
-  ip = pass;
-  runs += r.runs;
-  cappedruns += r.capped;
-  if (hapwise)
-    foldcasecontrol(r.cases, r.controls, pass);
+  s.runs += r.runs;
+  s.cappedruns += r.capped;
+  if (s.hapwise)
+    foldcasecontrol(s, r.cases, r.controls, pass);
   if (pass == 0) {
-    x2obs = r.x2;
+    s.x2obs = r.x2;
   } else {
-    if (r.x2 >= x2obs)
-      count0++;
-    printf("Permutation: %d/%d, Chi-square=%f\r", pass, npermute, r.x2);
+    if (r.x2 >= s.x2obs)
+      s.count0++;
+    printf("Permutation: %d/%d, Chi-square=%f\r", pass, s.npermute, r.x2);
   }
 }
-
-// perm and work serve shuffle; first and second hold the allele columns of
-// the locus being permuted.
-int *perm, *work, *first, *second;
 
 // Block mode: the data are not permuted after the observed pass, so pass 1
 // evaluates the data as read; after every later pass each Block 1 locus
 // gets its own permutation among the individuals typed there.
-void blockdraw(int pass)
+void blockdraw(hfp_t &s, int pass)
 {
   if (pass == 0)
     return;
-  for (int l = 0; l < nloci; l++) {
-    if (!sel[l] || !selp[l])
+  std::vector<indiv_t> &people = s.individuals;
+  for (int l = 0; l < s.nloci; l++) {
+    if (!s.sel[l] || !s.selp[l])
       continue;
-    shuffle(perm, work, sample_size, l);
-    for (int k = 0; k < sample_size; k++) {
-      first[k] = individuals[k].pair[l][0];
-      second[k] = individuals[k].pair[l][1];
+    shuffle(s, s.perm.data(), s.work.data(), s.sample_size, l);
+    for (int k = 0; k < s.sample_size; k++) {
+      s.first[k] = people[k].pair[l][0];
+      s.second[k] = people[k].pair[l][1];
     }
-    for (int k = 0; k < sample_size; k++) {
-      individuals[k].pair[l][0] = first[perm[k]];
-      individuals[k].pair[l][1] = second[perm[k]];
+    for (int k = 0; k < s.sample_size; k++) {
+      people[k].pair[l][0] = s.first[s.perm[k]];
+      people[k].pair[l][1] = s.second[s.perm[k]];
     }
   }
 }
 
-// Block 2's log-likelihood, computed in the observed pass only.
-float ll2obs;
-
-void blockfold(int pass, const passresult_t &r)
+// Block 2's log-likelihood comes from the observed pass only.
+void blockfold(hfp_t &s, int pass, const passresult_t &r)
 {
-  ip = pass;
-  runs += r.runs;
-  cappedruns += r.capped;
-  bool block1 = selectp >= 0, block2 = selectn >= 0;
-  if (hapwise)
-    foldpooled(r.pooled, pass);
+  s.runs += r.runs;
+  s.cappedruns += r.capped;
+  bool block1 = s.selectp >= 0, block2 = s.selectn >= 0;
+  if (s.hapwise)
+    foldpooled(s, r.pooled, pass);
   if (pass == 0)
-    ll2obs = r.ll2;
-  float chi12 = block1 && block2 ? 2 * ((r.ll0 - r.ll1) - ll2obs) : 0;
+    s.ll2obs = r.ll2;
+  float chi12 = block1 && block2 ? 2 * ((r.ll0 - r.ll1) - s.ll2obs) : 0;
   if (pass == 0) {
-    x2obs = r.chi0;
-    x2obs1 = r.chi1;
-    x2obs2 = r.chi2;
-    x2obs12 = chi12;
+    s.x2obs = r.chi0;
+    s.x2obs1 = r.chi1;
+    s.x2obs2 = r.chi2;
+    s.x2obs12 = chi12;
   } else {
-    if (r.chi0 >= x2obs)
-      count0++;
-    if (block1 && r.chi1 >= x2obs1)
-      count1++;
-    if (block1 && block2 && chi12 >= x2obs12)
-      count12++;
+    if (r.chi0 >= s.x2obs)
+      s.count0++;
+    if (block1 && r.chi1 >= s.x2obs1)
+      s.count1++;
+    if (block1 && block2 && chi12 >= s.x2obs12)
+      s.count12++;
   }
-  printf("permutation: %d/%d, Chi-square=%f\r", pass, npermute, r.chi0);
+  printf("permutation: %d/%d, Chi-square=%f\r", pass, s.npermute, r.chi0);
 }
 
-void pooledtable(FILE *out)
+void pooledtable(hfp_t &s, FILE *out)
 {
-  fprintf(out, "%d,%d individuals with Full/Partial genotype\n", fobs0, pobs0);
-  fprintf(out, "%d nonzero haplotypes\n\n", nhaps0);
+  fprintf(out, "%d,%d individuals with Full/Partial genotype\n", s.fobs0, s.pobs0);
+  fprintf(out, "%d nonzero haplotypes\n\n", s.nhaps0);
   fprintf(out, "      h0       h1     FT       p   Emp. p     haplotypes ID\n\n");
-  for (int i = 0; i < nhaps0; i++) {
-    ftp[i] = ftp[i] / npermute;
-    fprintf(out, "%f %f %6.2f", h0[i], h1[i], ftobs[i]);
-    fprintf(out, "%8.5f %8.5f ", probnorm(fabs(ftobs[i])), ftp[i]);
-    revhapid(hidobs[i], hap);
-    for (int l = 0; l <= selected; l++)
-      fprintf(out, "%3d", hap[l]);
-    fprintf(out, " %.0f\n", hidobs[i]);
+  for (int i = 0; i < s.nhaps0; i++) {
+    s.ftp[i] = s.ftp[i] / s.npermute;
+    fprintf(out, "%f %f %6.2f", s.h0[i], s.h1[i], s.ftobs[i]);
+    fprintf(out, "%8.5f %8.5f ", hs_normal_upper_as(fabs(s.ftobs[i])), s.ftp[i]);
+    revhapid(s, s.hidobs[i], s.hap.data());
+    for (int l = 0; l <= s.selected; l++)
+      fprintf(out, "%3d", s.hap[l]);
+    fprintf(out, " %.0f\n", s.hidobs[i]);
   }
   fprintf(out, "\nh0 = haplotype frequency assuming linkage equilibrium\n");
   fprintf(out, "h1 = haplotype frequency assuming linkage disequilibrium\n");
   fprintf(out, "ID = haplotype identifier\n");
 }
 
-void casecontroltable(FILE *out)
+void casecontroltable(hfp_t &s, FILE *out)
 {
-  fprintf(out, "%d,%d cases with Full/Partial genotype\n", fobsca0, pobsca0);
-  fprintf(out, "%d nonzero haplotypes\n\n", nhapcas0);
-  fprintf(out, "%d,%d controls with Full/Partial genotype\n", fobsco0, pobsco0);
-  fprintf(out, "%d nonzero haplotypes\n\n", nhapcon0);
+  fprintf(out, "%d,%d cases with Full/Partial genotype\n", s.fobsca0, s.pobsca0);
+  fprintf(out, "%d nonzero haplotypes\n\n", s.nhapcas0);
+  fprintf(out, "%d,%d controls with Full/Partial genotype\n", s.fobsco0, s.pobsco0);
+  fprintf(out, "%d nonzero haplotypes\n\n", s.nhapcon0);
   fprintf(out, "  Case h Contr. h       z        p   Emp. p    haplotypes  ID\n\n");
-  mergerow_t *rows = static_cast<mergerow_t *>(xmalloc(sizeof(mergerow_t) * static_cast<size_t>(nhaps0 > 0 ? nhaps0 : 1)));
-  mergerows(h1caobs, hidcaobs, h1coobs, hidcoobs, nhaps0, rows);
-  for (int i = 0; i < nhaps0; i++) {
+  std::vector<mergerow_t> rows(static_cast<size_t>(s.nhaps0));
+  mergerows(s.h1caobs.data(), s.hidcaobs.data(), s.h1coobs.data(), s.hidcoobs.data(), s.nhaps0, s.epsh,
+            rows.data());
+  for (int i = 0; i < s.nhaps0; i++) {
     if (!rows[i].scored)
       continue;
-    fprintf(out, "%f %f %7.2lf", rows[i].hca, rows[i].hco, ftccobs[i]);
-    fprintf(out, " %8.5lf", probchi(ftccobs[i] * ftccobs[i], 1));
-    fprintf(out, " %8.5lf ", ftpcc[i] / npermute);
-    revhapid(rows[i].id, hap);
-    for (int l = 0; l <= selected; l++)
-      fprintf(out, "%3d", hap[l]);
+    fprintf(out, "%f %f %7.2lf", rows[i].hca, rows[i].hco, s.ftccobs[i]);
+    fprintf(out, " %8.5lf", hs_chi2_upper_as(s.ftccobs[i] * s.ftccobs[i], 1));
+    fprintf(out, " %8.5lf ", s.ftpcc[i] / s.npermute);
+    revhapid(s, rows[i].id, s.hap.data());
+    for (int l = 0; l <= s.selected; l++)
+      fprintf(out, "%3d", s.hap[l]);
     fprintf(out, " %d\n", static_cast<int>(rows[i].id));
   }
-  free(rows);
   fprintf(out, "\n  case h = haplotype frequency estimates from cases\n");
   fprintf(out, "contr. h = haplotype frequency estimates from controls\n");
   fprintf(out, "      ID = haplotype identifier\n");
 }
 
-void report(FILE *out, const char *when, const char *parfile, const char *datfile)
+void report(hfp_t &s, FILE *out, const char *when, const char *parfile, const char *datfile)
 {
   fprintf(out, "\nHAPLOSIFT/PERMUTE, %.2f Quillon 03/03\n", VERSION);
   fprintf(out, "%s\n", when); // its own line end, then an empty line
   fprintf(out, "Parameter file=%s, data file=%s\n\n\n", parfile, datfile);
   fprintf(out, "*** Global test of association ***\n\n");
-  fprintf(out, "Observed Chi-square=%.2f, df=%d\n\n", x2obs, df);
-  if (npermute > 1) {
-    pvalue_t v = empirical(count0);
+  fprintf(out, "Observed Chi-square=%.2f, df=%d\n\n", s.x2obs, s.df);
+  if (s.npermute > 1) {
+    hs_fraction_t v = hs_fraction_p(s.count0, s.npermute);
     fprintf(out, "p value=%f, standard error = %f\n\n", v.p, v.se);
-    fprintf(out, "Random number seed   = %d\n", seed);
-    fprintf(out, "Number of replicates = %d\n", npermute);
+    fprintf(out, "Random number seed   = %d\n", s.seed);
+    fprintf(out, "Number of replicates = %d\n", s.npermute);
   }
-  if (cc == 0 && selectp >= 0) {
+  if (s.cc == 0 && s.selectp >= 0) {
     fprintf(out, "Observed Chi-square for blocks: \n");
-    fprintf(out, "block   1=%.2f, df=%d\n", x2obs1, df1);
-    if (selectn >= 0) {
-      fprintf(out, "block   2=%.2f, df=%d\n", x2obs2, df2);
-      fprintf(out, "block 1/2=%.2f, df=%d\n\n", x2obs12, df12);
+    fprintf(out, "block   1=%.2f, df=%d\n", s.x2obs1, s.df1);
+    if (s.selectn >= 0) {
+      fprintf(out, "block   2=%.2f, df=%d\n", s.x2obs2, s.df2);
+      fprintf(out, "block 1/2=%.2f, df=%d\n\n", s.x2obs12, s.df12);
     }
-    if (npermute > 1) {
+    if (s.npermute > 1) {
       fprintf(out, "p value and standard error: \n");
-      pvalue_t v = empirical(count1);
+      hs_fraction_t v = hs_fraction_p(s.count1, s.npermute);
       fprintf(out, "Block   1=%f, se=%f\n", v.p, v.se);
       fprintf(out, "Block 1 contains markers that are permuted\n\n");
-      if (selectn >= 0) {
-        v = empirical(count12);
+      if (s.selectn >= 0) {
+        v = hs_fraction_p(s.count12, s.npermute);
         fprintf(out, "Block 1/2=%f, se=%f\n", v.p, v.se);
         fprintf(out, "Block 2 contains markers that are not permuted\n");
         fprintf(out, "Block 1/2 examines association between Blocks 1 & 2\n");
       }
     }
   }
-  if (hapwise && npermute > 1) {
+  if (s.hapwise && s.npermute > 1) {
     fprintf(out, "\n\n*** Significance of individual haplotypes ***\n\n");
-    if (cc == 0)
-      pooledtable(out);
-    else if (cc == 1)
-      casecontroltable(out);
+    if (s.cc == 0)
+      pooledtable(s, out);
+    else if (s.cc == 1)
+      casecontroltable(s, out);
   }
 }
 
@@ -230,7 +207,7 @@ int seedvalue(const char *text)
   char *end = nullptr;
   long value = strtol(text, &end, 10);
   if (end == text)
-    hs_fatal(1, "hfp: the seed \"%s\" is not a number; give an integer for the pseudo-random generator\n", text);
+    hfpfail("hfp: the seed \"%s\" is not a number; give an integer for the pseudo-random generator\n", text);
   while (isspace(static_cast<unsigned char>(*end)))
     end++;
   if (*end != '\0') {
@@ -241,49 +218,65 @@ int seedvalue(const char *text)
   return static_cast<int>(value);
 }
 
-pvalue_t empirical(int count)
-{
-  pvalue_t v;
-  v.p = static_cast<float>(count) / npermute;
-  v.se = static_cast<float>(sqrt((1 - v.p) * v.p / npermute));
-  return v;
-}
-
 namespace {
 
-bool inkind(int locus, int kind)
+bool inkind(const hfp_t &s, int locus, int kind)
 {
-  return kind == 0 || (kind == 1) == (selp[locus] != 0);
+  return kind == 0 || (kind == 1) == (s.selp[locus] != 0);
 }
 
 // Possible haplotypes over the selected loci of a kind (0 all, 1 Block 1,
 // 2 Block 2).
-long long possible(int kind)
+long long possible(const hfp_t &s, int kind)
 {
   long long product = 1;
-  for (int k = 0; k <= selected; k++)
-    if (inkind(selidx[k], kind))
-      product *= alleles[selidx[k]];
+  for (int k = 0; k <= s.selected; k++)
+    if (inkind(s, s.selidx[k], kind))
+      product *= s.alleles[s.selidx[k]];
   return product;
 }
 
-} // namespace
-
-int dfree(int kind)
+// The parameter and data files through the TRELIX readers, into the state.
+void readinputs(hfp_t &s, const char *parfile, const char *datfile)
 {
-  int sum = 0;
-  for (int k = 0; k <= selected; k++)
-    if (inkind(selidx[k], kind))
-      sum += alleles[selidx[k]] - 1;
-  return static_cast<int>(possible(kind) - 1 - sum);
+  getloci(parfile);
+  s.nloci = nloci;
+  s.cc = cc;
+  s.npermute = npermute;
+  for (int l = 0; l < TX_MAXLOCI; l++) {
+    s.alleles[l] = alleles[l];
+    s.sel[l] = sel[l];
+    s.selp[l] = selp[l];
+    s.selidx[l] = selidx[l];
+  }
+  s.selected = selected;
+  s.selectp = selectp;
+  s.selectn = selectn;
+  if (s.npermute < 0)
+    hfpfail("%s: the number of permutations is %d; it must be 0 or more\n", parfile, s.npermute);
+  printf("\n");
+  noid_new(datfile);
+  s.sample_size = sample_size;
+  s.cases = cases;
+  if (s.sample_size == 0)
+    hfpfail("%s: no individual is typed at a selected locus; there is nothing to test\n", datfile);
+  if (s.cc && (s.cases == 0 || s.cases == s.sample_size))
+    hfpfail("%s: the %d individuals kept are all %s; a case-control test needs both\n", datfile, s.sample_size,
+            s.cases == 0 ? "controls" : "cases");
+
+  allocate(s.individuals, static_cast<size_t>(s.sample_size), "error allocating memory for individuals");
+  int i = 0;
+  for (rec_t *node = r; node != nullptr; node = node->next, i++) {
+    s.individuals[i].seq = node->seq;
+    s.individuals[i].label = node->label;
+    for (int l = 0; l < s.nloci; l++) {
+      s.individuals[i].pair[l][0] = node->pair[l][0];
+      s.individuals[i].pair[l][1] = node->pair[l][1];
+    }
+  }
 }
 
-int dfree12()
-{
-  return static_cast<int>((possible(0) - 1) - (possible(1) - 1) - (possible(2) - 1));
-}
-
-int hfprun(int argc, char **argv)
+int run(hfp_t &s, int argc, char **argv)
 {
   // The calendar text ends in its own line end; written with "%s\n", an
   // empty line follows the date in the banner and in the report.
@@ -299,85 +292,54 @@ int hfprun(int argc, char **argv)
   int npos = argc - at;
   char **pos = argv + at;
   if (npos < 2)
-    hs_fatal(1,
-             "Usage: %s parfile datfile [<outfile> [seed]]\n\n"
-             "where:\n\n"
-             "parfile and datfile are TRELIX parameter and data files\n"
-             "outfile is output file, omitted when using computer screen\n"
-             "seed is an integer for pseudorandom number generator\n",
-             argv[0]);
+    hfpfail("Usage: %s parfile datfile [<outfile> [seed]]\n\n"
+            "where:\n\n"
+            "parfile and datfile are TRELIX parameter and data files\n"
+            "outfile is output file, omitted when using computer screen\n"
+            "seed is an integer for pseudorandom number generator\n",
+            argv[0]);
   const char *parfile = pos[0], *datfile = pos[1];
   const char *outfile = npos > 2 ? pos[2] : nullptr;
   if (npos > 3)
-    seed = seedvalue(pos[3]);
-  srand(static_cast<unsigned>(seed));
-  inprocess = opt.inprocess;
-  if (!inprocess)
-    findestimator();
+    s.seed = seedvalue(pos[3]);
+  srand(static_cast<unsigned>(s.seed));
+  s.inprocess = opt.inprocess;
+  if (!s.inprocess)
+    findestimator(s);
 
-  getloci(parfile);
-  if (npermute < 0)
-    hs_fatal(1, "%s: the number of permutations is %d; it must be 0 or more\n", parfile, npermute);
-  printf("\n");
-  noid_new(datfile);
-  if (sample_size == 0)
-    hs_fatal(1, "%s: no individual is typed at a selected locus; there is nothing to test\n", datfile);
-  if (cc && (cases == 0 || cases == sample_size))
-    hs_fatal(1, "%s: the %d individuals kept are all %s; a case-control test needs both\n", datfile,
-             sample_size, cases == 0 ? "controls" : "cases");
+  readinputs(s, parfile, datfile);
+  size_t n = static_cast<size_t>(s.sample_size);
+  allocate(s.perm, n, "error allocating memory for shuffle arrays");
+  allocate(s.work, n, "error allocating memory for shuffle arrays");
+  size_t nsel = static_cast<size_t>(s.selected + 1 > 0 ? s.selected + 1 : 1);
+  allocate(s.first, n, "error allocating memory for alleles");
+  allocate(s.second, n, "error allocating memory for alleles");
+  allocate(s.nalleles, nsel, "error allocating memory for alleles");
+  allocate(s.hap, nsel, "error allocating memory for alleles");
 
-  individuals = static_cast<indiv_t *>(allocate(sizeof(indiv_t) * sample_size, "error allocating memory for individuals"));
-  int i = 0;
-  for (rec_t *node = r; node != nullptr; node = node->next, i++) {
-    individuals[i].seq = node->seq;
-    individuals[i].label = node->label;
-    for (int l = 0; l < nloci; l++) {
-      individuals[i].pair[l][0] = node->pair[l][0];
-      individuals[i].pair[l][1] = node->pair[l][1];
-    }
-  }
-  perm = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
-  work = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for shuffle arrays"));
-  int nsel = selected + 1;
-  first = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
-  second = static_cast<int *>(allocate(sizeof(int) * sample_size, "error allocating memory for alleles"));
-  nalleles = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
-  hap = static_cast<int *>(allocate(sizeof(int) * (nsel > 0 ? nsel : 1), "error allocating memory for alleles"));
-
-  df = dfree(0);
-  df1 = dfree(1);
-  df2 = dfree(2);
-  df12 = dfree12();
-  if (nsel > 0) {
-    nalleles[selected] = 1;
-    for (int k = selected - 1; k >= 0; k--)
-      nalleles[k] = nalleles[k + 1] * alleles[selidx[k + 1]];
+  s.df = dfree(s, 0);
+  s.df1 = dfree(s, 1);
+  s.df2 = dfree(s, 2);
+  s.df12 = dfree12(s);
+  if (s.selected >= 0) {
+    s.nalleles[s.selected] = 1;
+    for (int k = s.selected - 1; k >= 0; k--)
+      s.nalleles[k] = s.nalleles[k + 1] * s.alleles[s.selidx[k + 1]];
   }
 
   // More workers than passes would have nothing to do.
-  int workers = opt.jobs < npermute + 1 ? opt.jobs : npermute + 1;
-  catchsignals();
-  setrunphase(true);
-  makeworkdirs(workers, opt.jobs > 1);
-  if (inprocess)
-    initinprocess(workers);
-  if (cc)
-    runpasses(workers, ccdraw, ccfold);
-  else
-    runpasses(workers, blockdraw, blockfold);
-  if (inprocess)
-    freeinprocess();
-
-  free(perm);
-  free(work);
-  free(first);
-  free(second);
-  free(individuals);
-  individuals = nullptr;
-  removetemps();
-  setrunphase(false);
-  if (interruption())
-    reraise(interruption());
+  int workers = opt.jobs < s.npermute + 1 ? opt.jobs : s.npermute + 1;
+  makeworkdirs(s, workers, opt.jobs > 1);
+  setrunphase(s, true);
+  if (s.inprocess)
+    initinprocess(s, workers);
+  runpasses(s, workers, s.cc ? ccdraw : blockdraw, s.cc ? ccfold : blockfold);
+  freeinprocess(s);
+  s.individuals.clear();
+  removetemps(s);
+  setrunphase(s, false);
+  if (interruption(s))
+    throw hfpabort("", interruption(s), true);
 
   FILE *out = stdout;
   if (outfile != nullptr) {
@@ -388,19 +350,54 @@ int hfprun(int argc, char **argv)
       out = stdout;
     }
   }
-  report(out, when.c_str(), parfile, datfile);
+  report(s, out, when.c_str(), parfile, datfile);
   bool failed = ferror(out) != 0;
   if (out != stdout)
     failed = fclose(out) != 0 || failed;
   else
     failed = fflush(stdout) != 0 || failed;
   if (failed)
-    hs_fatal(1, "Error writing the report%s%s\n", outfile ? " to " : "", outfile ? outfile : "");
-  if (cappedruns > 0)
+    hfpfail("Error writing the report%s%s\n", outfile ? " to " : "", outfile ? outfile : "");
+  if (s.cappedruns > 0)
     fprintf(stderr, "Warning: in %ld of the %ld estimator runs the EM stopped at its cap of %d iterations, "
                     "still gaining more than 0.01 in log-likelihood\n",
-            cappedruns, runs, EM_STEP_CAP);
-  free(nalleles);
-  free(hap);
+            s.cappedruns, s.runs, EM_STEP_CAP);
   return 0;
+}
+
+} // namespace
+
+int dfree(const hfp_t &s, int kind)
+{
+  int sum = 0;
+  for (int k = 0; k <= s.selected; k++)
+    if (inkind(s, s.selidx[k], kind))
+      sum += s.alleles[s.selidx[k]] - 1;
+  return static_cast<int>(possible(s, kind) - 1 - sum);
+}
+
+int dfree12(const hfp_t &s)
+{
+  return static_cast<int>((possible(s, 0) - 1) - (possible(s, 1) - 1) - (possible(s, 2) - 1));
+}
+
+int hfprun(hfp_t &s, int argc, char **argv)
+{
+  try {
+    return run(s, argc, argv);
+  } catch (const hfpabort &e) {
+    stopworkers(s);
+    removetemps(s);
+    if (e.interrupted) {
+      s.signal = e.status;
+      return 128 + e.status;
+    }
+    s.message = e.what();
+    return e.status;
+  } catch (const std::bad_alloc &) {
+    stopworkers(s);
+    removetemps(s);
+    s.message = HFP_NOMEMORY;
+    return -1;
+  }
 }

@@ -8,7 +8,6 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include "fatal.h"
 #include "hfp.h"
 
 namespace {
@@ -32,7 +31,7 @@ int jobsvalue(const char *text)
   errno = 0;
   long n = strtol(text, &end, 10);
   if (*text == '\0' || *end != '\0' || errno != 0 || n < 0 || n > MAXJOBS)
-    hs_fatal(1, "hfp: --jobs takes a number of workers from 0 (every core) to %d, not \"%s\"\n", MAXJOBS, text);
+    hfpfail("hfp: --jobs takes a number of workers from 0 (every core) to %d, not \"%s\"\n", MAXJOBS, text);
   return n == 0 ? cores() : static_cast<int>(n);
 }
 
@@ -49,14 +48,14 @@ int parseoptions(int argc, char **argv, options_t &o)
       o.inprocess = true;
     } else if (strcmp(a, "--jobs") == 0 || strcmp(a, "-j") == 0) {
       if (i + 1 >= argc)
-        hs_fatal(1, "hfp: %s needs a number of workers\n", a);
+        hfpfail("hfp: %s needs a number of workers\n", a);
       o.jobs = jobsvalue(argv[++i]);
     } else if (strncmp(a, "--jobs=", 7) == 0) {
       o.jobs = jobsvalue(a + 7);
     } else if (strncmp(a, "-j", 2) == 0) {
       o.jobs = jobsvalue(a + 2);
     } else {
-      hs_fatal(1, "hfp: unknown option %s (options: --jobs N, --in-process; see hfp --help)\n", a);
+      hfpfail("hfp: unknown option %s (options: --jobs N, --in-process; see hfp --help)\n", a);
     }
     i++;
   }

@@ -8,151 +8,133 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
-#include <cstdlib>
-#include <condition_variable>
-#include <mutex>
+#include <functional>
 #include <new>
-#include <thread>
 
 #include "hfp.h"
 
 namespace {
 
-struct slot_t {
-  std::vector<indiv_t> people;
-  passresult_t result;
-  bool done = false;
-};
-
-std::mutex mu;
-std::condition_variable work, ready;
-std::vector<slot_t> slots;
-std::vector<std::thread> threads;
-int submitted = 0, claimed = 0;
-int firstfailed = INT_MAX; // no pass after a failed one is started
-bool stopping = false;
-
-void workerloop(int worker)
+void workerloop(hfp_t &s, int worker)
 {
-  setworkerthread();
+  passpool_t &p = s.pool;
   for (;;) {
     int pass;
     {
-      std::unique_lock<std::mutex> lock(mu);
-      work.wait(lock, [] { return stopping || (claimed < submitted && claimed <= firstfailed); });
-      if (stopping)
+      std::unique_lock<std::mutex> lock(p.mu);
+      p.work.wait(lock, [&] { return p.stopping || (p.claimed < p.submitted && p.claimed <= p.firstfailed); });
+      if (p.stopping)
         return;
-      pass = claimed++;
+      pass = p.claimed++;
     }
-    slot_t &slot = slots[static_cast<size_t>(pass) % slots.size()];
+    passslot_t &slot = p.slots[static_cast<size_t>(pass) % p.slots.size()];
     passresult_t r;
     try {
-      computepass(worker, slot.people.data(), pass, r);
+      computepass(s, worker, slot.people.data(), pass, r);
     } catch (const hfpabort &e) {
       r.error = e.what();
       r.status = e.status;
       r.interrupted = e.interrupted;
     } catch (const std::bad_alloc &) {
-      r.error = "Sorry, but I cannot allocate memory\n";
+      r.error = HFP_NOMEMORY;
       r.status = -1;
     }
     {
-      std::lock_guard<std::mutex> lock(mu);
+      std::lock_guard<std::mutex> lock(p.mu);
       if (r.interrupted || !r.error.empty())
-        firstfailed = std::min(firstfailed, pass);
+        p.firstfailed = std::min(p.firstfailed, pass);
       slot.result = std::move(r);
       slot.done = true;
     }
-    ready.notify_all();
+    p.ready.notify_all();
   }
 }
 
 // Ends the run for a failed or interrupted pass, as a single run would at
-// that pass.
-[[noreturn]] void endrun(const passresult_t &r)
+// that pass: an interruption carries its signal (SIGTERM for runs
+// abandoned without one).
+[[noreturn]] void endrun(hfp_t &s, const passresult_t &r)
 {
-  stopworkers();
-  int sig = interruption();
-  if (sig != 0 || r.interrupted) {
-    removetemps();
-    reraise(sig != 0 ? sig : SIGTERM);
-  }
-  fflush(stdout);
-  fputs(r.error.c_str(), stderr);
-  removetemps();
-  exit(r.status);
+  stopworkers(s);
+  int sig = interruption(s);
+  if (sig != 0 || r.interrupted)
+    throw hfpabort("", sig != 0 ? sig : SIGTERM, true);
+  throw hfpabort(r.error, r.status);
 }
 
 } // namespace
 
-void stopworkers()
+void stopworkers(hfp_t &s)
 {
-  if (threads.empty())
+  passpool_t &p = s.pool;
+  if (p.threads.empty())
     return;
-  abandonruns();
+  abandonruns(s);
   {
-    std::lock_guard<std::mutex> lock(mu);
-    stopping = true;
+    std::lock_guard<std::mutex> lock(p.mu);
+    p.stopping = true;
   }
-  work.notify_all();
-  for (std::thread &t : threads)
+  p.work.notify_all();
+  for (std::thread &t : p.threads)
     t.join();
-  threads.clear();
+  p.threads.clear();
 }
 
-void runpasses(int workers, void (*draw)(int pass), void (*fold)(int pass, const passresult_t &r))
+void runpasses(hfp_t &s, int workers, void (*draw)(hfp_t &, int pass),
+               void (*fold)(hfp_t &, int pass, const passresult_t &r))
 {
+  passpool_t &p = s.pool;
   // Two slots per worker: one being computed, one ready for it.
-  slots = std::vector<slot_t>(static_cast<size_t>(2 * workers));
-  size_t nslots = slots.size();
-  submitted = claimed = 0;
-  firstfailed = INT_MAX;
-  stopping = false;
+  p.slots = std::vector<passslot_t>(static_cast<size_t>(2 * workers));
+  size_t nslots = p.slots.size();
+  p.submitted = p.claimed = 0;
+  p.firstfailed = INT_MAX;
+  p.stopping = false;
   for (int w = 0; w < workers; w++)
-    threads.emplace_back(workerloop, w);
+    p.threads.emplace_back(workerloop, std::ref(s), w);
 
   int folded = 0;
   // Folds the next pass; waits for it only when wait is set.
   auto foldnext = [&](bool wait) {
-    slot_t &slot = slots[static_cast<size_t>(folded) % nslots];
+    passslot_t &slot = p.slots[static_cast<size_t>(folded) % nslots];
     {
-      std::unique_lock<std::mutex> lock(mu);
+      std::unique_lock<std::mutex> lock(p.mu);
       if (!slot.done && !wait)
         return false;
-      ready.wait(lock, [&] { return slot.done; });
+      p.ready.wait(lock, [&] { return slot.done; });
     }
     if (slot.result.interrupted || !slot.result.error.empty())
-      endrun(slot.result);
-    fold(folded, slot.result);
+      endrun(s, slot.result);
+    fold(s, folded, slot.result);
     slot.result = passresult_t();
     folded++;
     return true;
   };
 
   try {
-    for (int pass = 0; pass <= npermute; pass++) {
+    for (int pass = 0; pass <= s.npermute; pass++) {
       while (pass - folded >= static_cast<int>(nslots))
         foldnext(true);
       while (folded < pass && foldnext(false)) {
       }
-      slot_t &slot = slots[static_cast<size_t>(pass) % nslots];
-      slot.people.assign(individuals, individuals + sample_size);
+      passslot_t &slot = p.slots[static_cast<size_t>(pass) % nslots];
+      slot.people.assign(s.individuals.begin(), s.individuals.end());
       {
-        std::lock_guard<std::mutex> lock(mu);
+        std::lock_guard<std::mutex> lock(p.mu);
         slot.done = false;
-        submitted = pass + 1;
+        p.submitted = pass + 1;
       }
-      work.notify_one();
-      draw(pass);
+      p.work.notify_one();
+      draw(s, pass);
     }
-    while (folded <= npermute)
+    while (folded <= s.npermute)
       foldnext(true);
   } catch (const std::bad_alloc &) {
     passresult_t r;
-    r.error = "Sorry, but I cannot allocate memory\n";
+    r.error = HFP_NOMEMORY;
     r.status = -1;
-    endrun(r);
+    endrun(s, r);
   }
-  stopworkers();
-  slots.clear();
+  stopworkers(s);
+  p.slots.clear();
 }

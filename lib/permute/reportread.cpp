@@ -12,13 +12,6 @@
 #include "hfp.h"
 #include "lines.h"
 
-int nhaps0, fobs0, pobs0;
-double *h0, *h1, *ftobs, *hidobs, *ftp;
-int nhapcas0, nhapcon0, fobsca0, pobsca0, fobsco0, pobsco0;
-double *h1caobs, *hidcaobs, *h1coobs, *hidcoobs;
-double *ftccobs, *fticcobs, *ftssobs, *ftpcc;
-int *scoredobs;
-
 namespace {
 
 const char LDMARK[] = "assuming linkage disequilibrium =";
@@ -35,37 +28,20 @@ bool valueafter(const std::string &line, const char *marker, float *value)
   return sscanf(line.c_str() + at + strlen(marker), "%f", value) == 1;
 }
 
-double *table(int n)
-{
-  return static_cast<double *>(xmalloc(sizeof(double) * static_cast<size_t>(n > 0 ? n : 1)));
-}
-
 // A list of frequencies and identifiers with the end marker after its
 // last row.
-void endmarked(const std::vector<double> &freq, const std::vector<double> &id, double **f, double **i)
+void endmarked(const std::vector<double> &freq, const std::vector<double> &id, std::vector<double> &f,
+               std::vector<double> &i)
 {
-  size_t n = freq.size();
-  *f = table(static_cast<int>(n + 1));
-  *i = table(static_cast<int>(n + 1));
-  for (size_t k = 0; k < n; k++) {
-    (*f)[k] = freq[k];
-    (*i)[k] = id[k];
-  }
-  (*f)[n] = ENDFREQ;
-  (*i)[n] = ENDID;
+  f = freq;
+  i = id;
+  f.push_back(ENDFREQ);
+  i.push_back(ENDID);
 }
 
 [[noreturn]] void incomplete(const char *path, const char *what)
 {
   hfpfail("The estimator's report %s is incomplete: %s\n", path, what);
-}
-
-FILE *openreport(const char *path, const char *command)
-{
-  FILE *f = fopen(path, "re");
-  if (f == nullptr)
-    hfpfail("The estimator (\"%s\") left no report %s\n", command, path);
-  return f;
 }
 
 } // namespace
@@ -91,27 +67,7 @@ void readvalues(FILE *f, const char *path, const char *command, bool wantx2, run
     hfpfail("The report %s of \"%s\" has no disequilibrium chi-square\n", path, command);
 }
 
-float getln(const char *path, const char *command)
-{
-  FILE *f = openreport(path, command);
-  runread_t v;
-  readvalues(f, path, command, false, v);
-  fclose(f);
-  return v.ll;
-}
-
-float getx2ln(float *out, const char *command)
-{
-  const char *path = "temp.hfo";
-  FILE *f = openreport(path, command);
-  runread_t v;
-  readvalues(f, path, command, true, v);
-  fclose(f);
-  *out = v.ll;
-  return v.x2;
-}
-
-void readtable(FILE *f, const char *path, hapreport_t &t)
+void readtable(FILE *f, const char *path, int selected, hapreport_t &t)
 {
   rewind(f);
   std::string line;
@@ -170,7 +126,7 @@ void readtable(FILE *f, const char *path, hapreport_t &t)
 }
 
 void mergerows(const double *hca, const double *idca, const double *hco, const double *idco, int rows,
-               mergerow_t *out)
+               double epsh, mergerow_t *out)
 {
   int ica = 0, ico = 0;
   double previd = 0;
@@ -195,142 +151,100 @@ void mergerows(const double *hca, const double *idca, const double *hco, const d
   }
 }
 
-void foldpooled(const hapreport_t &t, int pass)
+void foldpooled(hfp_t &s, const hapreport_t &t, int pass)
 {
   if (pass == 0) {
-    nhaps0 = t.nhaps;
-    fobs0 = t.full;
-    pobs0 = t.partial;
-    for (double *old : {h0, h1, hidobs, ftobs, ftp})
-      free(old);
-    h0 = table(nhaps0);
-    h1 = table(nhaps0);
-    hidobs = table(nhaps0);
-    ftobs = table(nhaps0);
-    ftp = table(nhaps0);
-    for (int i = 0; i < nhaps0; i++) {
-      h1[i] = t.h1[i];
-      h0[i] = t.h0[i];
-      ftobs[i] = t.ft[i];
-      hidobs[i] = t.id[i];
-      ftp[i] = 0;
-    }
+    s.nhaps0 = t.nhaps;
+    s.fobs0 = t.full;
+    s.pobs0 = t.partial;
+    s.h1 = t.h1;
+    s.h0 = t.h0;
+    s.ftobs = t.ft;
+    s.hidobs = t.id;
+    s.ftp.assign(static_cast<size_t>(s.nhaps0), 0);
     return;
   }
-  for (int i = 0; i < nhaps0; i++)
+  for (int i = 0; i < s.nhaps0; i++)
     for (int j = 0; j < t.nhaps; j++)
-      if (t.id[j] == hidobs[i]) {
-        if (fabs(t.ft[j]) >= fabs(ftobs[i]))
-          ftp[i]++;
+      if (t.id[j] == s.hidobs[i]) {
+        if (fabs(t.ft[j]) >= fabs(s.ftobs[i]))
+          s.ftp[i]++;
         break;
       }
 }
 
-void foldcasecontrol(const hapreport_t &cases, const hapreport_t &controls, int pass)
+void foldcasecontrol(hfp_t &s, const hapreport_t &cases, const hapreport_t &controls, int pass)
 {
   int nhaps = cases.nhaps + controls.nhaps;
-  double *h1cas, *hidca, *h1con, *hidco;
-  endmarked(cases.h1, cases.id, &h1cas, &hidca);
-  endmarked(controls.h1, controls.id, &h1con, &hidco);
+  size_t rows = static_cast<size_t>(nhaps);
+  std::vector<double> h1cas, hidca, h1con, hidco;
+  endmarked(cases.h1, cases.id, h1cas, hidca);
+  endmarked(controls.h1, controls.id, h1con, hidco);
   if (pass == 0) {
-    nhaps0 = nhaps;
-    nhapcas0 = cases.nhaps;
-    nhapcon0 = controls.nhaps;
-    fobsca0 = cases.full;
-    pobsca0 = cases.partial;
-    fobsco0 = controls.full;
-    pobsco0 = controls.partial;
-    for (double *old : {h1caobs, hidcaobs, h1coobs, hidcoobs, ftccobs, fticcobs, ftpcc, ftssobs})
-      free(old);
-    free(scoredobs);
-    endmarked(cases.h1, cases.id, &h1caobs, &hidcaobs);
-    endmarked(controls.h1, controls.id, &h1coobs, &hidcoobs);
-    ftccobs = table(nhaps);
-    fticcobs = table(nhaps);
-    ftpcc = table(nhaps);
-    ftssobs = table(nhaps);
-    scoredobs = static_cast<int *>(xmalloc(sizeof(int) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
-    for (int i = 0; i < nhaps; i++) {
-      ftpcc[i] = 0;
-      scoredobs[i] = 0;
-    }
+    s.nhaps0 = nhaps;
+    s.nhapcas0 = cases.nhaps;
+    s.nhapcon0 = controls.nhaps;
+    s.fobsca0 = cases.full;
+    s.pobsca0 = cases.partial;
+    s.fobsco0 = controls.full;
+    s.pobsco0 = controls.partial;
+    s.h1caobs = h1cas;
+    s.hidcaobs = hidca;
+    s.h1coobs = h1con;
+    s.hidcoobs = hidco;
+    s.ftccobs.assign(rows, 0);
+    s.fticcobs.assign(rows, 0);
+    s.ftssobs.assign(rows, 0);
+    s.ftpcc.assign(rows, 0);
+    s.scoredobs.assign(rows, 0);
   }
-  double *ftcc = table(nhaps), *fticc = table(nhaps), *ftss = table(nhaps);
-  int *scored = static_cast<int *>(xmalloc(sizeof(int) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
+  std::vector<double> ftcc(rows), fticc(rows), ftss(rows);
+  std::vector<int> scored(rows);
   double nca = cases.full + cases.partial, nco = controls.full + controls.partial;
 
-  mergerow_t *rows = static_cast<mergerow_t *>(xmalloc(sizeof(mergerow_t) * static_cast<size_t>(nhaps > 0 ? nhaps : 1)));
-  mergerows(h1cas, hidca, h1con, hidco, nhaps, rows);
+  std::vector<mergerow_t> merged(rows);
+  mergerows(h1cas.data(), hidca.data(), h1con.data(), hidco.data(), nhaps, s.epsh, merged.data());
   for (int i = 0; i < nhaps; i++) {
-    scored[i] = rows[i].scored;
-    if (!rows[i].scored)
+    scored[i] = merged[i].scored;
+    if (!merged[i].scored)
       continue;
-    double hca = rows[i].hca, hco = rows[i].hco;
-    double m = (nca * hca + nco * hco) / (nca + nco);
-    double var = m * (1 - m) * (0.5 / nca + 0.5 / nco);
+    double hca = merged[i].hca, hco = merged[i].hco;
     // Both groups at the same frequency of 0 or 1: no difference to test.
-    double z = var > 0 ? (hca - hco) / sqrt(var) : 0;
+    double z = 0;
+    hs_casecontrol_z(hca, hco, nca, nco, &z);
     ftcc[i] = z;
-    fticc[i] = rows[i].id;
-    ftss[i] = rows[i].code;
+    fticc[i] = merged[i].id;
+    ftss[i] = merged[i].code;
     if (pass == 0) {
-      ftccobs[i] = z;
-      fticcobs[i] = rows[i].id;
-      ftssobs[i] = rows[i].code;
-      scoredobs[i] = 1;
+      s.ftccobs[i] = z;
+      s.fticcobs[i] = merged[i].id;
+      s.ftssobs[i] = merged[i].code;
+      s.scoredobs[i] = 1;
     }
   }
-  free(rows);
 
   if (pass > 0)
-    for (int k = 0; k < nhaps0; k++) {
-      if (!scoredobs[k])
+    for (int k = 0; k < s.nhaps0; k++) {
+      if (!s.scoredobs[k])
         continue;
       for (int l = 0; l < nhaps; l++)
-        if (scored[l] && fticc[l] == fticcobs[k] && ftss[l] == ftssobs[k]) {
-          if (fabs(ftcc[l]) >= fabs(ftccobs[k]))
-            ftpcc[k]++;
+        if (scored[l] && fticc[l] == s.fticcobs[k] && ftss[l] == s.ftssobs[k]) {
+          if (fabs(ftcc[l]) >= fabs(s.ftccobs[k]))
+            s.ftpcc[k]++;
           break;
         }
     }
-  for (double *done : {h1cas, hidca, h1con, hidco, ftcc, fticc, ftss})
-    free(done);
-  free(scored);
 }
 
-int gethappy(int kind, int a)
-{
-  (void)kind;
-  auto tableof = [](const char *path, hapreport_t &t) {
-    FILE *f = fopen(path, "re");
-    if (f == nullptr)
-      hfpfail("no file %s: %s\n", path, strerror(errno));
-    readtable(f, path, t);
-    fclose(f);
-  };
-  if (cc == 0) {
-    hapreport_t t;
-    tableof("temp.hfo", t);
-    foldpooled(t, a);
-  } else if (cc == 1) {
-    hapreport_t cases, controls;
-    tableof("temp1.hfo", cases);
-    tableof("temp2.hfo", controls);
-    foldcasecontrol(cases, controls, a);
-  }
-  return 0;
-}
-
-int revhapid(double id, int *out)
+void revhapid(const hfp_t &s, double id, int *out)
 {
   long c = static_cast<long>(id) - 1;
-  for (int i = 0; i <= selected; i++) {
-    if (i == selected) {
+  for (int i = 0; i <= s.selected; i++) {
+    if (i == s.selected) {
       out[i] = static_cast<int>(c + 1);
     } else {
-      out[i] = static_cast<int>(c / nalleles[i] + 1);
-      c = c % nalleles[i];
+      out[i] = static_cast<int>(c / s.nalleles[i] + 1);
+      c = c % s.nalleles[i];
     }
   }
-  return 0;
 }

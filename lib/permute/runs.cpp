@@ -16,37 +16,42 @@ namespace {
 const char TEMPIN[] = "temp.hf";
 
 // Which loci a run writes: kind 0 all selected, 1 Block 1, 2 Block 2.
-bool written(int locus, int kind)
+bool written(const hfp_t &s, int locus, int kind)
 {
-  if (!sel[locus])
+  if (!s.sel[locus])
     return false;
   if (kind == 0)
     return true;
   if (kind == 1)
-    return selp[locus] != 0;
-  return selp[locus] == 0;
+    return s.selp[locus] != 0;
+  return s.selp[locus] == 0;
 }
 
 // One estimator run of a pass: the individuals that pass the filter, the
 // loci of kind, the command line whose report it reads; the table too when
 // table is non-null.
-runread_t estimate(int worker, const indiv_t *people, int kind, int filter, const char *command,
+runread_t estimate(hfp_t &s, int worker, const indiv_t *people, int kind, int filter, const char *command,
                    const char *report, bool wantx2, hapreport_t *table, passresult_t &r)
 {
   runread_t v;
-  if (inprocess) {
-    v = estimateinprocess(worker, people, kind, filter, command, wantx2, table);
+  if (s.inprocess) {
+    v = estimateinprocess(s, worker, people, kind, filter, command, table);
   } else {
-    const std::string &dir = workdirs[static_cast<size_t>(worker)];
-    writetemp((dir + TEMPIN).c_str(), people, kind, filter);
-    bool capped = runestimator(worker, command, report);
+    const std::string &dir = s.workdirs[static_cast<size_t>(worker)];
+    writetemp(s, (dir + TEMPIN).c_str(), people, kind, filter);
+    bool capped = runestimator(s, worker, command, report);
     std::string path = dir + report;
     FILE *f = fopen(path.c_str(), "re");
     if (f == nullptr)
       hfpfail("The estimator (\"%s\") left no report %s\n", command, path.c_str());
-    readvalues(f, path.c_str(), command, wantx2, v);
-    if (table != nullptr)
-      readtable(f, path.c_str(), *table);
+    try {
+      readvalues(f, path.c_str(), command, wantx2, v);
+      if (table != nullptr)
+        readtable(f, path.c_str(), s.selected, *table);
+    } catch (...) {
+      fclose(f);
+      throw;
+    }
     fclose(f);
     v.capped = capped;
   }
@@ -58,7 +63,7 @@ runread_t estimate(int worker, const indiv_t *people, int kind, int filter, cons
 
 } // namespace
 
-void writetemp(const char *path, const indiv_t *people, int kind, int filter)
+void writetemp(const hfp_t &s, const char *path, const indiv_t *people, int kind, int filter)
 {
   // Formatted by hand into one buffer, byte for byte what "%2d ", "%d 1"
   // and " %d %d" would give: the file is written once per estimator run.
@@ -69,17 +74,17 @@ void writetemp(const char *path, const indiv_t *people, int kind, int filter)
     text.append(digits, r.ptr);
   };
   int cols[TX_MAXLOCI], ncols = 0;
-  for (int l = 0; l < nloci; l++)
-    if (written(l, kind)) {
+  for (int l = 0; l < s.nloci; l++)
+    if (written(s, l, kind)) {
       cols[ncols++] = l;
-      if (alleles[l] >= 0 && alleles[l] < 10)
+      if (s.alleles[l] >= 0 && s.alleles[l] < 10)
         text += ' ';
-      number(alleles[l]);
+      number(s.alleles[l]);
       text += ' ';
     }
   text += '\n';
-  text.reserve(text.size() + static_cast<size_t>(sample_size) * (12 + 6 * static_cast<size_t>(ncols)));
-  for (int i = 0; i < sample_size; i++) {
+  text.reserve(text.size() + static_cast<size_t>(s.sample_size) * (12 + 6 * static_cast<size_t>(ncols)));
+  for (int i = 0; i < s.sample_size; i++) {
     const indiv_t &ind = people[i];
     if (filter == 1 && ind.label != 1)
       continue;
@@ -108,36 +113,36 @@ void writetemp(const char *path, const indiv_t *people, int kind, int filter)
     hfpfail("Error writing %s: %s\n", path, strerror(errno));
 }
 
-void computepass(int worker, const indiv_t *people, int pass, passresult_t &r)
+void computepass(hfp_t &s, int worker, const indiv_t *people, int pass, passresult_t &r)
 {
-  if (cc) {
+  if (s.cc) {
     // The pooled sample, the cases, the controls.
-    float pooled = estimate(worker, people, 0, -1, hfomcmd, "temp.hfo", false, nullptr, r).ll;
-    float casesll = estimate(worker, people, 0, 1, hfascmd, "temp1.hfo", false, hapwise ? &r.cases : nullptr, r).ll;
+    float pooled = estimate(s, worker, people, 0, -1, HFOMCMD, "temp.hfo", false, nullptr, r).ll;
+    float casesll = estimate(s, worker, people, 0, 1, HFASCMD, "temp1.hfo", false, s.hapwise ? &r.cases : nullptr, r).ll;
     float controlsll =
-        estimate(worker, people, 0, 0, hfoncmd, "temp2.hfo", false, hapwise ? &r.controls : nullptr, r).ll;
+        estimate(s, worker, people, 0, 0, HFONCMD, "temp2.hfo", false, s.hapwise ? &r.controls : nullptr, r).ll;
     r.x2 = 2 * (casesll + controlsll - pooled);
     return;
   }
   // All selected loci; Block 1; Block 2, whose genotypes are never
   // permuted, in the observed pass only. Only the run over all selected
   // loci feeds the per-haplotype analysis.
-  runread_t v = estimate(worker, people, 0, -1, hfomcmd, "temp.hfo", true, hapwise ? &r.pooled : nullptr, r);
+  runread_t v = estimate(s, worker, people, 0, -1, HFOMCMD, "temp.hfo", true, s.hapwise ? &r.pooled : nullptr, r);
   r.chi0 = v.x2;
   r.ll0 = v.ll;
-  if (selectp >= 0) {
-    v = estimate(worker, people, 1, -1, hfomcmd, "temp.hfo", true, nullptr, r);
+  if (s.selectp >= 0) {
+    v = estimate(s, worker, people, 1, -1, HFOMCMD, "temp.hfo", true, nullptr, r);
     r.chi1 = v.x2;
     r.ll1 = v.ll;
   }
-  if (pass == 0 && selectn >= 0) {
-    v = estimate(worker, people, 2, -1, hfomcmd, "temp.hfo", true, nullptr, r);
+  if (pass == 0 && s.selectn >= 0) {
+    v = estimate(s, worker, people, 2, -1, HFOMCMD, "temp.hfo", true, nullptr, r);
     r.chi2 = v.x2;
     r.ll2 = v.ll;
   }
 }
 
-int shuffle(int *perm, int *work, int n, int locus)
+void shuffle(const hfp_t &s, int *perm, int *work, int n, int locus)
 {
   for (int k = 0; k < n; k++) {
     work[k] = k;
@@ -145,7 +150,7 @@ int shuffle(int *perm, int *work, int n, int locus)
   }
   int m = 0;
   for (int j = 0; j < n; j++)
-    if (individuals[j].pair[locus][0] != 0 && individuals[j].pair[locus][1] != 0)
+    if (s.individuals[j].pair[locus][0] != 0 && s.individuals[j].pair[locus][1] != 0)
       work[m++] = j;
   while (m >= 2) {
     m--;
@@ -156,7 +161,6 @@ int shuffle(int *perm, int *work, int n, int locus)
   }
   int next = 0;
   for (int k = 0; k < n; k++)
-    if (individuals[k].pair[locus][0] != 0 && individuals[k].pair[locus][1] != 0)
+    if (s.individuals[k].pair[locus][0] != 0 && s.individuals[k].pair[locus][1] != 0)
       perm[k] = work[next++];
-  return 0;
 }

@@ -1,7 +1,6 @@
 // The temporary files of the estimator runs, the workers' scratch
 // directories, and the signals that must not leave either behind.
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,145 +12,107 @@
 
 #include "hfp.h"
 
-std::vector<std::string> workdirs;
-
 namespace {
 
 // The fixed names of the estimator runs.
-const char *const TEMPS[] = {"hf.tmp", "temp.hf", "temp.hfo", "temp1.hfo", "temp2.hfo"};
-
-// Where the temporary files are: in the working directory (one worker), in
-// scratch directories (several), or nowhere (the estimator in process).
-enum { INCWD, INSCRATCH, NOFILES } where = INCWD;
-
-// Signal state, read by the handler: only lock-free atomics.
-constexpr int MAXCHILDREN = 1024;
-std::atomic<int> runphase{0};
-std::atomic<int> caught{0};
-std::atomic<int> abandoned{0};
-std::atomic<int> children[MAXCHILDREN];
-
-void onsignal(int sig)
-{
-  if (runphase.load() == 0) {
-    // Nothing to clean up: the signal's default effect, now.
-    signal(sig, SIG_DFL);
-    raise(sig);
-    return;
-  }
-  caught.store(sig);
-  for (auto &child : children) {
-    int pid = child.load();
-    if (pid > 0)
-      kill(pid, sig);
-  }
-}
+const char TEMPS[][10] = {"hf.tmp", "temp.hf", "temp.hfo", "temp1.hfo", "temp2.hfo"};
 
 } // namespace
 
-void makeworkdirs(int workers, bool scratch)
+void makeworkdirs(hfp_t &s, int workers, bool scratch)
 {
-  workdirs.clear();
-  if (inprocess) {
-    where = NOFILES;
-    workdirs.assign(static_cast<size_t>(workers), "");
+  s.workdirs.clear();
+  if (s.inprocess) {
+    s.where = hfp_t::NOFILES;
+    s.workdirs.assign(static_cast<size_t>(workers), "");
     return;
   }
   if (!scratch) {
-    where = INCWD;
-    workdirs.assign(1, "");
+    s.where = hfp_t::INCWD;
+    s.workdirs.assign(1, "");
     return;
   }
-  where = INSCRATCH;
+  s.where = hfp_t::INSCRATCH;
   for (int k = 1; k <= workers; k++) {
     std::string name = "hfp-job" + std::to_string(k) + ".XXXXXX";
     if (mkdtemp(&name[0]) == nullptr)
       hfpfail("Cannot create the scratch directory %s in the working directory: %s\n", name.c_str(),
               strerror(errno));
-    workdirs.push_back(name + "/");
+    s.workdirs.push_back(name + "/");
   }
 }
 
-void removetemps()
+void removetemps(hfp_t &s)
 {
-  if (where == NOFILES)
+  if (s.where == hfp_t::NOFILES)
     return;
-  if (where == INCWD) {
+  if (s.where == hfp_t::INCWD) {
     // In the working directory, the files of the runs of this mode only, so
     // that a case-control file of another run is left alone.
     remove("hf.tmp");
     remove("temp.hf");
     remove("temp.hfo");
-    if (cc) {
+    if (s.cc) {
       remove("temp1.hfo");
       remove("temp2.hfo");
     }
     return;
   }
-  for (const std::string &dir : workdirs) {
+  for (const std::string &dir : s.workdirs) {
     for (const char *name : TEMPS)
       remove((dir + name).c_str());
     if (rmdir(dir.c_str()) != 0 && errno != ENOENT)
       fprintf(stderr, "Cannot remove the scratch directory %s: %s\n", dir.c_str(), strerror(errno));
   }
-  workdirs.clear();
+  s.workdirs.clear();
 }
 
-void catchsignals()
+bool hfp_onsignal(hfpsignals_t &sig, int signo)
 {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old;
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
-      continue; // a signal ignored by whoever started hfp stays ignored
-    struct sigaction act;
-    memset(&act, 0, sizeof act);
-    act.sa_handler = onsignal;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = SA_RESTART;
-    sigaction(sig, &act, nullptr);
+  if (sig.runphase.load() == 0)
+    return false;
+  sig.caught.store(signo);
+  for (auto &child : sig.children) {
+    int pid = child.load();
+    if (pid > 0)
+      kill(pid, signo);
   }
+  return true;
 }
 
-void setrunphase(bool on)
+void setrunphase(hfp_t &s, bool on)
 {
-  runphase.store(on && where != NOFILES ? 1 : 0);
+  s.signals.runphase.store(on ? 1 : 0);
 }
 
-int interruption()
+int interruption(const hfp_t &s)
 {
-  return caught.load();
+  return s.signals.caught.load();
 }
 
-void reraise(int sig)
+void abandonruns(hfp_t &s)
 {
-  fflush(stdout);
-  signal(sig, SIG_DFL);
-  raise(sig);
-  _exit(128 + sig);
-}
-
-void abandonruns()
-{
-  abandoned.store(1);
-  for (auto &child : children) {
+  s.signals.abandoned.store(1);
+  for (auto &child : s.signals.children) {
     int pid = child.load();
     if (pid > 0)
       kill(pid, SIGTERM);
   }
 }
 
-bool runsabandoned()
+bool runsabandoned(const hfp_t &s)
 {
-  return abandoned.load() != 0 || caught.load() != 0;
+  return s.signals.abandoned.load() != 0 || s.signals.caught.load() != 0;
 }
 
-void setchild(int worker, int pid)
+void setchild(hfp_t &s, int worker, int pid)
 {
-  if (worker >= 0 && worker < MAXCHILDREN)
-    children[worker].store(pid);
+  hfpsignals_t &sig = s.signals;
+  if (worker >= 0 && worker < HFP_MAXCHILDREN)
+    sig.children[worker].store(pid);
   // A signal that came before the child was registered stops it now.
-  if (pid > 0 && caught.load() != 0)
-    kill(pid, caught.load());
-  else if (pid > 0 && abandoned.load() != 0)
+  if (pid > 0 && sig.caught.load() != 0)
+    kill(pid, sig.caught.load());
+  else if (pid > 0 && sig.abandoned.load() != 0)
     kill(pid, SIGTERM);
 }

@@ -26,9 +26,6 @@ namespace {
 const char ESTIMATOR[] = "hf.sun";
 const char WARNING[] = "Warning: ";
 
-// The estimator program as found at start-up; empty when there is none.
-std::string estimator;
-
 bool executable(const std::string &path)
 {
   struct stat st;
@@ -106,7 +103,7 @@ void stderrfilter_t::line(const char *text, size_t n, std::string &pass)
     pass.append(text, n);
 }
 
-void findestimator()
+void findestimator(hfp_t &s)
 {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -138,7 +135,7 @@ void findestimator()
       dir = std::string(cwd) + "/" + dir;
     std::string candidate = dir + "/" + ESTIMATOR;
     if (executable(candidate)) {
-      estimator = candidate;
+      s.estimator = candidate;
       return;
     }
     if (end == std::string::npos)
@@ -147,17 +144,17 @@ void findestimator()
   }
 }
 
-bool runestimator(int worker, const char *command, const char *report)
+bool runestimator(hfp_t &s, int worker, const char *command, const char *report)
 {
-  const std::string &dir = workdirs[static_cast<size_t>(worker)];
+  const std::string &dir = s.workdirs[static_cast<size_t>(worker)];
   std::string reportpath = dir + report;
   remove(reportpath.c_str());
   // hf.tmp is created afresh, not truncated, for the reason given in
   // writetemp; its content is the same.
   unlink((dir + "hf.tmp").c_str());
-  if (runsabandoned())
+  if (runsabandoned(s))
     interrupted();
-  if (estimator.empty())
+  if (s.estimator.empty())
     hfpfail("The estimator hf.sun cannot be found or started (\"%s\"); no report %s\n", command,
             reportpath.c_str());
 
@@ -180,10 +177,10 @@ bool runestimator(int worker, const char *command, const char *report)
   std::string input = "temp.hf", output = report;
   char *argv[] = {const_cast<char *>(ESTIMATOR), &input[0], &output[0], nullptr};
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, estimator.c_str(), &actions, &attr, argv, environ);
+  int rc = posix_spawn(&pid, s.estimator.c_str(), &actions, &attr, argv, environ);
   if (rc == ENOEXEC) {
     // A script without "#!" line: the shell runs such a file itself.
-    std::string program = estimator;
+    std::string program = s.estimator;
     char *shargv[] = {const_cast<char *>("sh"), &program[0], &input[0], &output[0], nullptr};
     rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, shargv, environ);
   }
@@ -192,12 +189,12 @@ bool runestimator(int worker, const char *command, const char *report)
   close(errpipe[1]);
   if (rc != 0) {
     close(errpipe[0]);
-    if (!executable(estimator))
+    if (!executable(s.estimator))
       hfpfail("The estimator hf.sun cannot be found or started (\"%s\"); no report %s\n", command,
               reportpath.c_str());
     hfpfail("Cannot start the estimator run \"%s\": %s\n", command, strerror(rc));
   }
-  setchild(worker, pid);
+  setchild(s, worker, pid);
   bool warned = passstderr(errpipe[0]);
   close(errpipe[0]);
   // Unregister before the child is reaped, while its process id cannot yet
@@ -205,13 +202,13 @@ bool runestimator(int worker, const char *command, const char *report)
   siginfo_t info;
   while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
-  setchild(worker, 0);
+  setchild(s, worker, 0);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR)
       hfpfail("Cannot wait for the estimator run \"%s\": %s\n", command, strerror(errno));
   }
-  if (runsabandoned())
+  if (runsabandoned(s))
     interrupted();
   if (WIFSIGNALED(status) || !WIFEXITED(status))
     hfpfail("The estimator run \"%s\" was stopped by a signal; no report %s\n", command, reportpath.c_str());

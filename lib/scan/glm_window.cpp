@@ -50,7 +50,7 @@ std::string glm_window(scan_glm_t &g, const scan_settings_t &set,
   if (f.lrt_df > 0) {
     row.assoc_chi2 = f.lrt_chi2;
     row.assoc_df = f.lrt_df;
-    row.assoc_p = chi2_upper(f.lrt_chi2, f.lrt_df);
+    row.assoc_p = hs_chi2_upper(f.lrt_chi2, f.lrt_df);
   }
   double top = -1;
   for (const glm_term_t &t : f.terms)

@@ -95,7 +95,7 @@ void adaptive(scan_perm_scratch_t &ps, const scan_settings_t &set, uint64_t firs
   }
   row.perm_n = perms;
   row.perm_hits = hits;
-  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(perms + 1);
+  row.perm_p = hs_permutation_p(hits, perms);
 }
 
 // The orders of permutations [k0, k0 + b) restricted to the window's tested
@@ -186,7 +186,7 @@ void shared(scan_perm_scratch_t &ps, const scan_settings_t &set, const assoc_nul
   scan_maxt_add(mt, t.df, ps.chi2);
   row.perm_n = static_cast<long>(P);
   row.perm_hits = hits;
-  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(P + 1);
+  row.perm_p = hs_permutation_p(hits, static_cast<long>(P));
 }
 
 std::string exact(double x)
@@ -260,7 +260,7 @@ std::vector<double> scan_maxt_min_p(scan_maxt_t &mt)
   std::vector<double> min_p(static_cast<size_t>(mt.permutations), NA);
   for (const auto &dt : mt.largest)
     for (size_t k = 0; k < min_p.size(); k++) {
-      double p = chi2_upper(dt.second[k], dt.first);
+      double p = hs_chi2_upper(dt.second[k], dt.first);
       if (std::isnan(min_p[k]) || p < min_p[k])
         min_p[k] = p;
     }

@@ -17,6 +17,7 @@
 #include "atomic_output.h"
 #include "glm.h"
 #include "hfimport.h"
+#include "stats.h"
 
 // The request of one run (options.cpp). Bad options throw import_error,
 // which ends the program with status 1 as in hfimport.
@@ -27,10 +28,10 @@ struct scan_options_t : input_options_t {
   int step = 1;              // markers between window starts
   long permutations = 1000;  // the most permutations per window; 0: none
   long perm_hits = 20;       // stop after this many permuted statistics >= observed
-  uint64_t seed = 3000;
-  double min_freq = 0.01;    // pooled frequency of the modelled haplotypes
-  int em_max_iter = 50;      // the estimator's stopping rule
-  double em_gain = 0.01;
+  uint64_t seed = HS_DEFAULT_SEED;
+  double min_freq = HS_DEFAULT_MIN_FREQ;    // pooled frequency of the modelled haplotypes
+  int em_max_iter = HS_DEFAULT_EM_STEPS;      // the estimator's stopping rule
+  double em_gain = HS_DEFAULT_EM_GAIN;
   int jobs = 0;              // threads; 0: one per core
   int chunk = 1, chunks = 1; // this run does part chunk of chunks
   bool quiet = false;
@@ -108,11 +109,11 @@ struct scan_row_t {
 // The settings every window shares (stats.cpp), with the trait, the
 // covariates and the strata of every sample of the input.
 struct scan_settings_t {
-  double min_freq = 0.01;
-  int em_max_iter = 50;
-  double em_gain = 0.01;
+  double min_freq = HS_DEFAULT_MIN_FREQ;
+  int em_max_iter = HS_DEFAULT_EM_STEPS;
+  double em_gain = HS_DEFAULT_EM_GAIN;
   long permutations = 1000, perm_hits = 20;
-  uint64_t seed = 3000;
+  uint64_t seed = HS_DEFAULT_SEED;
   double max_pairs = 1e7;
   bool assoc = false;        // a trait is tested
   bool binary = true;        // the trait is binary: y 1 case, 0 control
@@ -183,11 +184,6 @@ struct rng_moduli_t {
 };
 void rng_shuffle(rng_t &r, uint32_t *v, size_t n, const rng_moduli_t &mod);
 
-// Upper tail of the chi-square distribution with df degrees of freedom,
-// by the regularised incomplete gamma function (tails.cpp); accurate far
-// into the tail (p values of 1e-300 and below), NaN for df < 1.
-double chi2_upper(double x, int df);
-
 // --max-t (maxt.cpp). Permutation k (1 .. P) relabels the samples of the
 // input, drawn from the seed and k alone: within each group (every sample,
 // or each stratum of --within, members in input order) the members are
@@ -203,7 +199,7 @@ double chi2_upper(double x, int df);
 // Every window runs all P permutations. Per permutation and per df the
 // largest permuted statistic over the windows is kept; at the end, per
 // permutation, the smallest asymptotic p value over the windows is the
-// smallest over the df classes of chi2_upper(largest, df) (p is monotone in
+// smallest over the df classes of hs_chi2_upper(largest, df) (p is monotone in
 // the statistic for a fixed df). Then (Westfall and Young 1993, the
 // single-step minP adjustment; as PLINK's --mperm for its omnibus tests)
 //   fwer_p(w) = (1 + #{k : min_p(k) <= p_w (1 + 1e-8)}) / (P + 1),

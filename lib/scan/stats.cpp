@@ -338,11 +338,9 @@ void lrt_window(scan_worker_t *w, const scan_settings_t &set,
     double hca = frequency_of(cn, ch1, nc, pn[k]), hco = frequency_of(kn, kh1, nk, pn[k]);
     if (!(hca > EPSH || hco > EPSH))
       continue;
-    double m = (nca * hca + nco * hco) / (nca + nco);
-    double v = m * (1 - m) * (0.5 / nca + 0.5 / nco);
-    if (!(v > 0))
+    double z;
+    if (!hs_casecontrol_z(hca, hco, nca, nco, &z))
       continue;
-    double z = (hca - hco) / std::sqrt(v);
     if (std::fabs(z) > topz) {
       topz = std::fabs(z);
       top = pn[k];
@@ -353,7 +351,7 @@ void lrt_window(scan_worker_t *w, const scan_settings_t &set,
     }
   }
   row.assoc_df = hf_result(pooled)->nhaplotypes - 1;
-  row.assoc_p = chi2_upper(observed, row.assoc_df);
+  row.assoc_p = hs_chi2_upper(observed, row.assoc_df);
   if (top)
     row.top_haplotype = spell(pooled, top, ms);
 
@@ -392,7 +390,7 @@ void lrt_window(scan_worker_t *w, const scan_settings_t &set,
   }
   row.perm_n = n;
   row.perm_hits = hits;
-  row.perm_p = static_cast<double>(hits + 1) / static_cast<double>(n + 1);
+  row.perm_p = hs_permutation_p(hits, n);
 }
 
 void score_window(scan_worker_t *w, const scan_settings_t &set,
@@ -455,7 +453,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   const assoc_test_t &t = w->test;
   row.assoc_chi2 = t.chi2;
   row.assoc_df = t.df;
-  row.assoc_p = chi2_upper(t.chi2, t.df);
+  row.assoc_p = hs_chi2_upper(t.chi2, t.df);
 
   // The modelled haplotype with the largest |z|; for a binary trait its
   // expected frequency among the cases and among the controls.
@@ -680,7 +678,7 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   const hf_result_t *res = estimate(ld, alleles, w->all, "");
   row.ld_chi2 = res->chi2;
   row.ld_df = res->df;
-  row.ld_p = chi2_upper(res->chi2, res->df);
+  row.ld_p = hs_chi2_upper(res->chi2, res->df);
   row.n_haplotypes = res->nhaplotypes;
 
   if (!set.assoc)

@@ -144,7 +144,7 @@ std::string reg_table(const scan_glm_t &g, const scan_settings_t &set)
       lo = t.effect - Z975 * se;
       hi = t.effect + Z975 * se;
       z = t.effect / se;
-      p = chi2_upper(z * z, 1);
+      p = hs_chi2_upper(z * z, 1);
     }
     out += term + "\t" + hap + "\t" + num(t.freq) + "\t" + num(t.effect) + "\t" + num(se) + "\t" +
            num(lo) + "\t" + num(hi) + "\t" + num(z) + "\t" + num(p);

@@ -1,6 +1,6 @@
-// Parts of the permutation driver that need no estimator run: tail
-// probabilities, identifiers, degrees of freedom, p values, shuffling and
-// the merge of case and control tables.
+// Parts of the permutation driver that need no estimator run: identifiers,
+// degrees of freedom, shuffling, the merge of case and control tables, the
+// reading of reports; and the driver's state, codes and in-process figures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,100 +13,79 @@
 
 namespace {
 
-using ::testing::ExitedWithCode;
-
-void selectloci(std::initializer_list<int> counts, std::initializer_list<int> block1)
+void selectloci(hfp_t &s, std::initializer_list<int> counts, std::initializer_list<int> block1)
 {
-  nloci = 0;
+  s.nloci = 0;
   auto flag = block1.begin();
   for (int a : counts) {
-    alleles[nloci] = a;
-    sel[nloci] = 1;
-    selp[nloci] = *flag++;
-    selidx[nloci] = nloci;
-    nloci++;
+    s.alleles[s.nloci] = a;
+    s.sel[s.nloci] = 1;
+    s.selp[s.nloci] = *flag++;
+    s.selidx[s.nloci] = s.nloci;
+    s.nloci++;
   }
-  selected = nloci - 1;
+  s.selected = s.nloci - 1;
 }
 
-TEST(Tails, NormalAtTheListedPoints)
+// The failure body() ends with: its status and message; status 0 when it
+// returns.
+template <class F> std::pair<int, std::string> failure(F body)
 {
-  EXPECT_NEAR(probnorm(0), 0.5, 1e-6);
-  EXPECT_NEAR(probnorm(1.96), 0.025, 1e-5);
-  EXPECT_NEAR(probnorm(-1.96), 0.975, 1e-5);
-  EXPECT_EQ(probnorm(12.5), 0.0);
-  EXPECT_EQ(probnorm(-12.5), 1.0);
-}
-
-TEST(Tails, ChiSquareByDegreesOfFreedom)
-{
-  EXPECT_NEAR(probchi(3.841, 1), 0.05, 1e-4);
-  EXPECT_NEAR(probchi(0, 1), 1.0, 1e-6);
-  for (double x : {0.5, 7.0, 169.0})
-    EXPECT_EQ(probchi(x, 2), exp(-x / 2)) << x;
-  EXPECT_NEAR(probchi(5, 4), 0.287297, 1e-6);
-  EXPECT_NEAR(probchi(5, 4), exp(-2.5) * 3.5, 1e-15);
-  // Odd degrees of freedom: P(chi2_3 > 3) = 0.391625, P(chi2_5 > 9) = 0.109064.
-  EXPECT_NEAR(probchi(3, 3), 0.391625, 1e-4);
-  EXPECT_NEAR(probchi(9, 5), 0.109064, 1e-4);
-  // Beyond 169 the cube-root approximation: P(chi2_10 > 200) is tiny.
-  double f = 2.0 / 90, c = exp(log(20.0) / 3);
-  EXPECT_EQ(probchi(200, 10), probnorm((c - 1 + f) / sqrt(f)));
+  try {
+    body();
+  } catch (const hfpabort &e) {
+    return {e.status, e.what()};
+  }
+  return {0, ""};
 }
 
 TEST(Identifiers, DecodedFirstLocusMostSignificant)
 {
-  selectloci({2, 3, 2}, {1, 1, 1});
-  int place[3] = {6, 2, 1}, out[3];
-  nalleles = place;
-  revhapid(1, out);
+  hfp_t s;
+  selectloci(s, {2, 3, 2}, {1, 1, 1});
+  s.nalleles = {6, 2, 1};
+  int out[3];
+  revhapid(s, 1, out);
   EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{1, 1, 1}));
-  revhapid(7, out);
+  revhapid(s, 7, out);
   EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{2, 1, 1}));
-  revhapid(12, out);
+  revhapid(s, 12, out);
   EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{2, 3, 2}));
-  nalleles = nullptr;
 }
 
-TEST(Statistics, DegreesOfFreedomAndEmpiricalP)
+TEST(Statistics, DegreesOfFreedom)
 {
-  selectloci({2, 3, 4}, {1, 1, 0});
-  EXPECT_EQ(dfree(0), 17);
-  EXPECT_EQ(dfree(1), 2);
-  EXPECT_EQ(dfree(2), 0);
-  EXPECT_EQ(dfree12(), 23 - 5 - 3);
-  npermute = 100;
-  pvalue_t v = empirical(5);
-  char text[64];
-  snprintf(text, sizeof text, "%f %f", v.p, v.se);
-  EXPECT_STREQ(text, "0.050000 0.021794");
-  npermute = 10;
-  snprintf(text, sizeof text, "%f", empirical(1).p);
-  EXPECT_STREQ(text, "0.100000");
+  hfp_t s;
+  selectloci(s, {2, 3, 4}, {1, 1, 0});
+  EXPECT_EQ(dfree(s, 0), 17);
+  EXPECT_EQ(dfree(s, 1), 2);
+  EXPECT_EQ(dfree(s, 2), 0);
+  EXPECT_EQ(dfree12(s), 23 - 5 - 3);
 }
 
 TEST(Shuffle, OnlyTypedIndividualsExchangeGenotypes)
 {
-  selectloci({3}, {1});
-  indiv_t people[4];
-  memset(people, 0, sizeof people);
-  individuals = people;
+  hfp_t s;
+  selectloci(s, {3}, {1});
+  indiv_t none;
+  memset(&none, 0, sizeof none);
+  s.individuals.assign(4, none);
+  std::vector<indiv_t> &people = s.individuals;
   int perm[4], work[4];
   // None typed, or one: everyone stays.
-  shuffle(perm, work, 4, 0);
+  shuffle(s, perm, work, 4, 0);
   EXPECT_EQ(std::vector<int>(perm, perm + 4), (std::vector<int>{0, 1, 2, 3}));
   people[2].pair[0][0] = 1, people[2].pair[0][1] = 3;
-  shuffle(perm, work, 4, 0);
+  shuffle(s, perm, work, 4, 0);
   EXPECT_EQ(std::vector<int>(perm, perm + 4), (std::vector<int>{0, 1, 2, 3}));
   // Two typed: always exchanged; (0, 3) counts as untyped.
   people[0].pair[0][0] = 2, people[0].pair[0][1] = 2;
   people[3].pair[0][0] = 0, people[3].pair[0][1] = 3;
-  for (int s = 1; s < 20; s++) {
-    srand(s);
-    shuffle(perm, work, 4, 0);
+  for (int seed = 1; seed < 20; seed++) {
+    srand(seed);
+    shuffle(s, perm, work, 4, 0);
     EXPECT_EQ(std::vector<int>(perm, perm + 4), (std::vector<int>{2, 1, 0, 3}));
   }
-  individuals = nullptr;
 }
 
 TEST(Merge, RowsOfCaseAndControlTables)
@@ -115,8 +94,7 @@ TEST(Merge, RowsOfCaseAndControlTables)
   double hca[] = {0.5, 0.3, 0.2, 10}, idca[] = {1, 4, 6, E};
   double hco[] = {0.6, 0.4, 10}, idco[] = {1, 5, E};
   mergerow_t rows[5];
-  epsh = 1e-6;
-  mergerows(hca, idca, hco, idco, 5, rows);
+  mergerows(hca, idca, hco, idco, 5, 1e-6, rows);
   EXPECT_EQ(rows[0].id, 1);
   EXPECT_EQ(rows[0].code, 2);
   EXPECT_EQ(rows[1].id, 4);
@@ -131,14 +109,6 @@ TEST(Merge, RowsOfCaseAndControlTables)
   EXPECT_FALSE(rows[4].scored);
 }
 
-// A report written to the working directory under the given name.
-void putreport(const char *name, const std::string &text)
-{
-  FILE *f = fopen(name, "w");
-  fputs(text.c_str(), f);
-  fclose(f);
-}
-
 const char *REPORT = "locus   1 # individuals = 4\n\n4/1 individuals with F/P information\n\n"
                      "log-likelihood assuming linkage disequilibrium =-7.62\n"
                      "Test of marker-marker disequilibrium, chi-square=1.82\n"
@@ -147,59 +117,71 @@ const char *REPORT = "locus   1 # individuals = 4\n\n4/1 individuals with F/P in
                      " 0.100726 0.100725691186 0.175000  -0.41  1  2 2\n"
                      "\nNumber of nonzero haplotypes = 2\n\n";
 
-class Reports : public ::testing::Test {
-protected:
-  void SetUp() override
-  {
-    char dir[] = "/tmp/hfpreportXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(chdir(dir), 0);
-    selectloci({2, 2}, {1, 1});
-    cc = 0;
-  }
-};
-
-TEST_F(Reports, ValuesAfterTheMarkers)
+// The values, or with table the table too, of a report text of two loci.
+runread_t readreport(const std::string &text, bool wantx2, hapreport_t *table = nullptr)
 {
-  putreport("temp.hfo", REPORT);
-  float ll = 0;
-  EXPECT_FLOAT_EQ(getx2ln(&ll, "cmd"), 1.82f);
-  EXPECT_FLOAT_EQ(ll, -7.62f);
-  EXPECT_FLOAT_EQ(getln("temp.hfo", "cmd"), -7.62f);
-  gethappy(0, 0);
-  EXPECT_EQ(nhaps0, 2);
-  EXPECT_EQ(fobs0, 4);
-  EXPECT_EQ(pobs0, 1);
-  EXPECT_EQ(hidobs[1], 2);
-  EXPECT_DOUBLE_EQ(h1[0], 0.599274308814);
-  EXPECT_DOUBLE_EQ(ftobs[1], -0.41);
-  // A permuted pass with a deviate as large in absolute value counts; ties too.
-  putreport("temp.hfo", std::string(REPORT).replace(std::string(REPORT).find("-0.41"), 5, " 0.41"));
-  gethappy(0, 1);
-  EXPECT_EQ(ftp[0], 1);
-  EXPECT_EQ(ftp[1], 1);
+  std::string copy = text;
+  FILE *f = fmemopen(&copy[0], copy.size(), "r");
+  runread_t v;
+  try {
+    readvalues(f, "temp.hfo", "cmd", wantx2, v);
+    if (table != nullptr)
+      readtable(f, "temp.hfo", 1, *table);
+  } catch (...) {
+    fclose(f);
+    throw;
+  }
+  fclose(f);
+  return v;
 }
 
-TEST_F(Reports, MissingOrTruncatedReportsStopTheRun)
+TEST(Reports, ValuesAfterTheMarkers)
 {
-  EXPECT_EXIT(getln("temp1.hfo", "hf.sun temp.hf temp1.hfo>hf.tmp"), ExitedWithCode(1),
-              "left no report temp1.hfo");
+  hfp_t s;
+  selectloci(s, {2, 2}, {1, 1});
+  hapreport_t t;
+  runread_t v = readreport(REPORT, true, &t);
+  EXPECT_FLOAT_EQ(v.x2, 1.82f);
+  EXPECT_FLOAT_EQ(v.ll, -7.62f);
+  EXPECT_FLOAT_EQ(readreport(REPORT, false).ll, -7.62f);
+  foldpooled(s, t, 0);
+  EXPECT_EQ(s.nhaps0, 2);
+  EXPECT_EQ(s.fobs0, 4);
+  EXPECT_EQ(s.pobs0, 1);
+  EXPECT_EQ(s.hidobs[1], 2);
+  EXPECT_DOUBLE_EQ(s.h1[0], 0.599274308814);
+  EXPECT_DOUBLE_EQ(s.ftobs[1], -0.41);
+  // A permuted pass with a deviate as large in absolute value counts; ties too.
+  readreport(std::string(REPORT).replace(std::string(REPORT).find("-0.41"), 5, " 0.41"), false, &t);
+  foldpooled(s, t, 1);
+  EXPECT_EQ(s.ftp[0], 1);
+  EXPECT_EQ(s.ftp[1], 1);
+}
+
+TEST(Reports, MissingOrTruncatedReportsStopTheRun)
+{
   std::string text = REPORT;
-  putreport("temp.hfo", text.substr(0, text.find("Test of")));
-  float ll;
-  EXPECT_EXIT(getx2ln(&ll, "cmd"), ExitedWithCode(1), "has no disequilibrium chi-square");
-  putreport("temp.hfo", text.substr(0, text.find("log-likelihood")));
-  EXPECT_EXIT(getx2ln(&ll, "cmd"), ExitedWithCode(1), "has no log-likelihood");
+  auto values = [&](const std::string &report) { return failure([&] { readreport(report, true); }); };
+  auto table = [&](const std::string &report) {
+    hapreport_t t;
+    return failure([&] { readreport(report, false, &t); });
+  };
+  auto cut = values(text.substr(0, text.find("Test of")));
+  EXPECT_EQ(cut.first, 1);
+  EXPECT_THAT(cut.second, ::testing::HasSubstr("has no disequilibrium chi-square"));
+  cut = values(text.substr(0, text.find("log-likelihood")));
+  EXPECT_EQ(cut.first, 1);
+  EXPECT_THAT(cut.second, ::testing::HasSubstr("has no log-likelihood"));
   // Every truncation of the table part is refused, never read past.
-  for (size_t cut = text.find("FT = sqrt"); cut < text.size(); cut += 7) {
-    putreport("temp.hfo", text.substr(0, cut));
-    EXPECT_EXIT(gethappy(0, 0), ExitedWithCode(1), "incomplete") << cut;
+  for (size_t at = text.find("FT = sqrt"); at < text.size(); at += 7) {
+    cut = table(text.substr(0, at));
+    EXPECT_EQ(cut.first, 1) << at;
+    EXPECT_THAT(cut.second, ::testing::HasSubstr("incomplete")) << at;
   }
   // More rows than announced.
   std::string extra = text;
   extra.replace(extra.find("\nNumber"), 0, " 0.100000 0.100000000000 0.175000  -0.41  2  2 4\n");
-  putreport("temp.hfo", extra);
-  EXPECT_EXIT(gethappy(0, 0), ExitedWithCode(1), "more table rows");
+  EXPECT_THAT(table(extra).second, ::testing::HasSubstr("more table rows"));
 }
 
 // The runs ended by the EM's step cap are those whose estimator wrote a
@@ -258,9 +240,90 @@ TEST(Options, BeforeThePositionalArguments)
                                         {"hfp", "--jobs", "-1"}, {"hfp", "-j", "2000"}, {"hfp", "--jobs"},
                                         {"hfp", "--frob", "a"}}) {
     bad.push_back(nullptr);
-    EXPECT_EXIT(parseoptions(static_cast<int>(bad.size()) - 1, const_cast<char **>(bad.data()), o),
-                ExitedWithCode(1), "hfp: ");
+    auto f = failure([&] { parseoptions(static_cast<int>(bad.size()) - 1, const_cast<char **>(bad.data()), o); });
+    EXPECT_EQ(f.first, 1) << bad[1];
+    EXPECT_THAT(f.second, ::testing::StartsWith("hfp: ")) << bad[1];
   }
+}
+
+} // namespace
+
+namespace {
+
+// A run that fails returns its status with the message in the state and
+// prints nothing of it itself.
+TEST(Run, FailuresComeBackAsCodes)
+{
+  struct {
+    std::vector<const char *> argv;
+    const char *message;
+  } cases[] = {
+      {{"hfp", "only-one"}, "Usage: hfp parfile datfile"},
+      {{"hfp", "--frob", "a", "b"}, "hfp: unknown option --frob"},
+      {{"hfp", "a.par", "b.dat", "out", "x"}, "hfp: the seed \"x\" is not a number"},
+  };
+  for (auto &c : cases) {
+    hfp_t s;
+    c.argv.push_back(nullptr);
+    testing::internal::CaptureStderr();
+    int status = hfprun(s, static_cast<int>(c.argv.size()) - 1, const_cast<char **>(c.argv.data()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(status, 1) << c.message;
+    EXPECT_THAT(s.message, ::testing::StartsWith(c.message));
+    EXPECT_EQ(s.signal, 0);
+  }
+}
+
+// The estimator in process gives the figures of its own report, read back
+// as a report file is: the same floats and doubles, bit for bit, on random
+// data with missing genotypes, over every kind of run.
+TEST(InProcess, FiguresAreThoseOfTheReport)
+{
+  hfp_t s;
+  selectloci(s, {2, 3, 2, 4}, {1, 1, 0, 0});
+  s.selectp = 1;
+  s.selectn = 1;
+  s.sample_size = 60;
+  srand(5);
+  indiv_t none;
+  memset(&none, 0, sizeof none);
+  s.individuals.assign(60, none);
+  for (int i = 0; i < 60; i++) {
+    s.individuals[i].seq = i + 1;
+    s.individuals[i].label = i % 3 == 0;
+    for (int l = 0; l < 4; l++)
+      for (int k = 0; k < 2; k++)
+        s.individuals[i].pair[l][k] = rand() % 9 == 0 ? 0 : 1 + rand() % s.alleles[l];
+  }
+  initinprocess(s, 1);
+  for (int kind : {0, 1, 2})
+    for (int filter : {-1, 0, 1}) {
+      hapreport_t t;
+      runread_t v = estimateinprocess(s, 0, s.individuals.data(), kind, filter, "cmd", &t);
+      // The same records through the library's report text.
+      hfstate_t *e = s.engines[0].state;
+      std::string report;
+      ASSERT_EQ(hf_report_string(e, HF_REPORT_COUNTS | HF_REPORT_EM, report), HF_OK);
+      hapreport_t u;
+      runread_t w = readreport(report, true);
+      FILE *f = fmemopen(&report[0], report.size(), "r");
+      readtable(f, "r", hf_nloci(e) - 1, u);
+      fclose(f);
+      EXPECT_EQ(memcmp(&v.ll, &w.ll, sizeof v.ll), 0) << kind << filter;
+      EXPECT_EQ(memcmp(&v.x2, &w.x2, sizeof v.x2), 0) << kind << filter;
+      EXPECT_EQ(t.full, u.full);
+      EXPECT_EQ(t.partial, u.partial);
+      EXPECT_EQ(t.nhaps, u.nhaps);
+      ASSERT_EQ(t.id.size(), u.id.size());
+      EXPECT_GT(t.nhaps, 1);
+      for (size_t i = 0; i < t.id.size(); i++) {
+        EXPECT_EQ(t.id[i], u.id[i]);
+        EXPECT_EQ(memcmp(&t.h1[i], &u.h1[i], sizeof(double)), 0) << i;
+        EXPECT_EQ(memcmp(&t.h0[i], &u.h0[i], sizeof(double)), 0) << i;
+        EXPECT_EQ(memcmp(&t.ft[i], &u.ft[i], sizeof(double)), 0) << i;
+      }
+    }
+  freeinprocess(s);
 }
 
 } // namespace
