@@ -9,7 +9,7 @@
 #include "fatal.h"
 #include "isdir.h"
 #include "lines.h"
-#include "scan.h"
+#include "tokens.h"
 #include "trelix.h"
 
 precord_t p_t;

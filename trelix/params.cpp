@@ -14,7 +14,7 @@
 #include "fatal.h"
 #include "isdir.h"
 #include "lines.h"
-#include "scan.h"
+#include "tokens.h"
 #include "trelix.h"
 
 int nloci;
