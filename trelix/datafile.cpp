@@ -188,6 +188,7 @@ int tx_read_data(trelix_t &tx, const char *path, int &skipped)
     datfile_t d = {f, path};
     if (int code = readrecs(tx, d, kept, skipped)) {
       tx_free_data(tx);
+      tx.sample_size = tx.cases = 0;
       return code;
     }
   }

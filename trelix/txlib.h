@@ -99,8 +99,9 @@ void tx_echo(const trelix_t &tx, FILE *f);
 
 // Reads the data file into the sorted list, after the parameter file has
 // been read. Records whose selected loci are all missing are skipped and
-// counted in skipped. A list left by an earlier call is released first.
-// TX_EIO, TX_EDATA or TX_ENOMEM, with the list released.
+// counted in skipped. A list left by an earlier call is released once the
+// file is open: TX_EIO leaves it as it was; after TX_EDATA or TX_ENOMEM the
+// list is empty and sample_size and cases are 0.
 int tx_read_data(trelix_t &tx, const char *path, int &skipped);
 
 // Releases the list and leaves it empty.

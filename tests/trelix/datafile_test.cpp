@@ -153,6 +153,7 @@ TEST(DataFile, BadRecordsAreRefused)
     EXPECT_EQ(tx_read_data(tx, path.c_str(), skipped), TX_EDATA) << b.data;
     EXPECT_THAT(tx.message, ContainsRegex(b.message)) << b.data;
     EXPECT_EQ(tx.list, nullptr);
+    EXPECT_EQ(tx.sample_size, 0);
   }
   struct {
     const char *path, *message;
