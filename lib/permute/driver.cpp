@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "hfp.h"
-#include "trelix.h"
+#include "txlib.h"
 
 namespace {
 
@@ -239,25 +239,37 @@ long long possible(const hfp_t &s, int kind)
 // The parameter and data files through the TRELIX readers, into the state.
 void readinputs(hfp_t &s, const char *parfile, const char *datfile)
 {
-  getloci(parfile);
-  s.nloci = nloci;
-  s.cc = cc;
-  s.npermute = npermute;
-  for (int l = 0; l < TX_MAXLOCI; l++) {
-    s.alleles[l] = alleles[l];
-    s.sel[l] = sel[l];
-    s.selp[l] = selp[l];
-    s.selidx[l] = selidx[l];
+  trelix_t tx;
+  int code = tx_read_params(tx, parfile);
+  for (const tx_warning_t &w : tx.warnings) {
+    if (w.after_screen)
+      fflush(stdout);
+    fputs(w.text.c_str(), stderr);
   }
-  s.selected = selected;
-  s.selectp = selectp;
-  s.selectn = selectn;
+  if (code != TX_OK)
+    hfpfail("%s", tx.message.c_str());
+  tx_echo(tx, stdout);
+  s.nloci = tx.nloci;
+  s.cc = tx.cc;
+  s.npermute = tx.npermute;
+  for (int l = 0; l < TX_MAXLOCI; l++) {
+    s.alleles[l] = tx.alleles[l];
+    s.sel[l] = tx.sel[l];
+    s.selp[l] = tx.selp[l];
+    s.selidx[l] = tx.selidx[l];
+  }
+  s.selected = tx.selected;
+  s.selectp = tx.selectp;
+  s.selectn = tx.selectn;
   if (s.npermute < 0)
     hfpfail("%s: the number of permutations is %d; it must be 0 or more\n", parfile, s.npermute);
   printf("\n");
-  noid_new(datfile);
-  s.sample_size = sample_size;
-  s.cases = cases;
+  tx.listing = stdout;
+  int skipped;
+  if (tx_read_data(tx, datfile, skipped) != TX_OK)
+    hfpfail("%s", tx.message.c_str());
+  s.sample_size = tx.sample_size;
+  s.cases = tx.cases;
   if (s.sample_size == 0)
     hfpfail("%s: no individual is typed at a selected locus; there is nothing to test\n", datfile);
   if (s.cc && (s.cases == 0 || s.cases == s.sample_size))
@@ -266,7 +278,7 @@ void readinputs(hfp_t &s, const char *parfile, const char *datfile)
 
   allocate(s.individuals, static_cast<size_t>(s.sample_size), "error allocating memory for individuals");
   int i = 0;
-  for (rec_t *node = r; node != nullptr; node = node->next, i++) {
+  for (const rec_t *node = tx.list; node != nullptr; node = node->next, i++) {
     s.individuals[i].seq = node->seq;
     s.individuals[i].label = node->label;
     for (int l = 0; l < s.nloci; l++) {

@@ -130,7 +130,7 @@ struct hfp_t {
   double epsh = 1e-6;    // haplotypes above this frequency carry a z
 
   // The parameter and data files, as the TRELIX readers give them (see
-  // trelix.h): the loci, the selection, the blocks, the individuals.
+  // txlib.h): the loci, the selection, the blocks, the individuals.
   int nloci = 0, cc = 0, npermute = 0;
   int alleles[TX_MAXLOCI] = {}, sel[TX_MAXLOCI] = {}, selp[TX_MAXLOCI] = {}, selidx[TX_MAXLOCI] = {};
   int selected = -1, selectp = -1, selectn = -1;

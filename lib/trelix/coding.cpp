@@ -2,26 +2,20 @@
 // then the smaller: (1,1)=1, (1,2)=2, (2,2)=3, (1,3)=4, ... (50,50)=1275.
 
 #include <cmath>
+#include <utility>
 
-#include "trelix.h"
+#include "txlib.h"
 
-void swap_pair(int *x, int *y)
-{
-  int t = *x;
-  *x = *y;
-  *y = t;
-}
-
-int a2g(int a, int b)
+int tx_a2g(int a, int b)
 {
   if (b < a)
-    swap_pair(&a, &b);
+    std::swap(a, b);
   if (a <= 0)
     return 0;
   return a + b * (b - 1) / 2;
 }
 
-void g2a(int g, int *a, int *b)
+void tx_g2a(int g, int *a, int *b)
 {
   if (g == 0) {
     *a = *b = 0;

@@ -5,169 +5,199 @@
 
 #include <cstdio>
 #include <new>
+#include <utility>
 
-#include "fatal.h"
+#include "fail.h"
 #include "isdir.h"
 #include "lines.h"
-#include "scan.h"
-#include "trelix.h"
-
-precord_t p_t;
-rec_t *r;
-int sample_size;
-int cases;
-int digits;
-rec_t *Last;
+#include "tokens.h"
+#include "txlib.h"
 
 namespace {
 
-void fewvalues(int lineno, const char *path, int got)
+// The record being read.
+struct precord_t {
+  std::string id;                 // identifier, kept whole; listing only
+  int label;
+  int pair[TX_MAXLOCI][2];        // smaller allele first, 0 for missing
+  int geno[TX_MAXLOCI];           // genotype codes, 0 ... TX_MAXCODE
+};
+
+// The data file being read: its stream, closed on every way out, and its
+// name for the messages.
+struct datfile_t {
+  FILE *f;
+  const char *path;
+  ~datfile_t() { fclose(f); }
+};
+
+int fewvalues(trelix_t &tx, int lineno, const char *path, int got)
 {
-  if (isgenotype)
-    hs_fatal(1, "Line %d of %s has %d genotype codes; %d loci need %d\n", lineno, path, got,
-             nloci, nloci);
-  hs_fatal(1, "Line %d of %s has %d allele numbers; %d loci need %d\n", lineno, path, got,
-           nloci, 2 * nloci);
+  if (tx.isgenotype)
+    return tx_fail(tx, TX_EDATA, "Line %d of %s has %d genotype codes; %d loci need %d\n", lineno, path, got,
+                   tx.nloci, tx.nloci);
+  return tx_fail(tx, TX_EDATA, "Line %d of %s has %d allele numbers; %d loci need %d\n", lineno, path, got,
+                 tx.nloci, 2 * tx.nloci);
 }
 
-// Reads the genotypes of all loci from s into p_t; kept is the number of
-// records kept so far. Returns the number of selected loci that are missing.
-int readloci(const char *s, int lineno, const char *path, int kept)
+// Reads the genotypes of all loci from s into rec; kept is the number of
+// records kept so far. Counts in missing the selected loci that are
+// missing; returns a code.
+int readloci(trelix_t &tx, precord_t &rec, const char *s, int lineno, const char *path, int kept,
+             int &missing)
 {
-  int missing = 0;
-  for (int k = 0; k < nloci; k++) {
-    int *pair = p_t.pair[k];
-    if (isgenotype) {
+  missing = 0;
+  for (int k = 0; k < tx.nloci; k++) {
+    int *pair = rec.pair[k];
+    if (tx.isgenotype) {
       int g;
       if (!scan_int(s, g))
-        fewvalues(lineno, path, k);
+        return fewvalues(tx, lineno, path, k);
       // Codes are not checked against the locus's allele count, only
       // against the range of the coding.
       if (g < 0 || g > TX_MAXCODE)
-        hs_fatal(1, "Line %d of %s has genotype code %d at locus %d; codes run from 0 to %d\n",
-                 lineno, path, g, k + 1, TX_MAXCODE);
-      p_t.geno[k] = g;
-      g2a(g, &pair[0], &pair[1]);
+        return tx_fail(tx, TX_EDATA, "Line %d of %s has genotype code %d at locus %d; codes run from 0 to %d\n",
+                       lineno, path, g, k + 1, TX_MAXCODE);
+      rec.geno[k] = g;
+      tx_g2a(g, &pair[0], &pair[1]);
     } else {
       int a, b;
       if (!scan_int(s, a))
-        fewvalues(lineno, path, 2 * k);
+        return fewvalues(tx, lineno, path, 2 * k);
       if (!scan_int(s, b))
-        fewvalues(lineno, path, 2 * k + 1);
+        return fewvalues(tx, lineno, path, 2 * k + 1);
       if (b < a)
-        swap_pair(&a, &b);
+        std::swap(a, b);
       // Any allele number of 0 or less marks a missing allele.
       pair[0] = a < 0 ? 0 : a;
       pair[1] = b < 0 ? 0 : b;
-      if (pair[1] > alleles[k])
-        hs_fatal(1, "Error in record %d,reset allele number (or <=0 for missing alleles)\n",
-                 kept + 1);
-      p_t.geno[k] = a2g(pair[0], pair[1]);
+      if (pair[1] > tx.alleles[k])
+        return tx_fail(tx, TX_EDATA, "Error in record %d,reset allele number (or <=0 for missing alleles)\n",
+                       kept + 1);
+      rec.geno[k] = tx_a2g(pair[0], pair[1]);
     }
-    if (sel[k] && pair[0] <= 0)
+    if (tx.sel[k] && pair[0] <= 0)
       missing++;
   }
-  return missing;
+  return TX_OK;
 }
 
-void listrecord()
+void listrecord(const trelix_t &tx, const precord_t &rec)
 {
-  printf("%5s %3d", p_t.id.c_str(), p_t.label);
-  for (int j = 0; j <= selected; j++)
-    printf(" %6d", p_t.geno[selidx[j]]);
-  printf("\n");
+  fprintf(tx.listing, "%5s %3d", rec.id.c_str(), rec.label);
+  for (int j = 0; j <= tx.selected; j++)
+    fprintf(tx.listing, " %6d", rec.geno[tx.selidx[j]]);
+  fprintf(tx.listing, "\n");
 }
 
-} // namespace
-
-void freerecs()
+// Reads the records into the list, head first (see tx_read_data).
+int readrecs(trelix_t &tx, datfile_t &d, int &kept, int &skipped)
 {
-  while (r) {
-    rec_t *next = r->next;
-    delete r;
-    r = next;
-  }
-  Last = nullptr;
-}
+  bool listing = tx.iogenotype && tx.listing;
+  if (listing)
+    fprintf(tx.listing, "\n   ID  label locus genotype \n\n");
 
-int readrecs(const char *path, int &skipped)
-{
-  // A directory opens for reading on Linux and reads as an empty file.
-  if (hs_is_directory(path))
-    hs_fatal(1, "%s " HS_ISDIR_TEXT "\n", path);
-  FILE *f = fopen(path, "r");
-  if (!f)
-    hs_fatal(1, "Error opening %s", path);
-  freerecs();
-  int kept = 0;
-  skipped = 0;
-  cases = 0;
-  if (iogenotype)
-    printf("\n   ID  label locus genotype \n\n");
-
+  precord_t rec;
   std::string line;
   std::string id;
   int lineno = 0;
   for (;;) {
     bool got;
     try {
-      got = hs_getline(f, line);
+      got = hs_getline(d.f, line);
     } catch (const std::bad_alloc &) {
-      hs_fatal(1, "Out of memory reading line %d of %s\n", lineno + 1, path);
+      return tx_fail(tx, TX_ENOMEM, "Out of memory reading line %d of %s\n", lineno + 1, d.path);
     }
     if (!got)
       break;
     lineno++;
     // A NUL character would hide the rest of the line from the scanning.
     if (line.find('\0') != std::string::npos)
-      hs_fatal(1, "Line %d of %s holds a NUL character; a data file must be plain text\n", lineno, path);
+      return tx_fail(tx, TX_EDATA, "Line %d of %s holds a NUL character; a data file must be plain text\n", lineno,
+                     d.path);
     const char *s = line.c_str();
     int label;
     if (!scan_word(s, id) || !scan_int(s, label) || !scan_rest(s))
       break;
-    p_t.id = id;
-    p_t.label = label;
-    int missing = readloci(s, lineno, path, kept);
-    if (iogenotype)
-      listrecord();
-    if (missing == selected + 1) {
+    rec.id = id;
+    rec.label = label;
+    int missing;
+    if (int code = readloci(tx, rec, s, lineno, d.path, kept, missing))
+      return code;
+    if (listing)
+      listrecord(tx, rec);
+    if (missing == tx.selected + 1) {
       skipped++;
       continue;
     }
-    if (cc && p_t.label == 1)
-      cases++;
+    if (tx.cc && rec.label == 1)
+      tx.cases++;
     else
-      p_t.label = 0;
+      rec.label = 0;
 
     kept++;
     rec_t *node = new (std::nothrow) rec_t;
     if (!node)
-      hs_fatal(1, "Out of memory for the individual on line %d of %s\n", lineno, path);
+      return tx_fail(tx, TX_ENOMEM, "Out of memory for the individual on line %d of %s\n", lineno, d.path);
     node->seq = kept;
-    node->label = p_t.label;
-    for (int k = 0; k < nloci; k++) {
-      node->geno[k] = p_t.geno[k];
-      node->pair[k][0] = p_t.pair[k][0];
-      node->pair[k][1] = p_t.pair[k][1];
+    node->label = rec.label;
+    for (int k = 0; k < tx.nloci; k++) {
+      node->geno[k] = rec.geno[k];
+      node->pair[k][0] = rec.pair[k][0];
+      node->pair[k][1] = rec.pair[k][1];
     }
     // Head insertion: the list holds the kept records in reverse reading
     // order, which the sort turns into the order its users rely on.
-    node->next = r;
-    r = node;
+    node->next = tx.list;
+    tx.list = node;
   }
-  fclose(f);
-
-  sample_size = kept;
-  digits = 0;
-  for (int k = 0; k < nloci; k++)
-    if (sel[k])
-      digits++;
-  r = sortrecs(r, 0);
-  return 0;
+  return TX_OK;
 }
 
-int noid_new(const char *path)
+} // namespace
+
+trelix_t::~trelix_t()
 {
-  int skipped;
-  return readrecs(path, skipped);
+  tx_free_data(*this);
+}
+
+void tx_free_data(trelix_t &tx)
+{
+  while (tx.list) {
+    rec_t *next = tx.list->next;
+    delete tx.list;
+    tx.list = next;
+  }
+  tx.last = nullptr;
+}
+
+int tx_read_data(trelix_t &tx, const char *path, int &skipped)
+{
+  tx.message.clear();
+  skipped = 0;
+  // A directory opens for reading on Linux and reads as an empty file.
+  if (hs_is_directory(path))
+    return tx_fail(tx, TX_EIO, "%s " HS_ISDIR_TEXT "\n", path);
+  FILE *f = fopen(path, "r");
+  if (!f)
+    return tx_fail(tx, TX_EIO, "Error opening %s", path);
+  tx_free_data(tx);
+  int kept = 0;
+  tx.cases = 0;
+  {
+    datfile_t d = {f, path};
+    if (int code = readrecs(tx, d, kept, skipped)) {
+      tx_free_data(tx);
+      tx.sample_size = tx.cases = 0;
+      return code;
+    }
+  }
+
+  tx.sample_size = kept;
+  tx.digits = 0;
+  for (int k = 0; k < tx.nloci; k++)
+    if (tx.sel[k])
+      tx.digits++;
+  tx.list = tx_sort(tx, tx.list, 0);
+  return TX_OK;
 }

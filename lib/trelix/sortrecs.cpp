@@ -1,17 +1,17 @@
 // Most-significant-first bucket sort of the individual list on the genotype
 // codes of the selected loci.
 
-#include "trelix.h"
+#include "txlib.h"
 
-rec_t *sortrecs(rec_t *list, int depth)
+rec_t *tx_sort(trelix_t &tx, rec_t *list, int depth)
 {
   if (!list)
     return list;
-  if (!list->next || depth >= digits) {
+  if (!list->next || depth >= tx.digits) {
     rec_t *p = list;
     while (p->next)
       p = p->next;
-    Last = p;
+    tx.last = p;
     return list;
   }
 
@@ -19,7 +19,7 @@ rec_t *sortrecs(rec_t *list, int depth)
   // Putting each node at the head of its bucket reverses the order of the
   // nodes within one bucket.
   rec_t *bucket[TX_MAXCODE + 1] = {};
-  int locus = selidx[depth];
+  int locus = tx.selidx[depth];
   for (rec_t *p = list, *next; p; p = next) {
     next = p->next;
     int g = p->geno[locus];
@@ -32,13 +32,13 @@ rec_t *sortrecs(rec_t *list, int depth)
   for (int g = 0; g <= TX_MAXCODE; g++) {
     if (!bucket[g])
       continue;
-    rec_t *sub = sortrecs(bucket[g], depth + 1);
+    rec_t *sub = tx_sort(tx, bucket[g], depth + 1);
     if (tail)
       tail->next = sub;
     else
       head = sub;
-    tail = Last;
+    tail = tx.last;
   }
-  Last = tail;
+  tx.last = tail;
   return head;
 }

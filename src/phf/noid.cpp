@@ -1,24 +1,30 @@
-#include "fatal.h"
+// Reading the data set for phf: the first line of the output and the
+// refusal of a data file that would leave it without a record.
+
+#include "fail.h"
 #include "phf.h"
 
-int noid(const char *path, FILE *out)
+void phf_header(const trelix_t &tx, FILE *out)
 {
-  int skipped;
-  readrecs(path, skipped);
+  for (int j = 0; j <= tx.selected; j++)
+    fprintf(out, "%2d ", tx.alleles[tx.selidx[j]]);
+  fprintf(out, "\n");
+}
+
+int phf_read(trelix_t &tx, const char *path, int &skipped)
+{
+  if (int code = tx_read_data(tx, path, skipped))
+    return code;
   // An output without a single genotype record is no input for hf: refuse
   // it rather than report success over an empty file.
-  if (sample_size + skipped == 0)
-    hs_fatal(1, "%s holds no data record (an identifier, a label and the genotypes of %d loci); "
-                "there is nothing to prepare\n", path, nloci);
-  if (sample_size == 0)
-    hs_fatal(1, "%s: none of its %d records is typed at a selected locus; there is nothing to "
-                "prepare\n", path, skipped);
-  printf("There are %d cases out of %d individuals\n", cases, sample_size);
-  if (skipped)
-    printf("%d records with no information have been left out \n", skipped);
-  // readrecs has sorted the list already; a second sort would change the
-  // order of equal records.
-  int ngroups = getsize(out);
-  printf("There are %.0lf observed multilocus genotypes\n", static_cast<double>(ngroups));
-  return 0;
+  if (tx.sample_size + skipped == 0)
+    return tx_fail(tx, TX_EDATA,
+                   "%s holds no data record (an identifier, a label and the genotypes of %d loci); "
+                   "there is nothing to prepare\n",
+                   path, tx.nloci);
+  if (tx.sample_size == 0)
+    return tx_fail(tx, TX_EDATA, "%s: none of its %d records is typed at a selected locus; there is nothing to "
+                                 "prepare\n",
+                   path, skipped);
+  return TX_OK;
 }

@@ -1,11 +1,13 @@
-// The data preparation tool phf: the selected loci of a TRELIX data set
-// written as input for the haplotype estimator hf, individuals with the same
-// genotypes at those loci collapsed into one counted record.
+// The data preparation tool phf as a library: the selected loci of a TRELIX
+// data set written as input for the haplotype estimator hf, individuals with
+// the same genotypes at those loci collapsed into one counted record. The
+// calls work on the trelix_t they are given and, as the readers, return a
+// code and leave the message in it; the program (main.cpp) prints.
 #pragma once
 
 #include <cstdio>
 
-#include "trelix.h"
+#include "txlib.h"
 
 // One distinct multilocus genotype at the selected loci.
 struct grp_t {
@@ -15,16 +17,15 @@ struct grp_t {
   int pair[TX_MAXLOCI][2];        // pairs of the group's last individual
 };
 
-// Reads the data file (as noid_new), reports the cases, individuals and
-// skipped records on standard output, writes the collapsed records to out
-// and reports their number. Returns 0; input errors are fatal.
-int noid(const char *path, FILE *out);
+// The first line of the output: the allele count of every selected locus.
+void phf_header(const trelix_t &tx, FILE *out);
 
-// Collapses the sorted list r into one record per run of individuals with
-// the same codes at the selected loci and writes them to out. Returns the
-// number of records written; 0 for an empty list.
-int getsize(FILE *out);
+// Reads the data file (tx_read_data) after the parameter file. An output
+// without a single genotype record is no input for hf: TX_EDATA when the
+// file holds no record, or none typed at a selected locus.
+int phf_read(trelix_t &tx, const char *path, int &skipped);
 
-// The whole program: phf parfile datfile outfile. Returns the exit status
-// of a complete run; every failure ends the program itself.
-int phfrun(int argc, char **argv);
+// Collapses the sorted list into one record per run of individuals with
+// the same codes at the selected loci and writes them to out; ngroups is
+// their number, 0 for an empty list. TX_ENOMEM when memory runs out.
+int phf_collapse(trelix_t &tx, FILE *out, int &ngroups);

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "trelix.h"
+#include "txlib.h"
 
 // Writes text to a file of this name in the process's scratch directory;
 // returns its path.
@@ -34,23 +34,43 @@ inline std::string readfile(const std::string &path)
   return s.str();
 }
 
-// Reads a parameter file given as text; returns what getloci echoed.
-inline std::string loadpar(const std::string &text)
+// What a stream written by f holds.
+template <class F> std::string written(F f)
 {
-  std::string path = put("study.par", text);
-  testing::internal::CaptureStdout();
-  getloci(path.c_str());
-  return testing::internal::GetCapturedStdout();
+  FILE *tmp = tmpfile();
+  if (!tmp)
+    abort();
+  f(tmp);
+  std::string text;
+  rewind(tmp);
+  for (int c; (c = getc(tmp)) != EOF;)
+    text += static_cast<char>(c);
+  fclose(tmp);
+  return text;
 }
 
-// Reads a data file given as text; returns the record listing.
-inline std::string loaddat(const std::string &text, int *skipped = nullptr)
+// Reads a parameter file given as text into tx, which must accept it;
+// returns the summary the programs echo.
+inline std::string loadpar(trelix_t &tx, const std::string &text)
+{
+  std::string path = put("study.par", text);
+  int code = tx_read_params(tx, path.c_str());
+  EXPECT_EQ(code, TX_OK) << tx.message;
+  return written([&](FILE *f) { tx_echo(tx, f); });
+}
+
+// Reads a data file given as text into tx, which must accept it; returns
+// the record listing.
+inline std::string loaddat(trelix_t &tx, const std::string &text, int *skipped = nullptr)
 {
   std::string path = put("study.dat", text);
   int n;
-  testing::internal::CaptureStdout();
-  readrecs(path.c_str(), n);
-  if (skipped)
-    *skipped = n;
-  return testing::internal::GetCapturedStdout();
+  return written([&](FILE *f) {
+    tx.listing = f;
+    int code = tx_read_data(tx, path.c_str(), n);
+    EXPECT_EQ(code, TX_OK) << tx.message;
+    tx.listing = nullptr;
+    if (skipped)
+      *skipped = n;
+  });
 }

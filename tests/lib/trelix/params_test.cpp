@@ -1,79 +1,86 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "files.h"
 
-using testing::ExitedWithCode;
+using testing::ContainsRegex;
 
 TEST(ParameterFile, SelectionBlocksAndPermutationWording)
 {
+  trelix_t tx;
   // Extra values are ignored; a selection flag of 2 selects and is echoed.
-  std::string echo = loadpar("3 1 0 1000\n4 2 5 9\n0 1\n1 0 2\n1 0 0 1\n0.1 0 0.5 1\n");
+  std::string echo = loadpar(tx, "3 1 0 1000\n4 2 5 9\n0 1\n1 0 2\n1 0 0 1\n0.1 0 0.5 1\n");
   EXPECT_NE(echo.find("invoked \n"), std::string::npos);
   EXPECT_NE(echo.find("  locus   3: alleles= 5 selection= 2 permutation= 0\n"),
             std::string::npos);
   EXPECT_NE(echo.find("prevalence of 0.1000\n"), std::string::npos);
   EXPECT_EQ(echo.find("Blocks"), std::string::npos);
-  EXPECT_EQ(selected, 1);
-  EXPECT_EQ(selidx[0], 0);
-  EXPECT_EQ(selidx[1], 2);
-  EXPECT_EQ(selectp, 0);
-  EXPECT_EQ(selectn, 0);
-  EXPECT_EQ(iogenotype, 1);
+  EXPECT_EQ(tx.selected, 1);
+  EXPECT_EQ(tx.selidx[0], 0);
+  EXPECT_EQ(tx.selidx[1], 2);
+  EXPECT_EQ(tx.selectp, 0);
+  EXPECT_EQ(tx.selectn, 0);
+  EXPECT_EQ(tx.iogenotype, 1);
 
-  echo = loadpar("2 0 0 5\n3 2\n1 0\n1 1\n1 1\n");
+  echo = loadpar(tx, "2 0 0 5\n3 2\n1 0\n1 1\n1 1\n");
   EXPECT_NE(echo.find("will be invoked 5 times\nNumber"), std::string::npos);
   EXPECT_NE(echo.find("\nBlocks 1 and 2 have 2, 0 loci\n"), std::string::npos);
   EXPECT_EQ(echo.find("disease"), std::string::npos);
-  EXPECT_EQ(selectn, -1);
+  EXPECT_EQ(tx.selectn, -1);
 
   // Nothing selected: the tables of the previous file are not kept.
-  loadpar("2 0 0 0\n3 2\n0 0\n0 0\n1 0\n");
-  EXPECT_EQ(selected, -1);
-  EXPECT_EQ(selectp, -1);
-  EXPECT_EQ(selectn, -1);
-  EXPECT_EQ(selidx[1], 0);
+  loadpar(tx, "2 0 0 0\n3 2\n0 0\n0 0\n1 0\n");
+  EXPECT_EQ(tx.selected, -1);
+  EXPECT_EQ(tx.selectp, -1);
+  EXPECT_EQ(tx.selectn, -1);
+  EXPECT_EQ(tx.selidx[1], 0);
 }
 
 TEST(ParameterFile, ThirtyLociOnLinesOfAnyLength)
 {
+  trelix_t tx;
   std::string pad(3000, ' '), counts, flags;
   for (int i = 1; i <= 30; i++) {
     counts += pad + (i == 30 ? "50" : "2");
     flags += pad + (i == 30 ? "1" : "0");
   }
-  loadpar("30 0 0 0\n" + counts + "\n0 0\n" + flags + "\n" + flags + "\n");
-  EXPECT_EQ(nloci, 30);
-  EXPECT_EQ(alleles[29], 50);
-  EXPECT_EQ(selected, 0);
-  EXPECT_EQ(selidx[0], 29);
+  loadpar(tx, "30 0 0 0\n" + counts + "\n0 0\n" + flags + "\n" + flags + "\n");
+  EXPECT_EQ(tx.nloci, 30);
+  EXPECT_EQ(tx.alleles[29], 50);
+  EXPECT_EQ(tx.selected, 0);
+  EXPECT_EQ(tx.selidx[0], 29);
 }
 
 TEST(ParameterFile, PenetranceOrderIsOnlyAWarning)
 {
-  testing::internal::CaptureStderr();
-  loadpar("1 1 0 0\n2\n0 0\n1\n1\n0.2 0.9 0.5 0.1\n");
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.rfind("The order of penetrances is wrong !: ", 0), 0u) << err;
-  EXPECT_FLOAT_EQ(pen0, 0.9f);
+  trelix_t tx;
+  loadpar(tx, "1 1 0 0\n2\n0 0\n1\n1\n0.2 0.9 0.5 0.1\n");
+  // Shown at once, without flushing the screen first, as it always was.
+  ASSERT_EQ(tx.warnings.size(), 1u);
+  EXPECT_EQ(tx.warnings[0].text.rfind("The order of penetrances is wrong !: ", 0), 0u) << tx.warnings[0].text;
+  EXPECT_FALSE(tx.warnings[0].after_screen);
+  EXPECT_FLOAT_EQ(tx.pen0, 0.9f);
 }
 
 TEST(ParameterFile, NumbersLeftOutOfLinesOneAndThreeKeepTheirValues)
 {
-  loadpar("2 1 1 7\n2 2\n1 1\n1 1\n1 1\n");
-  loadpar("2 0\n2 2\n0\n1 1\n1 1\n");
-  EXPECT_EQ(cc, 0);
-  EXPECT_EQ(permute, 1);
-  EXPECT_EQ(npermute, 7);
-  EXPECT_EQ(isgenotype, 0);
-  EXPECT_EQ(iogenotype, 1);
+  trelix_t tx;
+  loadpar(tx, "2 1 1 7\n2 2\n1 1\n1 1\n1 1\n");
+  loadpar(tx, "2 0\n2 2\n0\n1 1\n1 1\n");
+  EXPECT_EQ(tx.cc, 0);
+  EXPECT_EQ(tx.permute, 1);
+  EXPECT_EQ(tx.npermute, 7);
+  EXPECT_EQ(tx.isgenotype, 0);
+  EXPECT_EQ(tx.iogenotype, 1);
 }
 
 // The values are still read by the rule (as far as the numbers go); the
 // warning names what was left.
 TEST(ParameterFile, TextAfterTheNumbersOfLineOneIsAWarning)
 {
+  trelix_t tx;
   struct {
     const char *line1, *warning;
   } rows[] = {
@@ -85,10 +92,13 @@ TEST(ParameterFile, TextAfterTheNumbersOfLineOneIsAWarning)
       {"3\t0 0 0  ", ""},
   };
   for (const auto &row : rows) {
-    testing::internal::CaptureStderr();
-    loadpar(std::string(row.line1) + "\n2 2 2\n0 0\n1 1 1\n1 0 0\n");
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(nloci, 3) << row.line1;
+    loadpar(tx, std::string(row.line1) + "\n2 2 2\n0 0\n1 1 1\n1 0 0\n");
+    std::string err;
+    for (const tx_warning_t &w : tx.warnings) {
+      EXPECT_TRUE(w.after_screen);
+      err += w.text;
+    }
+    EXPECT_EQ(tx.nloci, 3) << row.line1;
     if (*row.warning) {
       EXPECT_EQ(err.rfind("Warning: line 1 of ", 0), 0u) << err;
       EXPECT_NE(err.find(row.warning), std::string::npos) << err;
@@ -96,16 +106,18 @@ TEST(ParameterFile, TextAfterTheNumbersOfLineOneIsAWarning)
     else
       EXPECT_EQ(err, "") << row.line1;
   }
-  EXPECT_EQ(cc, 0);
+  EXPECT_EQ(tx.cc, 0);
 }
 
-TEST(ParameterFileDeath, MalformedFilesAreRefused)
+// A refusal returns its code with the message; warnings found before it
+// are kept.
+TEST(ParameterFile, MalformedFilesAreRefused)
 {
   struct {
     std::string text;
     const char *message;
   } bad[] = {
-      {"31 0 0 0\n", "^Error: maximum number of loci exceeded: "},
+      {"31 0 0 0\n", "^Error: maximum number of loci exceeded: .*\n$"},
       {"-1 0 0 0\n\n0 0\n\n\n", "^Line 1 of .*bad.par declares -1 loci; the number of loci "
                                 "cannot be negative\n$"},
       {"x\n4 2 5\n0 0\n1 0 1\n1 0 0\n", "^Line 1 of .*bad.par does not give the number of loci\n$"},
@@ -120,12 +132,31 @@ TEST(ParameterFileDeath, MalformedFilesAreRefused)
        "^Line 5 of .*bad.par has 1 permutation flags; line 1 declares 3 loci\n$"},
       {"", "^.*bad.par ends before line 1; a parameter file has at least 5 lines\n$"},
       {"3 1 0 0\n4 2 5\n0 0\n1 0 1\n", "^.*bad.par ends before line 5;"},
+      {std::string("1 0 0 0\n2\n0\0 0\n1\n1\n", 17),
+       "^Line 3 of .*bad.par holds a NUL character; a parameter file must be plain text\n$"},
   };
+  trelix_t tx;
   for (const auto &b : bad) {
-    std::string path = put("bad.par", b.text);
-    EXPECT_EXIT(getloci(path.c_str()), ExitedWithCode(1), b.message) << b.text;
+    std::string path = put("bad.par", "");
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f && fwrite(b.text.data(), 1, b.text.size(), f) == b.text.size() && fclose(f) == 0);
+    EXPECT_EQ(tx_read_params(tx, path.c_str()), TX_EDATA) << b.text;
+    EXPECT_THAT(tx.message, ContainsRegex(b.message)) << b.text;
   }
-  EXPECT_EXIT(getloci("/nonexistent/study.par"), ExitedWithCode(1),
-              "^Error opening /nonexistent/study.par$");
-  EXPECT_EXIT(getloci("/tmp"), ExitedWithCode(1), "^/tmp is a directory, not a file\n$");
+  struct {
+    const char *path, *message;
+  } unreadable[] = {
+      {"/nonexistent/study.par", "^Error opening /nonexistent/study.par$"},
+      {"/tmp", "^/tmp is a directory, not a file\n$"},
+  };
+  for (const auto &u : unreadable) {
+    EXPECT_EQ(tx_read_params(tx, u.path), TX_EIO);
+    EXPECT_THAT(tx.message, ContainsRegex(u.message));
+  }
+
+  std::string path = put("bad.par", "2,0 0 0\n2 2\n0 0\n1 1\n");
+  EXPECT_EQ(tx_read_params(tx, path.c_str()), TX_EDATA);
+  EXPECT_THAT(tx.message, ContainsRegex("ends before line 5;"));
+  ASSERT_EQ(tx.warnings.size(), 1u);
+  EXPECT_THAT(tx.warnings[0].text, ContainsRegex("^Warning: line 1 of "));
 }

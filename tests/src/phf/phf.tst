@@ -10,7 +10,9 @@
 # No record typed at a selected locus: refused, the output holds its first
 # line only.
 1 phf_empty phf $IN/trelix/example.par $IN/trelix/allmissing.dat out.hf
-# Refusals: 31 loci, an allele above its count, unwritable output.
+# Refusals: too few arguments, 31 loci, an allele above its count,
+# unwritable output.
+1 phf_usage phf $IN/trelix/example.par $IN/trelix/example.dat
 1 phf_maxloci phf $IN/trelix/loci31.par $IN/trelix/example.dat out.hf
 1 phf_badallele phf $IN/trelix/example.par $IN/trelix/badallele.dat out.hf
 1 phf_full phf $IN/trelix/example.par $IN/trelix/example.dat /dev/full

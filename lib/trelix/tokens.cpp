@@ -1,4 +1,4 @@
-#include "scan.h"
+#include "tokens.h"
 
 #include <cctype>
 #include <climits>
