@@ -171,13 +171,15 @@ void llterms(hfstate_t &s)
   }
 }
 
-// The pass below for W haplotypes or fewer, every genotype stored: the
-// copies that an individual of a genotype typed at every locus adds to c
-// form a row of W numbers (0 for the haplotypes it cannot carry; it names
-// each haplotype at most once), and c is summed in registers, W at a time.
-// Adding 0 to a sum of non-negative terms changes no bit, so each c[k]
-// takes the same terms in the same order as the individual additions.
-template <int W> double passrows(hfstate_t &s)
+// The pass below for W haplotypes or fewer (W even), every genotype
+// stored: the copies that an individual of a genotype typed at every locus
+// adds to c form a row of W numbers (0 for the haplotypes it cannot carry;
+// it names each haplotype at most once), and c is summed in registers, two
+// at a time. Adding 0 to a sum of non-negative terms changes no bit, so
+// each c[k] takes the same terms in the same order as the individual
+// additions. Without a one-allele genotype every term of the one-allele sum
+// is +0, which leaves it +0: that sum is then not taken (HEMI false).
+template <int W, bool HEMI> double passrows(hfstate_t &s)
 {
   typedef double pair_t __attribute__((vector_size(16)));
   const size_t np = s.patterns.size(), nh = s.hapk.size();
@@ -193,31 +195,63 @@ template <int W> double passrows(hfstate_t &s)
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
   double *hm = s.hm.data();
-  pair_t acc[W / 2];
-  for (int j = 0; j < W / 2; j++)
-    acc[j] = pair_t{0.0, 0.0};
+  // The sums of c stay in registers through the pass: a loop unrolled in
+  // full over named accumulators (an array indexed in a loop is kept in
+  // memory, each addition then waiting on a store).
+  pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
+         a7 = {0, 0};
   double diploid = 0, haploid = 0;
-  for (int p : s.memberpattern) {
+  const int *member = s.memberpattern.data();
+  const size_t nmembers = s.memberpattern.size();
+  for (size_t i = 0; i < nmembers; i++) {
+    const int p = member[i];
     diploid += logs[2 * p];
-    haploid += logs[2 * p + 1];
+    if (HEMI)
+      haploid += logs[2 * p + 1];
     const additions_t &a = adds[p];
     if (a.to == ADD_C) {
       const double *row = rows + static_cast<size_t>(p) * W;
-      for (int j = 0; j < W / 2; j++) {
-        pair_t x;
-        memcpy(&x, row + 2 * j, sizeof x);
-        acc[j] += x;
-      }
+      pair_t x;
+#define HF_ADDPAIR(j, acc)                                                                         \
+  if (W > 2 * (j)) {                                                                               \
+    memcpy(&x, row + 2 * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+      HF_ADDPAIR(0, a0)
+      HF_ADDPAIR(1, a1)
+      HF_ADDPAIR(2, a2)
+      HF_ADDPAIR(3, a3)
+      HF_ADDPAIR(4, a4)
+      HF_ADDPAIR(5, a5)
+      HF_ADDPAIR(6, a6)
+      HF_ADDPAIR(7, a7)
+#undef HF_ADDPAIR
     } else {
       for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
         hm[addk[e]] += addv[e];
     }
   }
-  double sums[W];
+  const pair_t acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
+  double sums[16];
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
-  return diploid + haploid;
+  return HEMI ? diploid + haploid : diploid;
+}
+
+template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
+{
+  switch ((nh + 1) / 2) {
+  case 0:
+  case 1: return passrows<2, HEMI>(s);
+  case 2: return passrows<4, HEMI>(s);
+  case 3: return passrows<6, HEMI>(s);
+  case 4: return passrows<8, HEMI>(s);
+  case 5: return passrows<10, HEMI>(s);
+  case 6: return passrows<12, HEMI>(s);
+  case 7: return passrows<14, HEMI>(s);
+  default: return passrows<16, HEMI>(s);
+  }
 }
 
 // One pass over the individuals of records set as classes, in input order:
@@ -234,13 +268,13 @@ double passmembers(hfstate_t &s)
   }
   addlists(s);
   llterms(s);
-  bool stored = true;
-  for (const additions_t &a : s.adds)
+  bool stored = true, hemi = false;
+  for (const additions_t &a : s.adds) {
     stored = stored && a.to != ADD_FRESH;
-  if (stored && nh <= 8)
-    return passrows<8>(s);
+    hemi = hemi || a.hemi;
+  }
   if (stored && nh <= 16)
-    return passrows<16>(s);
+    return hemi ? passrows<true>(s, nh) : passrows<false>(s, nh);
   const int *addk = s.addk.data();
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();
