@@ -183,7 +183,10 @@ template <int W, bool HEMI> double passrows(hfstate_t &s)
 {
   typedef double pair_t __attribute__((vector_size(16)));
   const size_t np = s.patterns.size(), nh = s.hapk.size();
-  s.rows.assign(np * W, 0.0);
+  // The rows' zeros stay from step to step of an estimate (freepossible
+  // empties them for the next): each step writes the same entries.
+  if (s.rows.size() != np * W)
+    s.rows.assign(np * W, 0.0);
   for (size_t p = 0; p < np; p++) {
     const additions_t &a = s.adds[p];
     if (a.to == ADD_C)
