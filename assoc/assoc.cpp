@@ -237,16 +237,24 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   }
   u /= m.phi;
   // Cross-information with the null model's coefficients, and theirs.
-  matrix_t c = matrix_t::Zero(P, K), a(P, P);
+  // Each c(s, j) sums its terms in input order; the sums are kept side by
+  // side, a row of k per coefficient, so that they run together.
+  matrix_t c(P, K), a(P, P);
   rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
+  std::vector<double> cs(p * k, 0.0);
   for (size_t i = 0; i < n; i++) {
     const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
-    for (Eigen::Index s = 0; s < P; s++) {
-      double wz = m.w[i] * z(static_cast<Eigen::Index>(i), s);
-      for (Eigen::Index j = 0; j < K; j++)
-        c(s, j) += wz * mean[j];
+    const double *zi = d.z.data() + i * p;
+    for (size_t s = 0; s < p; s++) {
+      const double wz = m.w[i] * zi[s];
+      double *cr = cs.data() + s * k;
+      for (size_t j = 0; j < k; j++)
+        cr[j] += wz * mean[j];
     }
   }
+  for (Eigen::Index s = 0; s < P; s++)
+    for (Eigen::Index j = 0; j < K; j++)
+      c(s, j) = cs[static_cast<size_t>(s) * k + static_cast<size_t>(j)];
   // Z'WZ depends on the null model alone: fitted once, shared by windows.
   std::vector<double> zwz;
   if (m.zwz.size() != p * p) {

@@ -469,14 +469,21 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     row.top_freq = h1[a];
     row.top_z = t.z[top];
     if (set.binary) {
-      double copies[2] = {0, 0}, carried[2] = {0, 0};
+      // Each sum in input order; an added +0 leaves a sum of non-negative
+      // terms as it is, so the other group's term is 0 rather than a branch
+      // on the label. The copies are whole numbers, exact in any order.
+      double copies[2] = {0, 0}, cases = 0, controls = 0;
+      const double *mean = w->dosage.mean.data() + top;
+      const int *genotype = w->genotype.data();
       for (size_t i = 0; i < n; i++) {
-        int c = d.y[i] > 0.5 ? 1 : 0;
-        copies[c] += xdata && w->cc.record(i).sex == 0 ? 1 : 2;
-        carried[c] += w->dosage.mean[static_cast<size_t>(w->genotype[i]) * k + top];
+        const bool is_case = d.y[i] > 0.5;
+        copies[is_case] += xdata && w->cc.record(i).sex == 0 ? 1 : 2;
+        const double x = mean[static_cast<size_t>(genotype[i]) * k];
+        cases += is_case ? x : 0.0;
+        controls += is_case ? 0.0 : x;
       }
-      row.top_case_freq = carried[1] / copies[1];
-      row.top_control_freq = carried[0] / copies[0];
+      row.top_case_freq = cases / copies[1];
+      row.top_control_freq = controls / copies[0];
     }
   }
 
