@@ -171,17 +171,20 @@ void llterms(hfstate_t &s)
   }
 }
 
-// The pass below for W haplotypes or fewer (W even), every genotype
-// stored: the copies that an individual of a genotype typed at every locus
-// adds to c form a row of W numbers (0 for the haplotypes it cannot carry;
-// it names each haplotype at most once), and c is summed in registers, two
-// at a time. Adding 0 to a sum of non-negative terms changes no bit, so
-// each c[k] takes the same terms in the same order as the individual
-// additions. Without a one-allele genotype every term of the one-allele sum
-// is +0, which leaves it +0: that sum is then not taken (HEMI false).
-template <int W, bool HEMI> double passrows(hfstate_t &s)
+// The pass below for W haplotypes or fewer (W a multiple of the lanes L of
+// the vector type V), every genotype stored: the copies that an individual
+// of a genotype typed at every locus adds to c form a row of W numbers (0
+// for the haplotypes it cannot carry; it names each haplotype at most
+// once), and c is summed in registers, L at a time. Adding 0 to a sum of
+// non-negative terms changes no bit, so each c[k] takes the same terms in
+// the same order as the individual additions; a lane of a vector addition
+// is the same IEEE addition as a scalar one, so the width changes no bit.
+// Without a one-allele genotype every term of the one-allele sum is +0,
+// which leaves it +0: that sum is then not taken (HEMI false).
+template <int W, bool HEMI, class V, int L>
+__attribute__((always_inline)) inline double passloop(hfstate_t &s)
 {
-  typedef double pair_t __attribute__((vector_size(16)));
+  static_assert(W % L == 0 && W / L <= 8, "a row is whole vectors, eight at most");
   const size_t np = s.patterns.size(), nh = s.hapk.size();
   // The rows' zeros stay from step to step of an estimate (freepossible
   // empties them for the next): each step writes the same entries.
@@ -201,8 +204,8 @@ template <int W, bool HEMI> double passrows(hfstate_t &s)
   // The sums of c stay in registers through the pass: a loop unrolled in
   // full over named accumulators (an array indexed in a loop is kept in
   // memory, each addition then waiting on a store).
-  pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
-         a7 = {0, 0};
+  const V zero = {};
+  V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
   double diploid = 0, haploid = 0;
   const int *member = s.memberpattern.data();
   const size_t nmembers = s.memberpattern.size();
@@ -214,36 +217,65 @@ template <int W, bool HEMI> double passrows(hfstate_t &s)
     const additions_t &a = adds[p];
     if (a.to == ADD_C) {
       const double *row = rows + static_cast<size_t>(p) * W;
-      pair_t x;
-#define HF_ADDPAIR(j, acc)                                                                         \
-  if (W > 2 * (j)) {                                                                               \
-    memcpy(&x, row + 2 * (j), sizeof x);                                                           \
+      V x;
+#define HF_ADDROW(j, acc)                                                                          \
+  if (W > L * (j)) {                                                                               \
+    memcpy(&x, row + L * (j), sizeof x);                                                           \
     acc += x;                                                                                      \
   }
-      HF_ADDPAIR(0, a0)
-      HF_ADDPAIR(1, a1)
-      HF_ADDPAIR(2, a2)
-      HF_ADDPAIR(3, a3)
-      HF_ADDPAIR(4, a4)
-      HF_ADDPAIR(5, a5)
-      HF_ADDPAIR(6, a6)
-      HF_ADDPAIR(7, a7)
-#undef HF_ADDPAIR
+      HF_ADDROW(0, a0)
+      HF_ADDROW(1, a1)
+      HF_ADDROW(2, a2)
+      HF_ADDROW(3, a3)
+      HF_ADDROW(4, a4)
+      HF_ADDROW(5, a5)
+      HF_ADDROW(6, a6)
+      HF_ADDROW(7, a7)
+#undef HF_ADDROW
     } else {
       for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
         hm[addk[e]] += addv[e];
     }
   }
-  const pair_t acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
-  double sums[16];
+  const V acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
+  double sums[8 * L];
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
   return HEMI ? diploid + haploid : diploid;
 }
 
+typedef double pair_t __attribute__((vector_size(16)));
+typedef double quad_t __attribute__((vector_size(32)));
+
+template <int W, bool HEMI> double passrows(hfstate_t &s)
+{
+  return passloop<W, HEMI, pair_t, 2>(s);
+}
+
+// The same pass four lanes wide, for processors with AVX (chosen at run
+// time; the bits are the same as above).
+template <int W, bool HEMI> __attribute__((target("avx"))) double passquads(hfstate_t &s)
+{
+  return passloop<W, HEMI, quad_t, 4>(s);
+}
+
+bool wide_vectors()
+{
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+
 template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
 {
+  if (s.lanes != 2 && wide_vectors())
+    switch ((nh + 3) / 4) {
+    case 0:
+    case 1: return passquads<4, HEMI>(s);
+    case 2: return passquads<8, HEMI>(s);
+    case 3: return passquads<12, HEMI>(s);
+    default: return passquads<16, HEMI>(s);
+    }
   switch ((nh + 1) / 2) {
   case 0:
   case 1: return passrows<2, HEMI>(s);

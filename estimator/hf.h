@@ -108,6 +108,7 @@ struct hfstate_t {
   std::vector<double> addv;
   std::vector<double> logs;  // per genotype, its terms of the two sums of ll
   std::vector<double> rows;  // per genotype typed everywhere, its copies as a row
+  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry
