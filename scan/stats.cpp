@@ -477,7 +477,10 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       const int *genotype = w->genotype.data();
       for (size_t i = 0; i < n; i++) {
         const bool is_case = d.y[i] > 0.5;
-        copies[is_case] += xdata && w->cc.record(i).sex == 0 ? 1 : 2;
+        if (xdata)
+          copies[is_case] += w->cc.record(i).sex == 0 ? 1 : 2;
+        else
+          copies[is_case] += 2;
         const double x = mean[static_cast<size_t>(genotype[i]) * k];
         cases += is_case ? x : 0.0;
         controls += is_case ? 0.0 : x;
@@ -531,6 +534,10 @@ size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n,
   return w->keys.count;
 }
 
+void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
+                       size_t nclasses);
+
 // The window's distinct multilocus genotypes, as the estimator's records:
 // on the X chromosome a male carries one allele per locus (a heterozygous
 // call is missing) and individuals of unknown sex are left out; an
@@ -550,6 +557,37 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   uint64_t *key = w->key.data();
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
+  // Keys that stay small without renumbering, off the X chromosome: one
+  // pass over the samples takes every marker's digit.
+  if (!xdata && nloci <= 8) {
+    const int16_t *as[8], *bs[8];
+    uint64_t digit[8], base[8];
+    bool small = true;
+    for (size_t l = 0; l < nloci; l++) {
+      const uint64_t A = ms[l]->m.alleles.size();
+      digit[l] = A + 1;
+      base[l] = (A + 1) * (A + 1);
+      small = small && bound <= (uint64_t(1) << 62) / base[l];
+      bound *= small ? base[l] : 1;
+      as[l] = ms[l]->a.data();
+      bs[l] = ms[l]->b.data();
+    }
+    if (small) {
+      for (size_t i = 0; i < n; i++) {
+        uint64_t k = 0;
+        bool t = false;
+        for (size_t l = 0; l < nloci; l++) {
+          k = k * base[l] + static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
+          t = t || as[l][i] > 0;
+        }
+        key[i] = k;
+        typed[i] = t;
+      }
+      collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+      return;
+    }
+    bound = 1;
+  }
   for (size_t i = 0; i < n; i++) {
     key[i] = xdata && samples[i].sex == SEX_MALE ? 1 : 0;
     typed[i] = 0;
@@ -585,9 +623,17 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   if (xdata)
     for (size_t i = 0; i < n; i++)
       typed[i] &= samples[i].sex != SEX_UNKNOWN;
-  const size_t nclasses = renumber(w, key, typed, n, bound);
+  collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+}
 
-  // One record per class, from its first individual.
+// One record per class, from its first individual.
+void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
+                       size_t nclasses)
+{
+  const size_t n = samples.size(), nloci = ms.size();
+  const uint64_t *key = w->key.data();
+  const uint8_t *typed = w->typed.data();
   w->classes.resize(nclasses);
   size_t made = 0;
   for (size_t i = 0; i < n && made < nclasses; i++) {
