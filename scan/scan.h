@@ -57,9 +57,13 @@ void hfscan_help(FILE *f);
 // spelling over the alleles called in any sample): m.alleles[k - 1] spells
 // allele k; a[i] <= b[i] are sample i's two numbers, 0 for a missing call.
 // problem says why no window can use the marker ("" when it can).
+// code[i] = a[i] (A + 1) + b[i] for A alleles, in code_bits bits (0 for a
+// missing call); empty when A > 15.
 struct scan_marker_t {
   marker_t m;
   std::vector<int16_t> a, b;
+  std::vector<uint8_t> code;
+  int code_bits = 0;
   std::string problem;
 };
 std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);

@@ -105,6 +105,12 @@ struct scan_worker_t {
   std::vector<geno_t> classes;
   group_t all, cc, ca, co;
   std::vector<uint64_t> key;   // per sample: its genotype's key, then its class
+  // Off the X chromosome, per sample the codes of the markers of packed_of
+  // side by side (packed_bits in all), the first marker's highest: the next
+  // window of the same markers but the first adds one code to them.
+  std::vector<uint32_t> packed;
+  std::vector<std::shared_ptr<const scan_marker_t>> packed_of;
+  int packed_bits = 0;
   std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
@@ -538,6 +544,48 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
                        const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
                        size_t nclasses);
 
+// The packed codes of the window ms into w->packed, from those of the last
+// window when it held the same markers but the last; false when the codes
+// take more than 32 bits or a marker has none.
+bool packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                 size_t n)
+{
+  const size_t nloci = ms.size();
+  int bits = 0;
+  for (const auto &m : ms) {
+    if (m->code.size() != n)
+      return false;
+    bits += m->code_bits;
+  }
+  if (bits > 32)
+    return false;
+  bool follows = w->packed_of.size() == nloci && w->packed.size() == n;
+  for (size_t l = 0; follows && l + 1 < nloci; l++)
+    follows = w->packed_of[l + 1] == ms[l];
+  w->packed_of.clear();
+  w->packed.resize(n);
+  uint32_t *packed = w->packed.data();
+  if (follows) {
+    const uint8_t *code = ms[nloci - 1]->code.data();
+    const int shift = ms[nloci - 1]->code_bits;
+    const uint32_t mask = bits == 32 ? ~uint32_t(0) : (uint32_t(1) << bits) - 1;
+    for (size_t i = 0; i < n; i++)
+      packed[i] = ((packed[i] << shift) | code[i]) & mask;
+  } else {
+    for (size_t i = 0; i < n; i++)
+      packed[i] = 0;
+    for (size_t l = 0; l < nloci; l++) {
+      const uint8_t *code = ms[l]->code.data();
+      const int shift = ms[l]->code_bits;
+      for (size_t i = 0; i < n; i++)
+        packed[i] = (packed[i] << shift) | code[i];
+    }
+  }
+  w->packed_of = ms;
+  w->packed_bits = bits;
+  return true;
+}
+
 // The window's distinct multilocus genotypes, as the estimator's records:
 // on the X chromosome a male carries one allele per locus (a heterozygous
 // call is missing) and individuals of unknown sex are left out; an
@@ -557,6 +605,18 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   uint64_t *key = w->key.data();
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
+  if (!xdata && packed_keys(w, ms, n)) {
+    // A missing call's code is 0 and no other's: an individual is typed in
+    // the window when its codes are not all 0.
+    const uint32_t *packed = w->packed.data();
+    for (size_t i = 0; i < n; i++) {
+      key[i] = packed[i];
+      typed[i] = packed[i] != 0;
+    }
+    collapsed_classes(w, samples, ms, xdata,
+                      renumber(w, key, typed, n, uint64_t(1) << w->packed_bits));
+    return;
+  }
   // Keys that stay small without renumbering, off the X chromosome: one
   // pass over the samples takes every marker's digit.
   if (!xdata && nloci <= 8) {

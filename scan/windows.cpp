@@ -71,6 +71,14 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
       sm->a[i] = static_cast<int16_t>(x < y ? x : y);
       sm->b[i] = static_cast<int16_t>(x < y ? y : x);
     }
+  if (count <= 15) {
+    const int digit = count + 1;
+    while ((1 << sm->code_bits) < digit * digit)
+      sm->code_bits++;
+    sm->code.resize(n);
+    for (size_t i = 0; i < n; i++)
+      sm->code[i] = static_cast<uint8_t>(sm->a[i] * digit + sm->b[i]);
+  }
   return sm;
 }
 
