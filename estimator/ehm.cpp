@@ -1,6 +1,7 @@
 // Haplotype counting: the EM that shares each individual's haplotype copies
 // out over the haplotype pairs compatible with its genotype.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -197,6 +198,47 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
         s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
             s.addv[a.first + static_cast<size_t>(e)];
   }
+  // With room in the registers, hm is summed there too, a genotype's terms
+  // to hm laid out in rows by layers: a haplotype's terms keep their order.
+  const bool layered = W / L <= 4;
+  if (layered) {
+    if (s.layers.size() != np) {
+      s.layers.assign(np, 0);
+      s.layerfirst.assign(np, 0);
+      size_t total = 0;
+      std::vector<int> seen(W, 0);
+      for (size_t p = 0; p < np; p++) {
+        const additions_t &a = s.adds[p];
+        if (a.to != ADD_HM)
+          continue;
+        std::fill(seen.begin(), seen.end(), 0);
+        int most = 0;
+        for (int e = 0; e < a.n; e++)
+          most = std::max(most, ++seen[static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])]);
+        s.layers[p] = most;
+        s.layerfirst[p] = total;
+        total += static_cast<size_t>(most);
+      }
+      s.hmrows.assign(total * W, 0.0);
+    }
+    int seen[W];
+    for (size_t p = 0; p < np; p++) {
+      const additions_t &a = s.adds[p];
+      if (a.to != ADD_HM)
+        continue;
+      for (int j = 0; j < W; j++)
+        seen[j] = 0;
+      double *first = s.hmrows.data() + s.layerfirst[p] * W;
+      for (int e = 0; e < a.n; e++) {
+        const size_t at = a.first + static_cast<size_t>(e);
+        const int k = s.addk[at];
+        first[static_cast<size_t>(seen[k]++) * W + static_cast<size_t>(k)] = s.addv[at];
+      }
+    }
+  }
+  const double *hmrows = s.hmrows.data();
+  const int *layers = s.layers.data();
+  const size_t *layerfirst = s.layerfirst.data();
   const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
@@ -206,6 +248,7 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   // memory, each addition then waiting on a store).
   const V zero = {};
   V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
+  V h0 = zero, h1 = zero, h2 = zero, h3 = zero;
   double diploid = 0, haploid = 0;
   const int *member = s.memberpattern.data();
   const size_t nmembers = s.memberpattern.size();
@@ -231,17 +274,32 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
       HF_ADDROW(5, a5)
       HF_ADDROW(6, a6)
       HF_ADDROW(7, a7)
-#undef HF_ADDROW
+    } else if (layered) {
+      const double *row = hmrows + layerfirst[p] * W;
+      for (int j = 0; j < layers[p]; j++, row += W) {
+        V x;
+        HF_ADDROW(0, h0)
+        HF_ADDROW(1, h1)
+        HF_ADDROW(2, h2)
+        HF_ADDROW(3, h3)
+      }
     } else {
       for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
         hm[addk[e]] += addv[e];
     }
   }
+#undef HF_ADDROW
   const V acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
   double sums[8 * L];
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
+  if (layered) {
+    const V hacc[4] = {h0, h1, h2, h3};
+    memcpy(sums, hacc, sizeof hacc);
+    for (size_t k = 0; k < nh; k++)
+      hm[k] = sums[k];
+  }
   return HEMI ? diploid + haploid : diploid;
 }
 

@@ -108,6 +108,12 @@ struct hfstate_t {
   std::vector<double> addv;
   std::vector<double> logs;  // per genotype, its terms of the two sums of ll
   std::vector<double> rows;  // per genotype typed everywhere, its copies as a row
+  // Per genotype with a missing locus, its copies to hm as rows in layers
+  // (layer j holds each haplotype's (j + 1)-th term): layers[p] of them
+  // from row layerfirst[p] of hmrows.
+  std::vector<double> hmrows;
+  std::vector<int> layers;
+  std::vector<size_t> layerfirst;
   int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
