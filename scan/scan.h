@@ -133,7 +133,9 @@ struct scan_settings_t {
   std::string glm_base;      // the base haplotype, spelled; "" the most frequent
 };
 
-// The estimator states of one thread, reused from window to window.
+// The estimator states of one thread, reused from window to window. A
+// worker serves the windows of one run: the settings and samples given to
+// scan_window stay the same objects, unchanged, for its lifetime.
 struct scan_worker_t;
 scan_worker_t *scan_worker_new();
 void scan_worker_free(scan_worker_t *w);

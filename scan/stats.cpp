@@ -118,6 +118,8 @@ struct scan_worker_t {
   std::vector<size_t> sample_of;  // of all: the sample's input index
   std::vector<size_t> tested;     // of cc: its index in all
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
+  std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
+  const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
@@ -744,27 +746,53 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   // of identical genotypes. The tested individuals are those with the
   // trait and every covariate (and a stratum, when there are strata).
   collapse_window(w, samples, ms, xdata);
-  w->all.clear();
-  w->cc.clear();
-  w->label.clear();
-  w->sample_of.clear();
-  w->tested.clear();
-  for (size_t i = 0; i < samples.size(); i++) {
-    if (!w->typed[i])
-      continue;
-    int c = static_cast<int>(w->key[i]);
-    bool tested = set.assoc && !std::isnan(set.y[i]);
-    for (size_t k = 0; tested && k < set.ncov; k++)
-      tested = !std::isnan(set.cov[i * set.ncov + k]);
-    if (tested && !set.stratum.empty())
-      tested = set.stratum[i] >= 0;
-    if (tested) {
-      w->tested.push_back(w->all.size());
-      w->cc.push_back(c);
-      w->label.push_back(set.y[i] > 0.5 ? 1 : 0);
+  // Per sample, once for the run: 1 + its label when it is tested, 0 when
+  // not (the settings stay the same from window to window).
+  const size_t n = samples.size();
+  if (w->testable_of != &set || w->testable.size() != n) {
+    w->testable_of = nullptr;
+    w->testable.resize(n);
+    for (size_t i = 0; i < n; i++) {
+      bool tested = set.assoc && !std::isnan(set.y[i]);
+      for (size_t k = 0; tested && k < set.ncov; k++)
+        tested = !std::isnan(set.cov[i * set.ncov + k]);
+      if (tested && !set.stratum.empty())
+        tested = set.stratum[i] >= 0;
+      w->testable[i] = static_cast<uint8_t>(tested ? 1 + (set.y[i] > 0.5 ? 1 : 0) : 0);
     }
-    w->sample_of.push_back(i);
-    w->all.push_back(c);
+    w->testable_of = &set;
+  }
+  w->all.member.resize(n);
+  w->cc.member.resize(n);
+  w->label.resize(n);
+  w->sample_of.resize(n);
+  w->tested.resize(n);
+  {
+    const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+    const uint64_t *key = w->key.data();
+    int *all = w->all.member.data(), *cc = w->cc.member.data();
+    int8_t *label = w->label.data();
+    size_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
+    size_t nall = 0, ncc = 0;
+    for (size_t i = 0; i < n; i++) {
+      if (!typed[i])
+        continue;
+      const int c = static_cast<int>(key[i]);
+      if (testable[i]) {
+        tested[ncc] = nall;
+        cc[ncc] = c;
+        label[ncc] = static_cast<int8_t>(testable[i] - 1);
+        ncc++;
+      }
+      sample_of[nall] = i;
+      all[nall] = c;
+      nall++;
+    }
+    w->all.member.resize(nall);
+    w->sample_of.resize(nall);
+    w->cc.member.resize(ncc);
+    w->label.resize(ncc);
+    w->tested.resize(ncc);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
