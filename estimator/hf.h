@@ -100,6 +100,8 @@ struct hfstate_t {
   // when every record stands for its own instances.
   std::vector<int> member;
   std::vector<int> memberpattern;
+  std::vector<size_t> classcount;                // hf_set_classes's scratch
+  std::vector<int> classfirst, classkept;
   // The EM's scratch on classes: per distinct genotype, what one individual
   // adds to c or hm under the current h (entries first .. first + n - 1 of
   // addk, addv), and the logarithm of its probability.
