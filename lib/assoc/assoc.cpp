@@ -4,6 +4,7 @@
 #include "assoc.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <Eigen/Dense>
@@ -202,6 +203,73 @@ void assoc_dosages(const hf_posterior_t &post, const std::vector<int> &column, s
   }
 }
 
+namespace {
+
+typedef double pair_t __attribute__((vector_size(16)));
+
+// The cross-information sums of k <= W modelled haplotypes (W even), row s
+// into cs[s * k ..]: per coefficient one pass over the individuals, its
+// sums held in registers two by two (the genotypes' dosages padded with
+// zeros to W, whose sums are dropped). Each sum takes w_i z_is x_ij in input
+// order, as one at a time would.
+template <int W>
+void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<double> &padded,
+                const std::vector<int> &genotype, size_t k, double *cs)
+{
+  const size_t n = d.n, p = d.p;
+  for (size_t s = 0; s < p; s++) {
+    pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
+           a7 = {0, 0};
+    for (size_t i = 0; i < n; i++) {
+      const double wz = m.w[i] * d.z[i * p + s];
+      const pair_t wzz = {wz, wz};
+      const double *row = padded.data() + static_cast<size_t>(genotype[i]) * W;
+      pair_t x;
+#define ASSOC_ADDROW(j, acc)                                                                       \
+  if (W > 2 * (j)) {                                                                               \
+    memcpy(&x, row + 2 * (j), sizeof x);                                                           \
+    acc += wzz * x;                                                                                \
+  }
+      ASSOC_ADDROW(0, a0)
+      ASSOC_ADDROW(1, a1)
+      ASSOC_ADDROW(2, a2)
+      ASSOC_ADDROW(3, a3)
+      ASSOC_ADDROW(4, a4)
+      ASSOC_ADDROW(5, a5)
+      ASSOC_ADDROW(6, a6)
+      ASSOC_ADDROW(7, a7)
+#undef ASSOC_ADDROW
+    }
+    const pair_t acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
+    double sums[16];
+    memcpy(sums, acc, sizeof sums);
+    for (size_t j = 0; j < k; j++)
+      cs[s * k + j] = sums[j];
+  }
+}
+
+void cross_rows(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
+                const std::vector<int> &genotype, double *cs)
+{
+  const size_t k = x.k, G = x.genotypes, W = (k + 1) / 2 * 2;
+  std::vector<double> padded(G * W, 0.0);
+  for (size_t g = 0; g < G; g++)
+    for (size_t j = 0; j < k; j++)
+      padded[g * W + j] = x.mean[g * k + j];
+  switch (W / 2) {
+  case 1: return cross_pass<2>(d, m, padded, genotype, k, cs);
+  case 2: return cross_pass<4>(d, m, padded, genotype, k, cs);
+  case 3: return cross_pass<6>(d, m, padded, genotype, k, cs);
+  case 4: return cross_pass<8>(d, m, padded, genotype, k, cs);
+  case 5: return cross_pass<10>(d, m, padded, genotype, k, cs);
+  case 6: return cross_pass<12>(d, m, padded, genotype, k, cs);
+  case 7: return cross_pass<14>(d, m, padded, genotype, k, cs);
+  default: return cross_pass<16>(d, m, padded, genotype, k, cs);
+  }
+}
+
+} // namespace
+
 bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
                  const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t)
 {
@@ -237,16 +305,27 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   }
   u /= m.phi;
   // Cross-information with the null model's coefficients, and theirs.
-  matrix_t c = matrix_t::Zero(P, K), a(P, P);
+  // Each c(s, j) sums its terms in input order; the sums are kept side by
+  // side, a row of k per coefficient, so that they run together.
+  matrix_t c(P, K), a(P, P);
   rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
-  for (size_t i = 0; i < n; i++) {
-    const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
-    for (Eigen::Index s = 0; s < P; s++) {
-      double wz = m.w[i] * z(static_cast<Eigen::Index>(i), s);
-      for (Eigen::Index j = 0; j < K; j++)
-        c(s, j) += wz * mean[j];
+  std::vector<double> cs(p * k, 0.0);
+  if (k <= 16)
+    cross_rows(d, m, x, genotype, cs.data());
+  else
+    for (size_t i = 0; i < n; i++) {
+      const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
+      const double *zi = d.z.data() + i * p;
+      for (size_t s = 0; s < p; s++) {
+        const double wz = m.w[i] * zi[s];
+        double *cr = cs.data() + s * k;
+        for (size_t j = 0; j < k; j++)
+          cr[j] += wz * mean[j];
+      }
     }
-  }
+  for (Eigen::Index s = 0; s < P; s++)
+    for (Eigen::Index j = 0; j < K; j++)
+      c(s, j) = cs[static_cast<size_t>(s) * k + static_cast<size_t>(j)];
   // Z'WZ depends on the null model alone: fitted once, shared by windows.
   std::vector<double> zwz;
   if (m.zwz.size() != p * p) {

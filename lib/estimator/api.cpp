@@ -215,23 +215,25 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     // Each class's individuals, and the classes in order of their first
     // individual: the order in which records one per individual would
     // meet them.
-    std::vector<double> count(nclasses, 0.0);
-    std::vector<int> first;
+    // Whole counts (exact as doubles); the scratch stays with the state.
+    std::vector<size_t> &count = st.classcount;
+    std::vector<int> &first = st.classfirst, &kept = st.classkept;
+    count.assign(nclasses, 0);
+    first.clear();
     for (size_t i = 0; i < nmember; i++) {
       int c = member[i];
       if (c < 0 || static_cast<size_t>(c) >= nclasses)
         return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
                        nclasses);
-      if (count[c] == 0)
+      if (count[c]++ == 0)
         first.push_back(c);
-      count[c] += 1;
     }
-    std::vector<int> kept(nclasses, -1);
+    kept.assign(nclasses, -1);
     double total = 0;
     st.records.reserve(first.size());
     for (int c : first) {
       geno_t rec = classes[c];
-      rec.instances = count[c];
+      rec.instances = static_cast<double>(count[c]);
       bool typed;
       if ((status = acceptrecord(st, rec, static_cast<size_t>(c) + 1, total, &typed)) != HF_OK)
         return status;
@@ -245,10 +247,14 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     st.obscom = static_cast<int>(st.records.size());
     if (st.obscom == 0)
       return nothingtyped(st);
-    st.member.reserve(nmember);
-    for (size_t i = 0; i < nmember; i++)
-      if (kept[member[i]] >= 0)
-        st.member.push_back(kept[member[i]]);
+    st.member.resize(nmember);
+    size_t m = 0;
+    for (size_t i = 0; i < nmember; i++) {
+      const int k = kept[member[i]];
+      st.member[m] = k;
+      m += k >= 0;
+    }
+    st.member.resize(m);
     return HF_OK;
   } catch (const std::bad_alloc &) {
     return hf_nomemory(st);

@@ -1,6 +1,7 @@
 // Haplotype counting: the EM that shares each individual's haplotype copies
 // out over the haplotype pairs compatible with its genotype.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -171,17 +172,25 @@ void llterms(hfstate_t &s)
   }
 }
 
-// The pass below for W haplotypes or fewer, every genotype stored: the
-// copies that an individual of a genotype typed at every locus adds to c
-// form a row of W numbers (0 for the haplotypes it cannot carry; it names
-// each haplotype at most once), and c is summed in registers, W at a time.
-// Adding 0 to a sum of non-negative terms changes no bit, so each c[k]
-// takes the same terms in the same order as the individual additions.
-template <int W> double passrows(hfstate_t &s)
+// The pass below for W haplotypes or fewer (W a multiple of the lanes L of
+// the vector type V), every genotype stored: the copies that an individual
+// of a genotype typed at every locus adds to c form a row of W numbers (0
+// for the haplotypes it cannot carry; it names each haplotype at most
+// once), and c is summed in registers, L at a time. Adding 0 to a sum of
+// non-negative terms changes no bit, so each c[k] takes the same terms in
+// the same order as the individual additions; a lane of a vector addition
+// is the same IEEE addition as a scalar one, so the width changes no bit.
+// Without a one-allele genotype every term of the one-allele sum is +0,
+// which leaves it +0: that sum is then not taken (HEMI false).
+template <int W, bool HEMI, class V, int L>
+__attribute__((always_inline)) inline double passloop(hfstate_t &s)
 {
-  typedef double pair_t __attribute__((vector_size(16)));
+  static_assert(W % L == 0 && W / L <= 8, "a row is whole vectors, eight at most");
   const size_t np = s.patterns.size(), nh = s.hapk.size();
-  s.rows.assign(np * W, 0.0);
+  // The rows' zeros stay from step to step of an estimate (freepossible
+  // empties them for the next): each step writes the same entries.
+  if (s.rows.size() != np * W)
+    s.rows.assign(np * W, 0.0);
   for (size_t p = 0; p < np; p++) {
     const additions_t &a = s.adds[p];
     if (a.to == ADD_C)
@@ -189,35 +198,153 @@ template <int W> double passrows(hfstate_t &s)
         s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
             s.addv[a.first + static_cast<size_t>(e)];
   }
+  // With room in the registers, hm is summed there too, a genotype's terms
+  // to hm laid out in rows by layers: a haplotype's terms keep their order.
+  const bool layered = W / L <= 4;
+  if (layered) {
+    if (s.layers.size() != np) {
+      s.layers.assign(np, 0);
+      s.layerfirst.assign(np, 0);
+      size_t total = 0;
+      std::vector<int> seen(W, 0);
+      for (size_t p = 0; p < np; p++) {
+        const additions_t &a = s.adds[p];
+        if (a.to != ADD_HM)
+          continue;
+        std::fill(seen.begin(), seen.end(), 0);
+        int most = 0;
+        for (int e = 0; e < a.n; e++)
+          most = std::max(most, ++seen[static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])]);
+        s.layers[p] = most;
+        s.layerfirst[p] = total;
+        total += static_cast<size_t>(most);
+      }
+      s.hmrows.assign(total * W, 0.0);
+    }
+    int seen[W];
+    for (size_t p = 0; p < np; p++) {
+      const additions_t &a = s.adds[p];
+      if (a.to != ADD_HM)
+        continue;
+      for (int j = 0; j < W; j++)
+        seen[j] = 0;
+      double *first = s.hmrows.data() + s.layerfirst[p] * W;
+      for (int e = 0; e < a.n; e++) {
+        const size_t at = a.first + static_cast<size_t>(e);
+        const int k = s.addk[at];
+        first[static_cast<size_t>(seen[k]++) * W + static_cast<size_t>(k)] = s.addv[at];
+      }
+    }
+  }
+  const double *hmrows = s.hmrows.data();
+  const int *layers = s.layers.data();
+  const size_t *layerfirst = s.layerfirst.data();
   const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
   double *hm = s.hm.data();
-  pair_t acc[W / 2];
-  for (int j = 0; j < W / 2; j++)
-    acc[j] = pair_t{0.0, 0.0};
+  // The sums of c stay in registers through the pass: a loop unrolled in
+  // full over named accumulators (an array indexed in a loop is kept in
+  // memory, each addition then waiting on a store).
+  const V zero = {};
+  V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
+  V h0 = zero, h1 = zero, h2 = zero, h3 = zero;
   double diploid = 0, haploid = 0;
-  for (int p : s.memberpattern) {
+  const int *member = s.memberpattern.data();
+  const size_t nmembers = s.memberpattern.size();
+  for (size_t i = 0; i < nmembers; i++) {
+    const int p = member[i];
     diploid += logs[2 * p];
-    haploid += logs[2 * p + 1];
+    if (HEMI)
+      haploid += logs[2 * p + 1];
     const additions_t &a = adds[p];
     if (a.to == ADD_C) {
       const double *row = rows + static_cast<size_t>(p) * W;
-      for (int j = 0; j < W / 2; j++) {
-        pair_t x;
-        memcpy(&x, row + 2 * j, sizeof x);
-        acc[j] += x;
+      V x;
+#define HF_ADDROW(j, acc)                                                                          \
+  if (W > L * (j)) {                                                                               \
+    memcpy(&x, row + L * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+      HF_ADDROW(0, a0)
+      HF_ADDROW(1, a1)
+      HF_ADDROW(2, a2)
+      HF_ADDROW(3, a3)
+      HF_ADDROW(4, a4)
+      HF_ADDROW(5, a5)
+      HF_ADDROW(6, a6)
+      HF_ADDROW(7, a7)
+    } else if (layered) {
+      const double *row = hmrows + layerfirst[p] * W;
+      for (int j = 0; j < layers[p]; j++, row += W) {
+        V x;
+        HF_ADDROW(0, h0)
+        HF_ADDROW(1, h1)
+        HF_ADDROW(2, h2)
+        HF_ADDROW(3, h3)
       }
     } else {
       for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
         hm[addk[e]] += addv[e];
     }
   }
-  double sums[W];
+#undef HF_ADDROW
+  const V acc[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
+  double sums[8 * L];
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
-  return diploid + haploid;
+  if (layered) {
+    const V hacc[4] = {h0, h1, h2, h3};
+    memcpy(sums, hacc, sizeof hacc);
+    for (size_t k = 0; k < nh; k++)
+      hm[k] = sums[k];
+  }
+  return HEMI ? diploid + haploid : diploid;
+}
+
+typedef double pair_t __attribute__((vector_size(16)));
+typedef double quad_t __attribute__((vector_size(32)));
+
+template <int W, bool HEMI> double passrows(hfstate_t &s)
+{
+  return passloop<W, HEMI, pair_t, 2>(s);
+}
+
+// The same pass four lanes wide, for processors with AVX (chosen at run
+// time; the bits are the same as above).
+template <int W, bool HEMI> __attribute__((target("avx"))) double passquads(hfstate_t &s)
+{
+  return passloop<W, HEMI, quad_t, 4>(s);
+}
+
+bool wide_vectors()
+{
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+
+template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
+{
+  if (s.lanes != 2 && wide_vectors())
+    switch ((nh + 3) / 4) {
+    case 0:
+    case 1: return passquads<4, HEMI>(s);
+    case 2: return passquads<8, HEMI>(s);
+    case 3: return passquads<12, HEMI>(s);
+    default: return passquads<16, HEMI>(s);
+    }
+  switch ((nh + 1) / 2) {
+  case 0:
+  case 1: return passrows<2, HEMI>(s);
+  case 2: return passrows<4, HEMI>(s);
+  case 3: return passrows<6, HEMI>(s);
+  case 4: return passrows<8, HEMI>(s);
+  case 5: return passrows<10, HEMI>(s);
+  case 6: return passrows<12, HEMI>(s);
+  case 7: return passrows<14, HEMI>(s);
+  default: return passrows<16, HEMI>(s);
+  }
 }
 
 // One pass over the individuals of records set as classes, in input order:
@@ -234,13 +361,13 @@ double passmembers(hfstate_t &s)
   }
   addlists(s);
   llterms(s);
-  bool stored = true;
-  for (const additions_t &a : s.adds)
+  bool stored = true, hemi = false;
+  for (const additions_t &a : s.adds) {
     stored = stored && a.to != ADD_FRESH;
-  if (stored && nh <= 8)
-    return passrows<8>(s);
+    hemi = hemi || a.hemi;
+  }
   if (stored && nh <= 16)
-    return passrows<16>(s);
+    return hemi ? passrows<true>(s, nh) : passrows<false>(s, nh);
   const int *addk = s.addk.data();
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();

@@ -101,6 +101,8 @@ struct hfstate_t {
   // when every record stands for its own instances.
   std::vector<int> member;
   std::vector<int> memberpattern;
+  std::vector<size_t> classcount;                // hf_set_classes's scratch
+  std::vector<int> classfirst, classkept;
   // The EM's scratch on classes: per distinct genotype, what one individual
   // adds to c or hm under the current h (entries first .. first + n - 1 of
   // addk, addv), and the logarithm of its probability.
@@ -109,6 +111,13 @@ struct hfstate_t {
   std::vector<double> addv;
   std::vector<double> logs;  // per genotype, its terms of the two sums of ll
   std::vector<double> rows;  // per genotype typed everywhere, its copies as a row
+  // Per genotype with a missing locus, its copies to hm as rows in layers
+  // (layer j holds each haplotype's (j + 1)-th term): layers[p] of them
+  // from row layerfirst[p] of hmrows.
+  std::vector<double> hmrows;
+  std::vector<int> layers;
+  std::vector<size_t> layerfirst;
+  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry

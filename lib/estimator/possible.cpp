@@ -253,6 +253,9 @@ void freepossible(hfstate_t &s)
   s.carried.clear();
   s.rankbefore.clear();
   s.adds.clear();
+  s.rows.clear();
+  s.hmrows.clear();
+  s.layers.clear();
 }
 
 void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *), void *context)

@@ -38,6 +38,31 @@ struct done_t {
   scan_row_t row;    // --max-t in a single run: the row, written once fwer_p is known
 };
 
+// The row of one window, formatted.
+done_t run_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
+                  const markers_t &ms)
+{
+  done_t d;
+  try {
+    scan_row_t row = scan_window(w, set, samples, ms);
+    d.ok = row.status == "ok";
+    d.permutations = std::max(row.perm_n, 0L);
+    if (set.maxt) {
+      d.p = d.ok && row.perm_n > 0 ? row.assoc_p : std::nan("");
+      d.row = row;
+    }
+    d.text = scan_format(row);
+    d.status = std::move(row.status);
+  } catch (const std::bad_alloc &) {
+    // scan_window keeps a window's own exhaustion in its row; failing
+    // to format the row leaves an empty text, which ends the run.
+    d.ok = false;
+    d.permutations = 0;
+    d.text.clear();
+  }
+  return d;
+}
+
 // The windows in flight. The reader queues at most DEPTH windows per
 // thread and is woken when half of them are taken or the queue runs dry,
 // not for every window; finished rows wait until every earlier row is
@@ -92,24 +117,7 @@ struct pool_t {
       }
       if (wake)
         progress.notify_all();
-      done_t d;
-      try {
-        scan_row_t row = scan_window(w, set, samples, job.ms);
-        d.ok = row.status == "ok";
-        d.permutations = std::max(row.perm_n, 0L);
-        if (set.maxt) {
-          d.p = d.ok && row.perm_n > 0 ? row.assoc_p : std::nan("");
-          d.row = row;
-        }
-        d.text = scan_format(row);
-        d.status = std::move(row.status);
-      } catch (const std::bad_alloc &) {
-        // scan_window keeps a window's own exhaustion in its row; failing
-        // to format the row leaves an empty text, which ends the run.
-        d.ok = false;
-        d.permutations = 0;
-        d.text.clear();
-      }
+      done_t d = run_window(w, set, samples, job.ms);
       job.ms.clear();
       {
         std::lock_guard<std::mutex> lock(mu);
@@ -158,6 +166,23 @@ void count_x_het(const scan_marker_t &sm, const std::vector<sample_t> &samples, 
   tally.x_het_markers += calls > 0;
 }
 
+// Writes a finished row (or holds it for fwer_p) and counts it.
+void write_row(done_t &d, const scan_settings_t &set, atomic_output_t &out, tally_t &tally)
+{
+  if (d.text.empty())
+    throw std::bad_alloc();
+  if (set.maxt)
+    tally.window_p.push_back(d.p);
+  if (tally.hold)
+    tally.rows.push_back(std::move(d.row));
+  else
+    out.write(d.text);
+  (d.ok ? tally.ok : tally.flagged)++;
+  if (!d.ok)
+    tally.reasons[reason_of(d.status)]++;
+  tally.permutations += d.permutations;
+}
+
 // Writes every finished row that follows the rows written; returns how many
 // rows are written now.
 size_t write_ready(pool_t &pool, size_t next, atomic_output_t &out, tally_t &tally)
@@ -172,18 +197,7 @@ size_t write_ready(pool_t &pool, size_t next, atomic_output_t &out, tally_t &tal
       d = std::move(it->second);
       pool.done.erase(it);
     }
-    if (d.text.empty())
-      throw std::bad_alloc();
-    if (pool.set.maxt)
-      tally.window_p.push_back(d.p);
-    if (tally.hold)
-      tally.rows.push_back(std::move(d.row));
-    else
-      out.write(d.text);
-    (d.ok ? tally.ok : tally.flagged)++;
-    if (!d.ok)
-      tally.reasons[reason_of(d.status)]++;
-    tally.permutations += d.permutations;
+    write_row(d, pool.set, out, tally);
     next++;
   }
 }
@@ -194,11 +208,17 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
 {
   progress_t bar;
   bar.begin(hi - lo, !o.quiet);
-  pool_t pool(set, samples, o.jobs);
+  // One thread reads and estimates in turn, without a pool to hand the
+  // windows over to.
+  const bool alone = o.jobs == 1;
+  std::unique_ptr<pool_t> pooled(alone ? nullptr : new pool_t(set, samples, o.jobs));
+  std::unique_ptr<scan_worker_t, void (*)(scan_worker_t *)> worker(alone ? scan_worker_new() : nullptr,
+                                                                   scan_worker_free);
   std::deque<std::shared_ptr<const scan_marker_t>> ring;  // kept markers [ring_lo, next_read)
   size_t ring_lo = 0, next_read = 0, written = lo;
   const size_t k = static_cast<size_t>(o.window);
   marker_calls_t mc;
+  markers_t ms;
   for (size_t seq = lo; seq < hi; seq++) {
     const size_t s = starts[seq];
     while (!ring.empty() && ring_lo < s) {
@@ -218,6 +238,15 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
       tally.unusable += !ring.back()->problem.empty();
       next_read++;
     }
+    if (alone) {
+      ms.assign(ring.begin(), ring.begin() + static_cast<long>(k));
+      done_t d = run_window(worker.get(), set, samples, ms);
+      write_row(d, set, out, tally);
+      written = seq + 1;
+      bar.update(written - lo);
+      continue;
+    }
+    pool_t &pool = *pooled;
     job_t job{seq, markers_t(ring.begin(), ring.begin() + static_cast<long>(k))};
     size_t completed = 0;
     for (;;) {
@@ -242,6 +271,7 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
     bar.update(completed);
   }
   while (written < hi) {
+    pool_t &pool = *pooled;
     {
       std::unique_lock<std::mutex> lock(pool.mu);
       if (!pool.progress.wait_for(lock, TICK, [&] { return pool.done.count(written) > 0; })) {

@@ -58,9 +58,13 @@ void hfscan_help(FILE *f);
 // spelling over the alleles called in any sample): m.alleles[k - 1] spells
 // allele k; a[i] <= b[i] are sample i's two numbers, 0 for a missing call.
 // problem says why no window can use the marker ("" when it can).
+// code[i] = a[i] (A + 1) + b[i] for A alleles, in code_bits bits (0 for a
+// missing call); empty when A > 15.
 struct scan_marker_t {
   marker_t m;
   std::vector<int16_t> a, b;
+  std::vector<uint8_t> code;
+  int code_bits = 0;
   std::string problem;
 };
 std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);
@@ -130,7 +134,9 @@ struct scan_settings_t {
   std::string glm_base;      // the base haplotype, spelled; "" the most frequent
 };
 
-// The estimator states of one thread, reused from window to window.
+// The estimator states of one thread, reused from window to window. A
+// worker serves the windows of one run: the settings and samples given to
+// scan_window stay the same objects, unchanged, for its lifetime.
 struct scan_worker_t;
 scan_worker_t *scan_worker_new();
 void scan_worker_free(scan_worker_t *w);

@@ -105,6 +105,12 @@ struct scan_worker_t {
   std::vector<geno_t> classes;
   group_t all, cc, ca, co;
   std::vector<uint64_t> key;   // per sample: its genotype's key, then its class
+  // Off the X chromosome, per sample the codes of the markers of packed_of
+  // side by side (packed_bits in all), the first marker's highest: the next
+  // window of the same markers but the first adds one code to them.
+  std::vector<uint32_t> packed;
+  std::vector<std::shared_ptr<const scan_marker_t>> packed_of;
+  int packed_bits = 0;
   std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
@@ -112,6 +118,8 @@ struct scan_worker_t {
   std::vector<size_t> sample_of;  // of all: the sample's input index
   std::vector<size_t> tested;     // of cc: its index in all
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
+  std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
+  const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
@@ -467,14 +475,24 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     row.top_freq = h1[a];
     row.top_z = t.z[top];
     if (set.binary) {
-      double copies[2] = {0, 0}, carried[2] = {0, 0};
+      // Each sum in input order; an added +0 leaves a sum of non-negative
+      // terms as it is, so the other group's term is 0 rather than a branch
+      // on the label. The copies are whole numbers, exact in any order.
+      double copies[2] = {0, 0}, cases = 0, controls = 0;
+      const double *mean = w->dosage.mean.data() + top;
+      const int *genotype = w->genotype.data();
       for (size_t i = 0; i < n; i++) {
-        int c = d.y[i] > 0.5 ? 1 : 0;
-        copies[c] += xdata && w->cc.record(i).sex == 0 ? 1 : 2;
-        carried[c] += w->dosage.mean[static_cast<size_t>(w->genotype[i]) * k + top];
+        const bool is_case = d.y[i] > 0.5;
+        if (xdata)
+          copies[is_case] += w->cc.record(i).sex == 0 ? 1 : 2;
+        else
+          copies[is_case] += 2;
+        const double x = mean[static_cast<size_t>(genotype[i]) * k];
+        cases += is_case ? x : 0.0;
+        controls += is_case ? 0.0 : x;
       }
-      row.top_case_freq = carried[1] / copies[1];
-      row.top_control_freq = carried[0] / copies[0];
+      row.top_case_freq = cases / copies[1];
+      row.top_control_freq = controls / copies[0];
     }
   }
 
@@ -522,6 +540,52 @@ size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n,
   return w->keys.count;
 }
 
+void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
+                       size_t nclasses);
+
+// The packed codes of the window ms into w->packed, from those of the last
+// window when it held the same markers but the last; false when the codes
+// take more than 32 bits or a marker has none.
+bool packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                 size_t n)
+{
+  const size_t nloci = ms.size();
+  int bits = 0;
+  for (const auto &m : ms) {
+    if (m->code.size() != n)
+      return false;
+    bits += m->code_bits;
+  }
+  if (bits > 32)
+    return false;
+  bool follows = w->packed_of.size() == nloci && w->packed.size() == n;
+  for (size_t l = 0; follows && l + 1 < nloci; l++)
+    follows = w->packed_of[l + 1] == ms[l];
+  w->packed_of.clear();
+  w->packed.resize(n);
+  uint32_t *packed = w->packed.data();
+  if (follows) {
+    const uint8_t *code = ms[nloci - 1]->code.data();
+    const int shift = ms[nloci - 1]->code_bits;
+    const uint32_t mask = bits == 32 ? ~uint32_t(0) : (uint32_t(1) << bits) - 1;
+    for (size_t i = 0; i < n; i++)
+      packed[i] = ((packed[i] << shift) | code[i]) & mask;
+  } else {
+    for (size_t i = 0; i < n; i++)
+      packed[i] = 0;
+    for (size_t l = 0; l < nloci; l++) {
+      const uint8_t *code = ms[l]->code.data();
+      const int shift = ms[l]->code_bits;
+      for (size_t i = 0; i < n; i++)
+        packed[i] = (packed[i] << shift) | code[i];
+    }
+  }
+  w->packed_of = ms;
+  w->packed_bits = bits;
+  return true;
+}
+
 // The window's distinct multilocus genotypes, as the estimator's records:
 // on the X chromosome a male carries one allele per locus (a heterozygous
 // call is missing) and individuals of unknown sex are left out; an
@@ -541,6 +605,49 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   uint64_t *key = w->key.data();
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
+  if (!xdata && packed_keys(w, ms, n)) {
+    // A missing call's code is 0 and no other's: an individual is typed in
+    // the window when its codes are not all 0.
+    const uint32_t *packed = w->packed.data();
+    for (size_t i = 0; i < n; i++) {
+      key[i] = packed[i];
+      typed[i] = packed[i] != 0;
+    }
+    collapsed_classes(w, samples, ms, xdata,
+                      renumber(w, key, typed, n, uint64_t(1) << w->packed_bits));
+    return;
+  }
+  // Keys that stay small without renumbering, off the X chromosome: one
+  // pass over the samples takes every marker's digit.
+  if (!xdata && nloci <= 8) {
+    const int16_t *as[8], *bs[8];
+    uint64_t digit[8], base[8];
+    bool small = true;
+    for (size_t l = 0; l < nloci; l++) {
+      const uint64_t A = ms[l]->m.alleles.size();
+      digit[l] = A + 1;
+      base[l] = (A + 1) * (A + 1);
+      small = small && bound <= (uint64_t(1) << 62) / base[l];
+      bound *= small ? base[l] : 1;
+      as[l] = ms[l]->a.data();
+      bs[l] = ms[l]->b.data();
+    }
+    if (small) {
+      for (size_t i = 0; i < n; i++) {
+        uint64_t k = 0;
+        bool t = false;
+        for (size_t l = 0; l < nloci; l++) {
+          k = k * base[l] + static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
+          t = t || as[l][i] > 0;
+        }
+        key[i] = k;
+        typed[i] = t;
+      }
+      collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+      return;
+    }
+    bound = 1;
+  }
   for (size_t i = 0; i < n; i++) {
     key[i] = xdata && samples[i].sex == SEX_MALE ? 1 : 0;
     typed[i] = 0;
@@ -576,9 +683,17 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   if (xdata)
     for (size_t i = 0; i < n; i++)
       typed[i] &= samples[i].sex != SEX_UNKNOWN;
-  const size_t nclasses = renumber(w, key, typed, n, bound);
+  collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+}
 
-  // One record per class, from its first individual.
+// One record per class, from its first individual.
+void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
+                       size_t nclasses)
+{
+  const size_t n = samples.size(), nloci = ms.size();
+  const uint64_t *key = w->key.data();
+  const uint8_t *typed = w->typed.data();
   w->classes.resize(nclasses);
   size_t made = 0;
   for (size_t i = 0; i < n && made < nclasses; i++) {
@@ -629,27 +744,53 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   // of identical genotypes. The tested individuals are those with the
   // trait and every covariate (and a stratum, when there are strata).
   collapse_window(w, samples, ms, xdata);
-  w->all.clear();
-  w->cc.clear();
-  w->label.clear();
-  w->sample_of.clear();
-  w->tested.clear();
-  for (size_t i = 0; i < samples.size(); i++) {
-    if (!w->typed[i])
-      continue;
-    int c = static_cast<int>(w->key[i]);
-    bool tested = set.assoc && !std::isnan(set.y[i]);
-    for (size_t k = 0; tested && k < set.ncov; k++)
-      tested = !std::isnan(set.cov[i * set.ncov + k]);
-    if (tested && !set.stratum.empty())
-      tested = set.stratum[i] >= 0;
-    if (tested) {
-      w->tested.push_back(w->all.size());
-      w->cc.push_back(c);
-      w->label.push_back(set.y[i] > 0.5 ? 1 : 0);
+  // Per sample, once for the run: 1 + its label when it is tested, 0 when
+  // not (the settings stay the same from window to window).
+  const size_t n = samples.size();
+  if (w->testable_of != &set || w->testable.size() != n) {
+    w->testable_of = nullptr;
+    w->testable.resize(n);
+    for (size_t i = 0; i < n; i++) {
+      bool tested = set.assoc && !std::isnan(set.y[i]);
+      for (size_t k = 0; tested && k < set.ncov; k++)
+        tested = !std::isnan(set.cov[i * set.ncov + k]);
+      if (tested && !set.stratum.empty())
+        tested = set.stratum[i] >= 0;
+      w->testable[i] = static_cast<uint8_t>(tested ? 1 + (set.y[i] > 0.5 ? 1 : 0) : 0);
     }
-    w->sample_of.push_back(i);
-    w->all.push_back(c);
+    w->testable_of = &set;
+  }
+  w->all.member.resize(n);
+  w->cc.member.resize(n);
+  w->label.resize(n);
+  w->sample_of.resize(n);
+  w->tested.resize(n);
+  {
+    const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+    const uint64_t *key = w->key.data();
+    int *all = w->all.member.data(), *cc = w->cc.member.data();
+    int8_t *label = w->label.data();
+    size_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
+    size_t nall = 0, ncc = 0;
+    for (size_t i = 0; i < n; i++) {
+      if (!typed[i])
+        continue;
+      const int c = static_cast<int>(key[i]);
+      if (testable[i]) {
+        tested[ncc] = nall;
+        cc[ncc] = c;
+        label[ncc] = static_cast<int8_t>(testable[i] - 1);
+        ncc++;
+      }
+      sample_of[nall] = i;
+      all[nall] = c;
+      nall++;
+    }
+    w->all.member.resize(nall);
+    w->sample_of.resize(nall);
+    w->cc.member.resize(ncc);
+    w->label.resize(ncc);
+    w->tested.resize(ncc);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");

@@ -2,6 +2,7 @@
 
 #include "hs_limits.h"
 #include <climits>
+#include <utility>
 
 #include "scan.h"
 
@@ -63,14 +64,30 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
                   std::to_string(HF_MAXALLELES);
     return sm;
   }
-  sm->a.assign(n, 0);
-  sm->b.assign(n, 0);
-  for (size_t i = 0; i < n; i++)
+  sm->a.resize(n);
+  sm->b.resize(n);
+  const bool coded = count <= 15;
+  const int digit = count + 1;
+  if (coded) {
+    while ((1 << sm->code_bits) < digit * digit)
+      sm->code_bits++;
+    sm->code.resize(n);
+  }
+  int16_t *a = sm->a.data(), *b = sm->b.data();
+  uint8_t *code = coded ? sm->code.data() : nullptr;
+  for (size_t i = 0; i < n; i++) {
+    int x = 0, y = 0;
     if (mc.a[i] >= 0) {
-      int x = number[mc.a[i]], y = number[mc.b[i]];
-      sm->a[i] = static_cast<int16_t>(x < y ? x : y);
-      sm->b[i] = static_cast<int16_t>(x < y ? y : x);
+      x = number[mc.a[i]];
+      y = number[mc.b[i]];
+      if (y < x)
+        std::swap(x, y);
     }
+    a[i] = static_cast<int16_t>(x);
+    b[i] = static_cast<int16_t>(y);
+    if (coded)
+      code[i] = static_cast<uint8_t>(x * digit + y);
+  }
   return sm;
 }
 
