@@ -119,6 +119,7 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
   // The lower triangle row by row, and the score, in plain buffers: the
   // sums run over the rows in order, as before, whatever the layout.
   std::vector<double> lower(D * (D + 1) / 2), score(D);
+  std::vector<size_t> nz(D);
   matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
   vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
@@ -144,13 +145,18 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
           res = m.d.y[i] - mu;
         }
         const double wr = w * res, wv = w * v;
-        double *l = lower.data();
-        for (size_t c = 0; c < D; c++) {
+        // Over the row's nonzero columns only: the terms left out are zeros.
+        size_t k = 0;
+        for (size_t c = 0; c < D; c++)
+          if (x[c] != 0)
+            nz[k++] = c;
+        for (size_t p = 0; p < k; p++) {
+          const size_t c = nz[p];
           score[c] += wr * x[c];
           const double wvx = wv * x[c];
-          for (size_t c2 = 0; c2 <= c; c2++)
-            l[c2] += wvx * x[c2];
-          l += c + 1;
+          double *l = lower.data() + c * (c + 1) / 2;
+          for (size_t p2 = 0; p2 <= p; p2++)
+            l[nz[p2]] += wvx * x[nz[p2]];
         }
       }
     for (size_t c = 0, k = 0; c < D; c++) {
@@ -223,7 +229,9 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
         lp += logf[static_cast<size_t>(pr.b)] + (pr.a != pr.b ? log2 : 0.0);
       double dens;
       if (m.d.binary) {
-        double l1 = std::log1p(std::exp(-std::fabs(eta)));
+        const double e = std::exp(-std::fabs(eta));
+        m.mu[r] = eta >= 0 ? 1 / (1 + e) : e / (1 + e);
+        double l1 = std::log1p(e);
         dens = y1 == (eta >= 0) ? -l1 : -std::fabs(eta) - l1;
       } else {
         m.mu[r] = eta;
@@ -315,10 +323,11 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
           (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
         continue;
       const double *x = m.x_of(r);
-      const double eta = m.eta_of(r, beta);
+      // The E-step's eta and mu where they are those of beta.
+      const double eta = m.fresh ? m.eta[r] : m.eta_of(r, beta);
       double v, res;
       if (m.d.binary) {
-        double mu = sigmoid(eta);
+        double mu = m.fresh ? m.mu[r] : sigmoid(eta);
         v = mu * (1 - mu);
         res = m.d.y[i] - mu;
       } else {
