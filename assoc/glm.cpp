@@ -21,8 +21,9 @@ const double LOG_2PI = 1.8378770664093454836;
 const int NEWTON_MAX = 50;
 const double NEWTON_TOL = 1e-10;
 // The joint EM of a binary trait takes Newton steps on all parameters from
-// this EM step on; frequencies below NEWTON_MIN_FREQ are held there; a
-// Newton step is halved at most NEWTON_HALVINGS - 1 times.
+// this step on; frequencies below NEWTON_MIN_FREQ are held there, those the
+// full step takes out of the simplex shrink by NEWTON_SHRINK; a Newton step
+// is halved at most NEWTON_HALVINGS - 1 times.
 const int NEWTON_FROM = 2;
 const double NEWTON_MIN_FREQ = 1e-10;
 const int NEWTON_HALVINGS = 6;
@@ -548,8 +549,8 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
   for (iterations = 1; iterations <= s.max_iter; iterations++) {
     // Newton steps on all parameters once the EM is under way, each kept
     // only where it raises the log-likelihood (the stopping rule holds for
-    // both kinds of step); one that fails gives way to NEWTON_FROM - 1 EM
-    // steps.
+    // both kinds of step); one that fails gives way to an EM step in its
+    // place and NEWTON_FROM - 1 more.
     if (newton && wait == 0) {
       if (newton_step(m, beta, f, ll, keep)) {
         if (!(ll - prev > s.gain)) {
