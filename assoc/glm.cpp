@@ -102,6 +102,13 @@ struct model_t {
 // eigen-decomposition, dropping directions of no information.
 vector_t solve_psd(const matrix_t &a, const vector_t &b)
 {
+  // A well-conditioned positive definite a: its Cholesky factor.
+  Eigen::LLT<matrix_t> llt(a);
+  if (llt.info() == Eigen::Success && llt.rcond() > 1e-10) {
+    vector_t x = llt.solve(b);
+    if (x.allFinite())
+      return x;
+  }
   Eigen::SelfAdjointEigenSolver<matrix_t> es(a);
   const vector_t &l = es.eigenvalues();
   double top = l.size() ? l(l.size() - 1) : 0;
@@ -315,6 +322,9 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
   };
   for (size_t i = 0; i < m.d.n; i++) {
     double cbar = 0;
+    // An individual of one pair, its posterior 1, has no variance: only
+    // the complete-data information and the score.
+    const bool known = m.first[i + 1] - m.first[i] == 1 && m.w[m.first[i]] == 1;
     for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
       double w = m.w[r];
       const hf_pair_t &pr = m.post.pairs[m.pair[r]];
@@ -368,6 +378,12 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
           c += 1;
           fixed_left += w / (f[h] * f[h]);
         }
+      }
+      if (known) {
+        for (size_t p = 0; p < k; p++)
+          total[at[p]] += val[p];
+        ctotal += c;
+        continue;
       }
       // Minus the variance: - w u u' here, + ubar ubar' per individual.
       add_outer(at.data(), val.data(), k, -w);
