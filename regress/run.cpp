@@ -26,16 +26,13 @@ std::string num(double v)
   return buf;
 }
 
-// The log of the run; what the run tells the user goes there too.
-run_log_t *run_log = nullptr;
-
-void tell(const std::string &line)
+// What the run tells the user goes to the log too.
+void tell(run_log_t &log, const std::string &line)
 {
   if (line.empty())
     return;
   fprintf(stderr, "hfreg: %s\n", line.c_str());
-  if (run_log)
-    run_log->line(line);
+  log.line(line);
 }
 
 std::string plural(size_t n, const char *one, const char *many)
@@ -169,7 +166,6 @@ std::string reg_lrt_line(const scan_row_t &row, const glm_fit_t &fit)
 
 int hfregrun(int argc, char **argv)
 {
-  scan_program = "hfreg";
   scan_worker_t *worker = nullptr;
   run_log_t log;
   try {
@@ -183,17 +179,16 @@ int hfregrun(int argc, char **argv)
     check_output_is_not_input(o, o.output);
     check_output_is_not_input(o, o.log);
     log.open(o.log, "hfreg", argc, argv);
-    run_log = &log;
     log.field("Input", o.input);
     log.field("Table", o.output);
     log.line("");
     bool plink = true;
     std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
     for (const std::string &w : src->warnings)
-      tell("warning: " + w);
+      tell(log, "warning: " + w);
     std::vector<sample_t> samples = src->samples;
     if (!o.sex_file.empty())
-      tell(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
+      tell(log, table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
     {
       std::string kept = std::to_string(src->markers.size()) + " kept";
       if (!o.window_options.empty())
@@ -236,7 +231,7 @@ int hfregrun(int argc, char **argv)
                               ") to " + b.name + " (" + std::to_string(b.pos) + "), " +
                               plural(mk.size(), "marker", "markers") + ": " + names);
     }
-    trait_summary_t ts = read_association_inputs(o, samples, plink, set);
+    trait_summary_t ts = read_association_inputs(o, samples, plink, set, scan_voice_t{"hfreg", nullptr});
     {
       std::string line = std::to_string(samples.size()) + " in the input; " +
                          std::to_string(ts.with_trait) + " with the trait";
@@ -292,23 +287,20 @@ int hfregrun(int argc, char **argv)
     fprintf(stderr, "hfreg: %s\n", line.c_str());
     log.field("Global test", line);
     if (row.status != "ok")
-      tell("note: " + row.status);
+      tell(log, "note: " + row.status);
     scan_worker_free(worker);
-    run_log = nullptr;
     log.finish("");
     return 0;
   } catch (const import_error &e) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: %s\n", e.what());
-    run_log = nullptr;
     log.finish(e.what());
     return 1;
   } catch (const std::bad_alloc &) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: out of memory\n");
-    run_log = nullptr;
     log.finish("out of memory");
     return 1;
   }
