@@ -11,6 +11,7 @@
 #include "hs_limits.h"
 #include "regress.h"
 #include "run_log.h"
+#include "start.h"
 
 namespace {
 
@@ -182,23 +183,12 @@ int hfregrun(int argc, char **argv)
     log.field("Input", o.input);
     log.field("Table", o.output);
     log.line("");
-    bool plink = true;
-    std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
-    for (const std::string &w : src->warnings)
-      tell(log, "warning: " + w);
-    std::vector<sample_t> samples = src->samples;
-    if (!o.sex_file.empty())
-      tell(log, table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
-    {
-      std::string kept = std::to_string(src->markers.size()) + " kept";
-      if (!o.window_options.empty())
-        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
-                o.window_options[0];
-      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
-    }
-    if (src->markers.empty())
-      throw import_error(o.input + ": no marker of the input is in the region (see --region, "
-                         "--index and --markers)");
+    run_start_t start = start_run(
+        o, o.input, log, [&log](const std::string &line) { tell(log, line); }, "",
+        "is in the region (see --region, --index and --markers)");
+    std::unique_ptr<marker_source_t> &src = start.src;
+    std::vector<sample_t> &samples = start.samples;
+    const bool plink = start.plink;
     const std::vector<marker_t> &mk = src->markers;
     for (const marker_t &m : mk)
       if (canonical_chrom(m.chrom) != canonical_chrom(mk[0].chrom))

@@ -19,6 +19,7 @@
 
 #include "run_log.h"
 #include "scan.h"
+#include "start.h"
 
 namespace {
 
@@ -455,23 +456,12 @@ int hfscanrun(int argc, char **argv)
     if (o.chunks > 1)
       log.field("Part", std::to_string(o.chunk) + " of " + std::to_string(o.chunks));
     log.line("");
-    bool plink = true;
-    std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
-    for (const std::string &w : src->warnings)
-      tell(voice, "warning: " + w);
-    std::vector<sample_t> samples = src->samples;
-    if (!o.sex_file.empty())
-      tell_note(voice, table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
-    {
-      std::string kept = std::to_string(src->markers.size()) + " kept";
-      if (!o.window_options.empty())
-        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
-                o.window_options[0];
-      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
-    }
-    if (src->markers.empty())
-      throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
-                         "and --markers)");
+    run_start_t start = start_run(
+        o, o.input, log, [&voice](const std::string &line) { tell(voice, line); }, "note: ",
+        "is kept (see --region, --index and --markers)");
+    std::unique_ptr<marker_source_t> &src = start.src;
+    std::vector<sample_t> &samples = start.samples;
+    const bool plink = start.plink;
 
     scan_settings_t set;
     set.min_freq = o.min_freq;
