@@ -64,17 +64,9 @@ reg_options_t reg_parse(int argc, char **argv)
   cmdline_t c(argc, argv);
   while (c.next()) {
     const std::string &arg = c.arg();
-    if (take_input_option(c, o))
+    if (take_input_option(c, o) || take_association_option(c, o))
       continue;
-    if (arg == "--trait") {
-      std::string v = c.take();
-      if (v == "binary")
-        o.trait = TRAIT_BINARY;
-      else if (v == "quantitative")
-        o.trait = TRAIT_QUANTITATIVE;
-      else
-        throw import_error("--trait " + v + ": expected binary or quantitative");
-    } else if (arg == "--effect") {
+    if (arg == "--effect") {
       std::string v = c.take();
       if (v == "additive")
         o.effect = GLM_ADDITIVE;
@@ -88,20 +80,8 @@ reg_options_t reg_parse(int argc, char **argv)
       o.base = c.take();
       if (o.base.empty())
         throw import_error("--base: expected a haplotype spelled as in the table, as in ACGT");
-    } else if (arg == "--covar")
-      o.covar = c.take();
-    else if (arg == "--covar-name")
-      scan_names(c.take(), o.covar_names);
-    else if (arg == "--min-freq")
-      o.min_freq = scan_real(arg, c.take(), 0, 1);
-    else if (arg == "--min-count")
+    } else if (arg == "--min-count")
       o.min_count = scan_real(arg, c.take(), 0, HUGE_VAL);
-    else if (arg == "--em-max-iter")
-      o.em_max_iter = static_cast<int>(scan_whole(arg, c.take(), 1, INT_MAX));
-    else if (arg == "--em-gain")
-      o.em_gain = scan_real(arg, c.take(), 0, HUGE_VAL);
-    else if (arg == "--max-pairs")
-      o.max_pairs = static_cast<double>(scan_whole(arg, c.take(), 1, LONG_MAX));
     else if (arg.size() > 1 && arg[0] == '-')
       throw import_error(std::string(c.typed()) + ": unknown option (hfreg --help lists them)");
     else

@@ -51,6 +51,10 @@ scan_options_t scan_parse(int argc, char **argv);
 long scan_whole(const std::string &name, const std::string &value, long least, long most);
 double scan_real(const std::string &name, const std::string &value, double least, double below);
 void scan_names(const std::string &value, std::vector<std::string> &names);
+// Takes the current argument when it is one of the options hfscan and
+// hfreg share for the trait, the covariates and the EM: --trait, --covar,
+// --covar-name, --min-freq, --em-max-iter, --em-gain, --max-pairs.
+bool take_association_option(cmdline_t &c, scan_options_t &o);
 void hfscan_help(FILE *f);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
