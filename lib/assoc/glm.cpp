@@ -21,11 +21,13 @@ const double LOG_2PI = 1.8378770664093454836;
 const int NEWTON_MAX = 50;
 const double NEWTON_TOL = 1e-10;
 // The joint EM of a binary trait takes Newton steps on all parameters from
-// this EM step on; frequencies below NEWTON_MIN_FREQ are held there; a
-// Newton step is halved at most NEWTON_HALVINGS - 1 times.
-const int NEWTON_FROM = 8;
+// this step on; frequencies below NEWTON_MIN_FREQ are held there, those the
+// full step takes out of the simplex shrink by NEWTON_SHRINK; a Newton step
+// is halved at most NEWTON_HALVINGS - 1 times.
+const int NEWTON_FROM = 2;
 const double NEWTON_MIN_FREQ = 1e-10;
 const int NEWTON_HALVINGS = 6;
+const double NEWTON_SHRINK = 0.1;
 // A binary trait's effect this large, or a standard error this large, is
 // taken as separation.
 const double RUNAWAY_EFFECT = 15;
@@ -100,6 +102,13 @@ struct model_t {
 // eigen-decomposition, dropping directions of no information.
 vector_t solve_psd(const matrix_t &a, const vector_t &b)
 {
+  // A well-conditioned positive definite a: its Cholesky factor.
+  Eigen::LLT<matrix_t> llt(a);
+  if (llt.info() == Eigen::Success && llt.rcond() > 1e-10) {
+    vector_t x = llt.solve(b);
+    if (x.allFinite())
+      return x;
+  }
   Eigen::SelfAdjointEigenSolver<matrix_t> es(a);
   const vector_t &l = es.eigenvalues();
   double top = l.size() ? l(l.size() - 1) : 0;
@@ -118,6 +127,7 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
   // The lower triangle row by row, and the score, in plain buffers: the
   // sums run over the rows in order, as before, whatever the layout.
   std::vector<double> lower(D * (D + 1) / 2), score(D);
+  std::vector<size_t> nz(D);
   matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
   vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
@@ -143,13 +153,18 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
           res = m.d.y[i] - mu;
         }
         const double wr = w * res, wv = w * v;
-        double *l = lower.data();
-        for (size_t c = 0; c < D; c++) {
+        // Over the row's nonzero columns only: the terms left out are zeros.
+        size_t k = 0;
+        for (size_t c = 0; c < D; c++)
+          if (x[c] != 0)
+            nz[k++] = c;
+        for (size_t p = 0; p < k; p++) {
+          const size_t c = nz[p];
           score[c] += wr * x[c];
           const double wvx = wv * x[c];
-          for (size_t c2 = 0; c2 <= c; c2++)
-            l[c2] += wvx * x[c2];
-          l += c + 1;
+          double *l = lower.data() + c * (c + 1) / 2;
+          for (size_t p2 = 0; p2 <= p; p2++)
+            l[nz[p2]] += wvx * x[nz[p2]];
         }
       }
     for (size_t c = 0, k = 0; c < D; c++) {
@@ -222,7 +237,9 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
         lp += logf[static_cast<size_t>(pr.b)] + (pr.a != pr.b ? log2 : 0.0);
       double dens;
       if (m.d.binary) {
-        double l1 = std::log1p(std::exp(-std::fabs(eta)));
+        const double e = std::exp(-std::fabs(eta));
+        m.mu[r] = eta >= 0 ? 1 / (1 + e) : e / (1 + e);
+        double l1 = std::log1p(e);
         dens = y1 == (eta >= 0) ? -l1 : -std::fabs(eta) - l1;
       } else {
         m.mu[r] = eta;
@@ -275,18 +292,39 @@ double dispersion(const model_t &m, bool over_n)
 // m.w the posteriors there (glm.h). free[h]: the parameter of haplotype h
 // among the frequencies, -1 when held fixed, -2 for the one left out. With
 // score, also the score of the observed log-likelihood (over the pairs kept).
+//
+// A pair's complete-data score is s = u + c e: u sparse (the coefficients'
+// res * x, 1 / f_h for each copy of a free haplotype h), c the pair's copies
+// of the haplotype left out and e = -1 / f_L on every free frequency. The
+// variance over an individual's pairs, sum w s s' - sbar sbar', then splits
+// into a sparse part (u u' per pair, ubar ubar' per individual) and the
+// terms in e, whose sums over the individuals enter once at the end.
 matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
                const std::vector<int> &free, size_t nfree, vector_t *score)
 {
   const size_t D = m.D, P = D + nfree;
-  const index_t Pi = static_cast<index_t>(P);
-  matrix_t info = matrix_t::Zero(Pi, Pi);
-  vector_t sbar(Pi), s(Pi);
-  if (score)
-    *score = vector_t::Zero(Pi);
-  double fixed_left = 0;  // sum of w * copies / f_L^2 (dense block of the frequencies)
+  // The lower triangle of the information in a row-major square.
+  std::vector<double> info(P * P, 0.0), total(P, 0.0), cross(P, 0.0), ubar(P, 0.0);
+  std::vector<size_t> at(P + 2), touched;
+  std::vector<double> val(P + 2);
+  std::vector<char> seen(P, 0);
+  touched.reserve(P);
+  double cc = 0, ctotal = 0;  // sums of w c^2 - cbar^2, of cbar
+  double fixed_left = 0;      // sum of w * copies / f_L^2 (dense block of the frequencies)
+  auto add_outer = [&](const size_t *ia, const double *va, size_t k, double scale) {
+    // info += scale * v v' on the lower triangle, the indices increasing.
+    for (size_t p = 0; p < k; p++) {
+      const double sv = scale * va[p];
+      double *row = info.data() + ia[p] * P;
+      for (size_t q = 0; q <= p; q++)
+        row[ia[q]] += sv * va[q];
+    }
+  };
   for (size_t i = 0; i < m.d.n; i++) {
-    sbar.setZero();
+    double cbar = 0;
+    // An individual of one pair, its posterior 1, has no variance: only
+    // the complete-data information and the score.
+    const bool known = m.first[i + 1] - m.first[i] == 1 && m.w[m.first[i]] == 1;
     for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
       double w = m.w[r];
       const hf_pair_t &pr = m.post.pairs[m.pair[r]];
@@ -296,61 +334,114 @@ matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::ve
           (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
         continue;
       const double *x = m.x_of(r);
-      const double eta = m.eta_of(r, beta);
+      // The E-step's eta and mu where they are those of beta.
+      const double eta = m.fresh ? m.eta[r] : m.eta_of(r, beta);
       double v, res;
       if (m.d.binary) {
-        double mu = sigmoid(eta);
+        double mu = m.fresh ? m.mu[r] : sigmoid(eta);
         v = mu * (1 - mu);
         res = m.d.y[i] - mu;
       } else {
         v = 1 / phi;
         res = (m.d.y[i] - eta) / phi;
       }
-      s.setZero();
-      for (size_t c = 0; c < D; c++) {
-        s(static_cast<index_t>(c)) = res * x[c];
-        for (size_t c2 = 0; c2 <= c; c2++)
-          info(static_cast<index_t>(c), static_cast<index_t>(c2)) += w * v * x[c] * x[c2];
-      }
+      size_t k = 0;
+      for (size_t c = 0; c < D; c++)
+        if (x[c] != 0) {
+          at[k] = c;
+          val[k++] = x[c];
+        }
+      // The complete-data information of the coefficients: w v x x'.
+      add_outer(at.data(), val.data(), k, w * v);
+      for (size_t p = 0; p < k; p++)
+        val[p] *= res;
+      double c = 0;
       int copy[2] = {pr.a, pr.b};
       for (int t = 0; t < (pr.b >= 0 ? 2 : 1); t++) {
         size_t h = static_cast<size_t>(copy[t]);
         if (free[h] >= 0) {
-          index_t k = static_cast<index_t>(D) + free[h];
-          s(k) += 1 / f[h];
-          info(k, k) += w / (f[h] * f[h]);
+          size_t j = D + static_cast<size_t>(free[h]);
+          info[j * P + j] += w / (f[h] * f[h]);
+          if (k > 0 && at[k - 1] == j)
+            val[k - 1] += 1 / f[h];
+          else if (k > 0 && at[k - 1] > j) {  // keep the indices increasing
+            at[k] = at[k - 1];
+            val[k] = val[k - 1];
+            at[k - 1] = j;
+            val[k - 1] = 1 / f[h];
+            k++;
+          } else {
+            at[k] = j;
+            val[k++] = 1 / f[h];
+          }
         } else if (free[h] == -2) {
-          for (size_t k = 0; k < nfree; k++)
-            s(static_cast<index_t>(D + k)) -= 1 / f[h];
+          c += 1;
           fixed_left += w / (f[h] * f[h]);
         }
       }
-      sbar += w * s;
-      // The lower triangle only, skipping the zeros of s.
-      for (index_t a = 0; a < Pi; a++) {
-        const double wsa = w * s(a);
-        if (wsa == 0)
-          continue;
-        for (index_t b = 0; b <= a; b++)
-          info(a, b) -= wsa * s(b);
+      if (known) {
+        for (size_t p = 0; p < k; p++)
+          total[at[p]] += val[p];
+        ctotal += c;
+        continue;
       }
+      // Minus the variance: - w u u' here, + ubar ubar' per individual.
+      add_outer(at.data(), val.data(), k, -w);
+      for (size_t p = 0; p < k; p++) {
+        size_t j = at[p];
+        if (!seen[j]) {
+          seen[j] = 1;
+          touched.push_back(j);
+        }
+        ubar[j] += w * val[p];
+        cross[j] += w * c * val[p];
+      }
+      cc += w * c * c;
+      cbar += w * c;
     }
-    for (index_t a = 0; a < Pi; a++)
-      for (index_t b = 0; b <= a; b++)
-        info(a, b) += sbar(a) * sbar(b);
-    if (score)
-      *score += sbar;
+    std::sort(touched.begin(), touched.end());
+    for (size_t p = 0; p < touched.size(); p++) {
+      at[p] = touched[p];
+      val[p] = ubar[touched[p]];
+      cross[touched[p]] -= cbar * val[p];
+      total[touched[p]] += val[p];
+    }
+    add_outer(at.data(), val.data(), touched.size(), 1.0);
+    for (size_t j : touched) {
+      ubar[j] = 0;
+      seen[j] = 0;
+    }
+    touched.clear();
+    cc -= cbar * cbar;
+    ctotal += cbar;
   }
-  for (index_t a = 0; a < Pi; a++)
-    for (index_t b = 0; b < a; b++)
-      info(b, a) = info(a, b);
-  for (size_t k = 0; k < nfree; k++)
-    for (size_t k2 = 0; k2 < nfree; k2++)
-      info(static_cast<index_t>(D + k), static_cast<index_t>(D + k2)) += fixed_left;
+  double e = 0;
+  for (size_t h = 0; h < f.size(); h++)
+    if (free[h] == -2)
+      e = -1 / f[h];
+  const index_t Pi = static_cast<index_t>(P);
+  matrix_t out(Pi, Pi);
+  for (size_t a = 0; a < P; a++) {
+    const double ea = a >= D ? e : 0;
+    for (size_t b = 0; b <= a; b++) {
+      const double eb = b >= D ? e : 0;
+      double v = info[a * P + b];
+      if (a >= D && b >= D)
+        v += fixed_left;
+      v -= cross[a] * eb + ea * cross[b] + cc * ea * eb;
+      out(static_cast<index_t>(a), static_cast<index_t>(b)) = v;
+      out(static_cast<index_t>(b), static_cast<index_t>(a)) = v;
+    }
+  }
   for (size_t c = 0; c < D; c++)
     if (m.penalised[c])
-      info(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
-  return info;
+      out(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
+  if (score) {
+    *score = vector_t(Pi);
+    for (size_t a = 0; a < P; a++)
+      (*score)(static_cast<index_t>(a)) = total[a] + ctotal * (a >= D ? e : 0);
+  }
+  return out;
 }
 
 // Room for the state a rejected Newton step restores.
@@ -382,9 +473,42 @@ bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
   free[static_cast<size_t>(left_out)] = -2;
   vector_t score;
   matrix_t info = louis(m, beta, 1, f, free, nfree, &score);
-  vector_t delta = solve_psd(info, score);
-  if (!delta.allFinite())
-    return false;
+  // Frequencies the full step would take out of the simplex head for its
+  // boundary, where the likelihood's quadratic model fails: they are held
+  // out of the step (the others' step solved without them) and moved to a
+  // tenth of their value.
+  const index_t P = static_cast<index_t>(D + nfree);
+  std::vector<char> held(nfree, 0);
+  vector_t delta;
+  for (;;) {
+    std::vector<index_t> keep_at;
+    for (index_t k = 0; k < P; k++)
+      if (k < static_cast<index_t>(D) || !held[static_cast<size_t>(k) - D])
+        keep_at.push_back(k);
+    const index_t Q = static_cast<index_t>(keep_at.size());
+    matrix_t sub(Q, Q);
+    vector_t ssub(Q);
+    for (index_t a = 0; a < Q; a++) {
+      ssub(a) = score(keep_at[static_cast<size_t>(a)]);
+      for (index_t b = 0; b < Q; b++)
+        sub(a, b) = info(keep_at[static_cast<size_t>(a)], keep_at[static_cast<size_t>(b)]);
+    }
+    vector_t dsub = solve_psd(sub, ssub);
+    if (!dsub.allFinite())
+      return false;
+    delta = vector_t::Zero(P);
+    for (index_t a = 0; a < Q; a++)
+      delta(keep_at[static_cast<size_t>(a)]) = dsub(a);
+    bool more = false;
+    for (size_t h = 0; h < H; h++)
+      if (free[h] >= 0 && !held[static_cast<size_t>(free[h])] &&
+          !(f[h] + delta(static_cast<index_t>(D) + free[h]) > 0)) {
+        held[static_cast<size_t>(free[h])] = 1;
+        more = true;
+      }
+    if (!more)
+      break;
+  }
   keep.w = m.w;
   keep.eta = m.eta;
   keep.mu = m.mu;
@@ -397,10 +521,14 @@ bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
     bool inside = true;
     for (size_t h = 0; h < H; h++) {
       nf[h] = f[h];
-      if (free[h] >= 0)
-        nf[h] += t * delta(static_cast<index_t>(D) + free[h]);
-      if (free[h] >= 0 && !(nf[h] > 0))
-        inside = false;
+      if (free[h] >= 0) {
+        if (held[static_cast<size_t>(free[h])])
+          nf[h] = f[h] * NEWTON_SHRINK;
+        else
+          nf[h] += t * delta(static_cast<index_t>(D) + free[h]);
+        if (!(nf[h] > 0))
+          inside = false;
+      }
       if (free[h] != -2)
         rest += nf[h];
     }
@@ -431,12 +559,29 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
   converged = false;
   // Binary traits without the prior: there the log-likelihood is the
   // objective of every step.
-  bool newton = m.d.binary && m.lambda == 0;
+  const bool newton = m.d.binary && m.lambda == 0;
+  int wait = NEWTON_FROM - 1;  // EM steps before the next Newton step
   newton_keep_t keep;
   for (iterations = 1; iterations <= s.max_iter; iterations++) {
-    // One Newton step per EM step (a generalised EM: each step raises the
-    // expected complete-data log-likelihood, and the fixed point is the
-    // same); the first step fits the start posteriors fully.
+    // Newton steps on all parameters once the EM is under way, each kept
+    // only where it raises the log-likelihood (the stopping rule holds for
+    // both kinds of step); one that fails gives way to an EM step in its
+    // place and NEWTON_FROM - 1 more.
+    if (newton && wait == 0) {
+      if (newton_step(m, beta, f, ll, keep)) {
+        if (!(ll - prev > s.gain)) {
+          converged = true;
+          break;
+        }
+        prev = ll;
+        continue;
+      }
+      wait = NEWTON_FROM - 1;
+    } else if (wait > 0)
+      wait--;
+    // One Newton step on beta per EM step (a generalised EM: each step
+    // raises the expected complete-data log-likelihood, and the fixed
+    // point is the same); the first step fits the start posteriors fully.
     if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
       break;
     if (!m.d.binary) {
@@ -454,20 +599,6 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
       break;
     }
     prev = ll;
-    // A slow EM: Newton steps on all parameters between its steps, while
-    // they raise the log-likelihood (the stopping rule holds for both).
-    if (newton && iterations >= NEWTON_FROM && iterations < s.max_iter) {
-      if (!newton_step(m, beta, f, ll, keep)) {
-        newton = false;
-        continue;
-      }
-      iterations++;
-      if (!(ll - prev > s.gain)) {
-        converged = true;
-        break;
-      }
-      prev = ll;
-    }
   }
   if (iterations > s.max_iter)
     iterations = s.max_iter;

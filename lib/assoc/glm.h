@@ -17,10 +17,12 @@
 // takes the pair posteriors w_iab proportional to the pair's term of L_i; the
 // M-step fits the GLM to the pairs with prior weights w_iab (iteratively
 // reweighted least squares) and sets f_h to the posterior share of copies.
-// For a binary trait without the prior, the joint EM's later steps are each
-// followed by a Newton step on (beta, f) with the observed information
-// below, kept only where it raises the log-likelihood: the same optimum in
-// fewer steps.
+// For a binary trait without the prior, the joint EM's steps from the
+// second on are Newton steps on (beta, f) with the observed information
+// below, each kept only where it raises the log-likelihood (frequencies the
+// step would take out of the simplex held out of it and shrunk towards
+// their boundary); where one fails, EM steps take over for two steps before
+// the next is tried: the same optimum in fewer steps.
 // The normal density of the EM and of the likelihoods takes the maximum-
 // likelihood variance phi = sum w_iab (y_i - eta_iab)^2 / n; the standard
 // errors take the dispersion sum w_iab (y_i - eta_iab)^2 / (n - d), d the

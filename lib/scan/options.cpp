@@ -78,6 +78,36 @@ void scan_names(const std::string &v, std::vector<std::string> &names)
   }
 }
 
+bool take_association_option(cmdline_t &c, scan_options_t &o)
+{
+  const std::string &arg = c.arg();
+  if (arg == "--trait") {
+    std::string v = c.take();
+    if (v == "binary")
+      o.trait = TRAIT_BINARY;
+    else if (v == "quantitative")
+      o.trait = TRAIT_QUANTITATIVE;
+    else
+      throw import_error("--trait " + v + ": expected binary or quantitative");
+  } else if (arg == "--covar")
+    o.covar = c.take();
+  else if (arg == "--covar-name")
+    scan_names(c.take(), o.covar_names);
+  else if (arg == "--min-freq")
+    o.min_freq = real(arg, c.take(), 0, 1);
+  else if (arg == "--em-max-iter") {
+    o.em_max_iter = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
+    o.em_given = true;
+  } else if (arg == "--em-gain") {
+    o.em_gain = real(arg, c.take(), 0, HUGE_VAL);
+    o.em_given = true;
+  } else if (arg == "--max-pairs")
+    o.max_pairs = static_cast<double>(whole(arg, c.take(), 1, LONG_MAX));
+  else
+    return false;
+  return true;
+}
+
 scan_options_t scan_parse(int argc, char **argv)
 {
   scan_options_t o;
@@ -87,7 +117,7 @@ scan_options_t scan_parse(int argc, char **argv)
   while (c.next()) {
     const std::string &arg = c.arg();
     bool has_value = c.has_value();
-    if (take_input_option(c, o))
+    if (take_input_option(c, o) || take_association_option(c, o))
       continue;
     if (arg == "--window")
       o.window = static_cast<int>(whole(arg, c.take(), 1, HF_MAXLOCI));
@@ -110,30 +140,13 @@ scan_options_t scan_parse(int argc, char **argv)
         throw import_error("--seed " + v + ": expected a whole number from 0 to " +
                            std::to_string(UINT64_MAX));
       o.seed = s;
-    } else if (arg == "--min-freq")
-      o.min_freq = real(arg, c.take(), 0, 1);
-    else if (arg == "--em-max-iter") {
-      o.em_max_iter = static_cast<int>(whole(arg, c.take(), 1, INT_MAX));
-      o.em_given = true;
-    } else if (arg == "--em-gain") {
-      o.em_gain = real(arg, c.take(), 0, HUGE_VAL);
-      o.em_given = true;
-    }
-    else if (arg == "--jobs")
+    } else if (arg == "--jobs")
       o.jobs = static_cast<int>(whole(arg, c.take(), 1, 1024));
     else if (arg == "--chunk")
       parse_chunk(c.take(), o);
     else if (arg == "--quiet" && !has_value)
       o.quiet = true;
-    else if (arg == "--trait") {
-      std::string v = c.take();
-      if (v == "binary")
-        o.trait = TRAIT_BINARY;
-      else if (v == "quantitative")
-        o.trait = TRAIT_QUANTITATIVE;
-      else
-        throw import_error("--trait " + v + ": expected binary or quantitative");
-    } else if (arg == "--test") {
+    else if (arg == "--test") {
       std::string v = c.take();
       if (v != "score" && v != "lrt" && v != "glm")
         throw import_error("--test " + v + ": expected score, lrt or glm");
@@ -147,14 +160,8 @@ scan_options_t scan_parse(int argc, char **argv)
         o.variance = ASSOC_LOUIS;
       else
         throw import_error("--score-variance " + v + ": expected conditional or louis");
-    } else if (arg == "--covar")
-      o.covar = c.take();
-    else if (arg == "--covar-name")
-      scan_names(c.take(), o.covar_names);
-    else if (arg == "--within")
+    } else if (arg == "--within")
       o.within = c.take();
-    else if (arg == "--max-pairs")
-      o.max_pairs = static_cast<double>(whole(arg, c.take(), 1, LONG_MAX));
     else if (arg.size() > 1 && arg[0] == '-')
       throw import_error(std::string(c.typed()) + ": unknown option (hfscan --help lists them)");
     else

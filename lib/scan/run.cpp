@@ -19,6 +19,7 @@
 
 #include "run_log.h"
 #include "scan.h"
+#include "start.h"
 
 namespace {
 
@@ -294,8 +295,6 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
 
 } // namespace
 
-const char *scan_program = "hfscan";
-
 // Renaming the finished table over one of the files being read would lose
 // that file: refuse an output that is an input.
 void check_output_is_not_input(const scan_options_t &o, const std::string &output)
@@ -320,23 +319,20 @@ void check_output_is_not_input(const scan_options_t &o, const std::string &outpu
 
 namespace {
 
-// The log of the run; what the run tells the user goes there too.
-run_log_t *run_log = nullptr;
-
 // to_log: false for what the log gives as a field of its own.
-void tell(const std::string &line, bool to_log = true)
+void tell(const scan_voice_t &v, const std::string &line, bool to_log = true)
 {
   if (line.empty())
     return;
-  fprintf(stderr, "%s: %s\n", scan_program, line.c_str());
-  if (run_log && to_log)
-    run_log->line(line);
+  fprintf(stderr, "%s: %s\n", v.program, line.c_str());
+  if (v.log && to_log)
+    v.log->line(line);
 }
 
-void tell_note(const std::string &line)
+void tell_note(const scan_voice_t &v, const std::string &line)
 {
   if (!line.empty())
-    tell("note: " + line);
+    tell(v, "note: " + line);
 }
 
 std::string plural(size_t n, const char *one, const char *many)
@@ -350,12 +346,12 @@ std::string plural(size_t n, const char *one, const char *many)
 // the user must know is said at once. A null model that cannot be fitted on
 // every sample with complete data ends the run: no window could be tested.
 trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
-                                        bool plink, scan_settings_t &set)
+                                        bool plink, scan_settings_t &set, const scan_voice_t &voice)
 {
   trait_summary_t ts;
   const size_t n = samples.size();
   trait_t trait = read_trait(samples, o.pheno, o.pheno_col, o.trait, plink);
-  tell_note(table_note(o.pheno, trait));
+  tell_note(voice, table_note(o.pheno, trait));
   set.binary = trait.binary;
   set.y = trait.y;
   size_t with_trait = 0, cases = 0;
@@ -372,7 +368,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     ts.trait = "none (no individual has a phenotype)";
     return ts;
   }
-  tell(trait.how, false);
+  tell(voice, trait.how, false);
   ts.trait = trait.how;
   ts.with_trait = with_trait;
   ts.cases = cases;
@@ -387,7 +383,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   if (!o.covar.empty()) {
     check_input(o.covar);
     covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
-    tell_note(table_note(o.covar, cov));
+    tell_note(voice, table_note(o.covar, cov));
     set.ncov = cov.names.size();
     set.cov_names = cov.names;
     set.cov.resize(n * set.ncov);
@@ -397,7 +393,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     std::string list;
     for (const std::string &name : cov.names)
       list += (list.empty() ? "" : ", ") + name;
-    tell("covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)",
+    tell(voice, "covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)",
          false);
     ts.covariates = list + " from " + o.covar;
     missing_what.push_back("a covariate");
@@ -405,9 +401,9 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   if (!o.within.empty()) {
     check_input(o.within);
     clusters_t cl = read_clusters(o.within, samples, plink);
-    tell_note(table_note(o.within, cl));
+    tell_note(voice, table_note(o.within, cl));
     set.stratum = cl.cluster;
-    tell("permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
+    tell(voice, "permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
     ts.strata = plural(cl.names.size(), "stratum", "strata") + " from " + o.within;
     missing_what.push_back("a stratum");
   }
@@ -439,7 +435,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   ts.left = left;
   if (left) {
     std::string what = missing_what.size() == 2 ? missing_what[0] + " or " + missing_what[1] : missing_what[0];
-    tell("note: " + plural(left, "individual", "individuals") + " with the trait but without " + what +
+    tell(voice, "note: " + plural(left, "individual", "individuals") + " with the trait but without " + what +
          " leave the association test");
   }
   assoc_null_t null;
@@ -466,6 +462,7 @@ std::string thousands(long n)
 int hfscanrun(int argc, char **argv)
 {
   run_log_t log;
+  scan_voice_t voice;
   try {
     if (argc < 2) {
       fprintf(stderr, "Usage: hfscan [options] INPUT OUTPUT\n"
@@ -481,7 +478,7 @@ int hfscanrun(int argc, char **argv)
     check_output_is_not_input(o, o.output);
     check_output_is_not_input(o, o.log);
     log.open(o.log, "hfscan", argc, argv);
-    run_log = &log;
+    voice.log = &log;
     log.field("Input", o.input);
     log.field("Table", o.output);
     log.field("Seed", std::to_string(o.seed));
@@ -489,23 +486,12 @@ int hfscanrun(int argc, char **argv)
     if (o.chunks > 1)
       log.field("Part", std::to_string(o.chunk) + " of " + std::to_string(o.chunks));
     log.line("");
-    bool plink = true;
-    std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
-    for (const std::string &w : src->warnings)
-      tell("warning: " + w);
-    std::vector<sample_t> samples = src->samples;
-    if (!o.sex_file.empty())
-      tell_note(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
-    {
-      std::string kept = std::to_string(src->markers.size()) + " kept";
-      if (!o.window_options.empty())
-        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
-                o.window_options[0];
-      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
-    }
-    if (src->markers.empty())
-      throw import_error(o.input + ": no marker of the input is kept (see --region, --index "
-                         "and --markers)");
+    run_start_t start = start_run(
+        o, o.input, log, [&voice](const std::string &line) { tell(voice, line); }, "note: ",
+        "is kept (see --region, --index and --markers)");
+    std::unique_ptr<marker_source_t> &src = start.src;
+    std::vector<sample_t> &samples = start.samples;
+    const bool plink = start.plink;
 
     scan_settings_t set;
     set.min_freq = o.min_freq;
@@ -523,7 +509,7 @@ int hfscanrun(int argc, char **argv)
       set.glm_set.gain = o.em_gain;
       set.glm_set.max_iter = o.em_max_iter;
     }
-    trait_summary_t ts = read_association_inputs(o, samples, plink, set);
+    trait_summary_t ts = read_association_inputs(o, samples, plink, set, voice);
     {
       std::string line = std::to_string(samples.size()) + " in the input; " +
                          std::to_string(ts.with_trait) + " with the trait";
@@ -617,28 +603,28 @@ int hfscanrun(int argc, char **argv)
     if (tally.unusable)
       log.field("Markers that no window can use", std::to_string(tally.unusable));
     if (!ts.note.empty())
-      tell(ts.note);
+      tell(voice, ts.note);
     if (tally.x_het_calls)
-      tell("note: " + plural(tally.x_het_calls, "heterozygous call", "heterozygous calls") +
+      tell(voice, "note: " + plural(tally.x_het_calls, "heterozygous call", "heterozygous calls") +
            " of males at " + plural(tally.x_het_markers, "X-chromosome marker", "X-chromosome markers") +
            " read as missing");
     if (short_markers)
-      tell(std::string("note: ") + plural(short_markers, "marker", "markers") +
+      tell(voice, std::string("note: ") + plural(short_markers, "marker", "markers") +
            " on chromosomes with fewer than " + std::to_string(o.window) +
            " kept markers lie in no window");
-    run_log = nullptr;
+    voice.log = nullptr;
     log.finish("");
     return 0;
   } catch (const import_error &e) {
     fflush(stdout);
     fprintf(stderr, "hfscan: %s\n", e.what());
-    run_log = nullptr;
+    voice.log = nullptr;
     log.finish(e.what());
     return 1;
   } catch (const std::bad_alloc &) {
     fflush(stdout);
     fprintf(stderr, "hfscan: out of memory\n");
-    run_log = nullptr;
+    voice.log = nullptr;
     log.finish("out of memory");
     return 1;
   }

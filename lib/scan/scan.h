@@ -52,6 +52,10 @@ scan_options_t scan_parse(int argc, char **argv);
 long scan_whole(const std::string &name, const std::string &value, long least, long most);
 double scan_real(const std::string &name, const std::string &value, double least, double below);
 void scan_names(const std::string &value, std::vector<std::string> &names);
+// Takes the current argument when it is one of the options hfscan and
+// hfreg share for the trait, the covariates and the EM: --trait, --covar,
+// --covar-name, --min-freq, --em-max-iter, --em-gain, --max-pairs.
+bool take_association_option(cmdline_t &c, scan_options_t &o);
 void hfscan_help(FILE *f);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
@@ -272,9 +276,17 @@ struct progress_t {
 };
 double scan_clock();
 
-// Shared with hfreg (run.cpp): the program name of the messages, the
-// output-is-an-input check and the association inputs.
-extern const char *scan_program;
+// Who tells the user: the program named by the messages on standard
+// error, and the log of the run that also gets them (none: standard error
+// only).
+class run_log_t;
+struct scan_voice_t {
+  const char *program = "hfscan";
+  run_log_t *log = nullptr;
+};
+
+// Shared with hfreg (run.cpp): the output-is-an-input check and the
+// association inputs.
 void check_output_is_not_input(const scan_options_t &o, const std::string &output);
 // What the summary says about the association test of the whole run.
 struct trait_summary_t {
@@ -285,7 +297,7 @@ struct trait_summary_t {
   std::string trait = "none", covariates = "none", strata = "none";
 };
 trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
-                                        bool plink, scan_settings_t &set);
+                                        bool plink, scan_settings_t &set, const scan_voice_t &voice);
 
 // The whole program (run.cpp); returns the exit status.
 int hfscanrun(int argc, char **argv);

@@ -11,6 +11,7 @@
 #include "hs_limits.h"
 #include "regress.h"
 #include "run_log.h"
+#include "start.h"
 
 namespace {
 
@@ -26,16 +27,13 @@ std::string num(double v)
   return buf;
 }
 
-// The log of the run; what the run tells the user goes there too.
-run_log_t *run_log = nullptr;
-
-void tell(const std::string &line)
+// What the run tells the user goes to the log too.
+void tell(run_log_t &log, const std::string &line)
 {
   if (line.empty())
     return;
   fprintf(stderr, "hfreg: %s\n", line.c_str());
-  if (run_log)
-    run_log->line(line);
+  log.line(line);
 }
 
 std::string plural(size_t n, const char *one, const char *many)
@@ -66,17 +64,9 @@ reg_options_t reg_parse(int argc, char **argv)
   cmdline_t c(argc, argv);
   while (c.next()) {
     const std::string &arg = c.arg();
-    if (take_input_option(c, o))
+    if (take_input_option(c, o) || take_association_option(c, o))
       continue;
-    if (arg == "--trait") {
-      std::string v = c.take();
-      if (v == "binary")
-        o.trait = TRAIT_BINARY;
-      else if (v == "quantitative")
-        o.trait = TRAIT_QUANTITATIVE;
-      else
-        throw import_error("--trait " + v + ": expected binary or quantitative");
-    } else if (arg == "--effect") {
+    if (arg == "--effect") {
       std::string v = c.take();
       if (v == "additive")
         o.effect = GLM_ADDITIVE;
@@ -90,20 +80,8 @@ reg_options_t reg_parse(int argc, char **argv)
       o.base = c.take();
       if (o.base.empty())
         throw import_error("--base: expected a haplotype spelled as in the table, as in ACGT");
-    } else if (arg == "--covar")
-      o.covar = c.take();
-    else if (arg == "--covar-name")
-      scan_names(c.take(), o.covar_names);
-    else if (arg == "--min-freq")
-      o.min_freq = scan_real(arg, c.take(), 0, 1);
-    else if (arg == "--min-count")
+    } else if (arg == "--min-count")
       o.min_count = scan_real(arg, c.take(), 0, HUGE_VAL);
-    else if (arg == "--em-max-iter")
-      o.em_max_iter = static_cast<int>(scan_whole(arg, c.take(), 1, INT_MAX));
-    else if (arg == "--em-gain")
-      o.em_gain = scan_real(arg, c.take(), 0, HUGE_VAL);
-    else if (arg == "--max-pairs")
-      o.max_pairs = static_cast<double>(scan_whole(arg, c.take(), 1, LONG_MAX));
     else if (arg.size() > 1 && arg[0] == '-')
       throw import_error(std::string(c.typed()) + ": unknown option (hfreg --help lists them)");
     else
@@ -169,7 +147,6 @@ std::string reg_lrt_line(const scan_row_t &row, const glm_fit_t &fit)
 
 int hfregrun(int argc, char **argv)
 {
-  scan_program = "hfreg";
   scan_worker_t *worker = nullptr;
   run_log_t log;
   try {
@@ -183,27 +160,15 @@ int hfregrun(int argc, char **argv)
     check_output_is_not_input(o, o.output);
     check_output_is_not_input(o, o.log);
     log.open(o.log, "hfreg", argc, argv);
-    run_log = &log;
     log.field("Input", o.input);
     log.field("Table", o.output);
     log.line("");
-    bool plink = true;
-    std::unique_ptr<marker_source_t> src = open_input(o.input, o.sel, true, plink);
-    for (const std::string &w : src->warnings)
-      tell("warning: " + w);
-    std::vector<sample_t> samples = src->samples;
-    if (!o.sex_file.empty())
-      tell(table_note(o.sex_file, apply_sex_table(o.sex_file, "sex", samples, plink)));
-    {
-      std::string kept = std::to_string(src->markers.size()) + " kept";
-      if (!o.window_options.empty())
-        kept += ", " + std::to_string(src->input_markers - src->markers.size()) + " left out by " +
-                o.window_options[0];
-      log.field("Markers", std::to_string(src->input_markers) + " in the input; " + kept);
-    }
-    if (src->markers.empty())
-      throw import_error(o.input + ": no marker of the input is in the region (see --region, "
-                         "--index and --markers)");
+    run_start_t start = start_run(
+        o, o.input, log, [&log](const std::string &line) { tell(log, line); }, "",
+        "is in the region (see --region, --index and --markers)");
+    std::unique_ptr<marker_source_t> &src = start.src;
+    std::vector<sample_t> &samples = start.samples;
+    const bool plink = start.plink;
     const std::vector<marker_t> &mk = src->markers;
     for (const marker_t &m : mk)
       if (canonical_chrom(m.chrom) != canonical_chrom(mk[0].chrom))
@@ -236,7 +201,7 @@ int hfregrun(int argc, char **argv)
                               ") to " + b.name + " (" + std::to_string(b.pos) + "), " +
                               plural(mk.size(), "marker", "markers") + ": " + names);
     }
-    trait_summary_t ts = read_association_inputs(o, samples, plink, set);
+    trait_summary_t ts = read_association_inputs(o, samples, plink, set, scan_voice_t{"hfreg", nullptr});
     {
       std::string line = std::to_string(samples.size()) + " in the input; " +
                          std::to_string(ts.with_trait) + " with the trait";
@@ -292,23 +257,20 @@ int hfregrun(int argc, char **argv)
     fprintf(stderr, "hfreg: %s\n", line.c_str());
     log.field("Global test", line);
     if (row.status != "ok")
-      tell("note: " + row.status);
+      tell(log, "note: " + row.status);
     scan_worker_free(worker);
-    run_log = nullptr;
     log.finish("");
     return 0;
   } catch (const import_error &e) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: %s\n", e.what());
-    run_log = nullptr;
     log.finish(e.what());
     return 1;
   } catch (const std::bad_alloc &) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: out of memory\n");
-    run_log = nullptr;
     log.finish("out of memory");
     return 1;
   }

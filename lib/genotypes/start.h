@@ -1,0 +1,26 @@
+// The start of a run that streams the markers of one input (hfscan, hfreg):
+// the input opened, its warnings told, --sex-file applied, the markers kept
+// and left out in the log, and no run without a marker.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hfimport.h"
+#include "run_log.h"
+
+struct run_start_t {
+  std::unique_ptr<marker_source_t> src;
+  std::vector<sample_t> samples;  // the input's, with --sex-file applied
+  bool plink = true;              // a PLINK input (samples with families)
+};
+
+// tell says a line to the user (and the log, as the program does);
+// sex_prefix goes before the --sex-file note; none_kept ends the message
+// when no marker is kept, after "INPUT: no marker of the input ". Throws
+// import_error.
+run_start_t start_run(const input_options_t &in, const std::string &input, run_log_t &log,
+                      const std::function<void(const std::string &)> &tell,
+                      const std::string &sex_prefix, const std::string &none_kept);
