@@ -3,8 +3,8 @@
 # (each program's own directory installs the program), and the Debian
 # package built by `cpack -G DEB` in the build tree.
 
-# hfimportcore writes the version into the log of every run.
-foreach(program hf hfx hf.sun hfp phf hfimport hfscan hfreg hfimportcore)
+# genotypes writes the version into the log of every run.
+foreach(program hf hfx hf.sun hfp phf hfimport hfscan hfreg genotypes)
   if(TARGET ${program})
     target_compile_definitions(${program} PRIVATE HS_VERSION="${PROJECT_VERSION}")
   endif()

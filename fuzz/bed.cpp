@@ -1,7 +1,7 @@
 // Fuzz target: the PLINK binary reader, .bed with its .bim and .fam. The
 // input is a selection byte, the .bim, the .fam, then the .bed (see parts.h).
 
-#include "genotypes.h"
+#include "genotype_fuzz.h"
 #include "harness.h"
 #include "parts.h"
 
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   try {
     window_t w = read_bed(bed, bim, fam, sel);
     fuzz_check_window(w, sel);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
   }
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "harness.h"
-#include "hfimport.h"
+#include "genotypes.h"
 
 namespace {
 std::vector<marker_t> markers;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   selector_t sel;
   try {
     read_name_list(list, sel);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     return 0;
   }
   fuzz_check(sel.by_names && !sel.names.empty(), "an accepted list names a marker");
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   bool complete = true;
   try {
     check_names_found(sel, kept, "in.map");
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     complete = false;
   }
   std::set<std::string> found;

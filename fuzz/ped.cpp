@@ -1,7 +1,7 @@
 // Fuzz target: the PLINK text reader, a .ped with its .map. The input is a
 // selection byte, the .map, then the .ped (see parts.h).
 
-#include "genotypes.h"
+#include "genotype_fuzz.h"
 #include "harness.h"
 #include "parts.h"
 
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   try {
     window_t w = read_ped(ped, map, sel);
     fuzz_check_window(w, sel);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
   }
   return 0;
 }

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "harness.h"
-#include "hfimport.h"
+#include "genotypes.h"
 #include "parts.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #else
     check_counts(apply_sex_table(table, "sex", w, match_fid), n);
 #endif
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     for (size_t i = 0; i < n; i++)
       fuzz_check(w.samples[i].status == before[i].status && w.samples[i].sex == before[i].sex,
                  "a refused table changes no sample");
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   trait_t t;
   try {
     t = read_trait(w.samples, from_ped ? "" : table, p[1], kind, match_fid);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     return 0;
   }
   if (!from_ped)
@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   covariates_t c;
   try {
     c = read_covariates(table, names, w.samples, match_fid);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     return 0;
   }
   check_counts(c, n);
@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   clusters_t c;
   try {
     c = read_clusters(table, w.samples, match_fid);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     return 0;
   }
   check_counts(c, n);

@@ -2,7 +2,7 @@
 // the file. htslib itself is not instrumented; the target follows the
 // reader's handling of what htslib hands back.
 
-#include "genotypes.h"
+#include "genotype_fuzz.h"
 #include "harness.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     window_t w = read_vcf(vcf, sel);
     if (!w.samples.empty())
       fuzz_check_window(w, sel);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
   }
   return 0;
 }

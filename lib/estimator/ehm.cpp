@@ -318,10 +318,11 @@ template <int W, bool HEMI> __attribute__((target("avx"))) double passquads(hfst
   return passloop<W, HEMI, quad_t, 4>(s);
 }
 
+// The processor's features are read once at start-up by the compiler's
+// runtime; asking costs a load, so nothing is cached here.
 bool wide_vectors()
 {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
+  return __builtin_cpu_supports("avx");
 }
 
 template <bool HEMI> double passrows(hfstate_t &s, size_t nh)

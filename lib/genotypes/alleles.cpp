@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <map>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 int number_spellings(const std::vector<std::string> &spellings, const std::vector<bool> &called,
                      std::vector<std::string> &alleles, std::vector<int> &number)
@@ -53,7 +53,7 @@ coded_t number_alleles(window_t &w)
     std::vector<int> number;
     if (number_spellings(spellings, std::vector<bool>(spellings.size(), true), m.alleles,
                          number) == 0)
-      throw import_error("marker " + m.name + " (marker " + std::to_string(m.index) +
+      throw input_error("marker " + m.name + " (marker " + std::to_string(m.index) +
                          " of the input) has no called genotype; choose a window without it");
     for (size_t i = 0; i < n; i++) {
       if (x[i] < 0)

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "atomic_output.h"
-#include "hfimport.h"
+#include "genotypes.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ atomic_output_t::atomic_output_t(const std::string &path) : path_(path)
 {
   std::string tmpl = path + ".tmp.XXXXXX";
   if (tmpl.size() >= sizeof pending[0])
-    throw import_error(path + ": the output file name is too long");
+    throw input_error(path + ": the output file name is too long");
   catch_signals();
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -103,9 +103,9 @@ atomic_output_t::atomic_output_t(const std::string &path) : path_(path)
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   if (fd < 0)
-    throw import_error(path + ": cannot create the output file: " + strerror(err));
+    throw input_error(path + ": cannot create the output file: " + strerror(err));
   if (slot_ < 0)
-    throw import_error(path + ": too many output files open at once");
+    throw input_error(path + ": too many output files open at once");
   temp_ = name.data();
   // mkstemp makes the file private; the output gets the permissions of any
   // file the user creates.
@@ -144,7 +144,7 @@ void atomic_output_t::fail(const char *what, int err)
   f_ = nullptr;
   unlink(temp_.c_str());
   forget();
-  throw import_error(path_ + ": " + what + ": " + strerror(err));
+  throw input_error(path_ + ": " + what + ": " + strerror(err));
 }
 
 void atomic_output_t::write(const std::string &text)

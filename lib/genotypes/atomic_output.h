@@ -10,13 +10,13 @@
 
 class atomic_output_t {
  public:
-  explicit atomic_output_t(const std::string &path);  // throws import_error
+  explicit atomic_output_t(const std::string &path);  // throws input_error
   ~atomic_output_t();                                // removes an uncommitted file
   atomic_output_t(const atomic_output_t &) = delete;
   atomic_output_t &operator=(const atomic_output_t &) = delete;
 
   FILE *file() { return f_; }                        // for fprintf; errors are seen by close
-  void write(const std::string &text);               // throws import_error on a failed write
+  void write(const std::string &text);               // throws input_error on a failed write
   void close();                                      // flush, sync and close, errors checked
   void commit();                                     // close if open, then rename into place
   const std::string &temp_path() const { return temp_; }

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 bool cmdline_t::next()
 {
@@ -26,7 +26,7 @@ std::string cmdline_t::take()
   if (has_value_)
     return value_;
   if (i_ + 1 >= argc_)
-    throw import_error(arg_ + ": a value must follow");
+    throw input_error(arg_ + ": a value must follow");
   return argv_[++i_];
 }
 
@@ -37,9 +37,9 @@ void take_genotype_option(cmdline_t &c, input_options_t &in)
 {
   std::string value = c.take();
   if (value.empty())
-    throw import_error(c.arg() + ": expected a file name after it");
+    throw input_error(c.arg() + ": expected a file name after it");
   if (!in.genotype_option.empty())
-    throw import_error(c.arg() + " " + value + ": the input is given by " + in.genotype_option +
+    throw input_error(c.arg() + " " + value + ": the input is given by " + in.genotype_option +
                        " " + in.genotype + " already; give one input");
   in.genotype_option = c.arg();
   in.genotype = value;
@@ -80,7 +80,7 @@ bool take_input_option(cmdline_t &c, input_options_t &in)
     // over several chromosomes; one chromosome is taken.
     if (chrom.empty() || chrom.find_first_of(",: \t") != std::string::npos ||
         (chrom.find('-') != std::string::npos && isdigit(static_cast<unsigned char>(chrom[0]))))
-      throw import_error("--chr " + chrom + ": expected one chromosome, as in --chr 22 " +
+      throw input_error("--chr " + chrom + ": expected one chromosome, as in --chr 22 " +
                          "(for a range of positions: --region 22:FROM-TO)");
     parse_region(chrom, in.sel);
     window_option(in, arg);
@@ -97,7 +97,7 @@ bool take_input_option(cmdline_t &c, input_options_t &in)
   } else if (arg == "--pheno-col-nums") {
     std::string v = c.take();
     if (!all_digits(v) || v.size() > 9 || atoi(v.c_str()) < 1)
-      throw import_error("--pheno-col-nums " + v + ": expected one column number, counted " +
+      throw input_error("--pheno-col-nums " + v + ": expected one column number, counted " +
                          "from 1 over every column of the table, as in 3");
     in.pheno_col = v;
     in.pheno_col_number = true;
@@ -108,9 +108,9 @@ bool take_input_option(cmdline_t &c, input_options_t &in)
   } else if (arg == "--out") {
     std::string v = c.take();
     if (v.empty())
-      throw import_error("--out: expected an output prefix after it, as in --out result");
+      throw input_error("--out: expected an output prefix after it, as in --out result");
     if (!in.out.empty())
-      throw import_error("--out " + v + ": --out " + in.out + " is given already");
+      throw input_error("--out " + v + ": --out " + in.out + " is given already");
     in.out = v;
   } else {
     return false;
@@ -125,14 +125,14 @@ void check_input_choice(const input_options_t &in, const char *what)
     for (size_t k = 0; k < in.window_options.size(); k++)
       given += (k == 0 ? "" : k + 1 == in.window_options.size() ? " and " : ", ") +
                in.window_options[k];
-    throw import_error(given + " choose " + what + " in different ways; give one of them");
+    throw input_error(given + " choose " + what + " in different ways; give one of them");
   }
   if (in.sel.allow_missing && !in.sel.by_names)
-    throw import_error("--allow-missing-markers goes with --markers FILE");
+    throw input_error("--allow-missing-markers goes with --markers FILE");
   if (!in.pheno.empty() && in.pheno_col.empty())
-    throw import_error("--pheno " + in.pheno + ": name the status column with --pheno-col");
+    throw input_error("--pheno " + in.pheno + ": name the status column with --pheno-col");
   if (in.pheno.empty() && !in.pheno_col.empty())
-    throw import_error(std::string(in.pheno_col_number ? "--pheno-col-nums" : "--pheno-col") +
+    throw input_error(std::string(in.pheno_col_number ? "--pheno-col-nums" : "--pheno-col") +
                        " needs --pheno FILE");
 }
 
@@ -153,11 +153,11 @@ io_names_t resolve_io(const input_options_t &in, const std::vector<std::string> 
   io_names_t io;
   if (!in.genotype_option.empty()) {
     if (!positional.empty())
-      throw import_error(positional[0] + ": the input is given by " + in.genotype_option + " " +
+      throw input_error(positional[0] + ": the input is given by " + in.genotype_option + " " +
                          in.genotype + "; give the input either as the first argument or with "
                          "--bfile, --file or --vcf, not both (and the output with --out PREFIX)");
     if (in.out.empty())
-      throw import_error(in.genotype_option + " " + in.genotype +
+      throw input_error(in.genotype_option + " " + in.genotype +
                          ": name the output with --out PREFIX");
     if (in.genotype_option == "--bfile")
       io.input = in.genotype + ".bed";
@@ -166,17 +166,17 @@ io_names_t resolve_io(const input_options_t &in, const std::vector<std::string> 
     else {
       io.input = in.genotype;
       if (!vcf_name(io.input))
-        throw import_error("--vcf " + in.genotype +
+        throw input_error("--vcf " + in.genotype +
                            ": expected a VCF or BCF file (.vcf, .vcf.gz, .vcf.bgz, .bcf)");
     }
   } else {
     size_t want = in.out.empty() ? 2 : 1;
     if (positional.size() == 2 && !in.out.empty())
-      throw import_error(positional[1] + ": the output is given by --out " + in.out +
+      throw input_error(positional[1] + ": the output is given by --out " + in.out +
                          "; give the output either as the second argument or with --out, "
                          "not both");
     if (positional.size() != want)
-      throw import_error(usage);
+      throw input_error(usage);
     io.input = find_genotypes(positional[0]);
   }
   if (!in.out.empty()) {

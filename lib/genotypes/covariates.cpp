@@ -28,16 +28,16 @@ covariates_t read_covariates(const std::string &path, const std::vector<std::str
   table_lines_t in(path, "covariate");
   std::vector<std::string> header;
   if (!in.next(header))
-    throw import_error(path + ": empty; expected a header line FID IID and the covariate names");
+    throw input_error(path + ": empty; expected a header line FID IID and the covariate names");
   if (header.size() < 2 || header_name(header[0]) != "FID" || header_name(header[1]) != "IID")
-    throw import_error(in.at() + "expected a header line beginning FID IID, found \"" +
+    throw input_error(in.at() + "expected a header line beginning FID IID, found \"" +
                        header[0] + (header.size() > 1 ? " " + header[1] : "") + "\"");
   const int header_line = in.line();
   const std::string header_at = in.at();
   std::map<std::string, size_t> column_of;
   for (size_t k = 2; k < header.size(); k++)
     if (!column_of.emplace(header[k], k).second)
-      throw import_error(header_at + "the column " + header[k] + " appears twice");
+      throw input_error(header_at + "the column " + header[k] + " appears twice");
   // The columns used, in the order asked (or the file's order).
   std::vector<size_t> cols;
   std::vector<std::string> used;
@@ -53,13 +53,13 @@ covariates_t read_covariates(const std::string &path, const std::vector<std::str
         continue;
       auto it = column_of.find(n);
       if (it == column_of.end())
-        throw import_error(header_at + "the header has no covariate named " + n);
+        throw input_error(header_at + "the header has no covariate named " + n);
       cols.push_back(it->second);
       used.push_back(n);
     }
   }
   if (cols.empty())
-    throw import_error(header_at + "the header names no covariate after FID IID");
+    throw input_error(header_at + "the header names no covariate after FID IID");
 
   // The values of the samples of the input, as written: [sample][column].
   sample_matcher_t matcher(samples, match_fid, true);
@@ -67,7 +67,7 @@ covariates_t read_covariates(const std::string &path, const std::vector<std::str
   std::vector<std::string> f;
   while (in.next(f)) {
     if (f.size() != header.size())
-      throw import_error(in.at() + "expected " + std::to_string(header.size()) +
+      throw input_error(in.at() + "expected " + std::to_string(header.size()) +
                          " fields as in the header, found " + std::to_string(f.size()));
     int i = matcher.match(f[0], f[1], in.line(), in.at());
     if (i < 0)
@@ -105,7 +105,7 @@ covariates_t read_covariates(const std::string &path, const std::vector<std::str
       any = true;
     }
     if (!any)
-      throw import_error(path + ", line " + std::to_string(header_line) + ": the covariate " +
+      throw input_error(path + ", line " + std::to_string(header_line) + ": the covariate " +
                          used[c] + " has no value for any sample of the input");
     if (numeric) {
       cov.names.push_back(used[c]);
@@ -138,7 +138,7 @@ clusters_t read_clusters(const std::string &path, const std::vector<sample_t> &s
   std::vector<std::string> f;
   while (in.next(f)) {
     if (f.size() != 3)
-      throw import_error(in.at() + "expected 3 fields (FID, IID and the cluster), found " +
+      throw input_error(in.at() + "expected 3 fields (FID, IID and the cluster), found " +
                          std::to_string(f.size()));
     int i = matcher.match(f[0], f[1], in.line(), in.at());
     if (i < 0)

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::vector<bim_t> read_bim(const std::string &path)
 {
   std::ifstream in(path);
   if (!in)
-    throw import_error(path + ": cannot open the marker file");
+    throw input_error(path + ": cannot open the marker file");
   std::vector<bim_t> out;
   std::string line;
   int lineno = 0;
@@ -36,14 +36,14 @@ std::vector<bim_t> read_bim(const std::string &path)
     if (w.empty())
       continue;
     if (w.size() != 6)
-      throw import_error(where(path, lineno) + "expected 6 fields (chromosome, marker name, "
+      throw input_error(where(path, lineno) + "expected 6 fields (chromosome, marker name, "
                          "genetic distance, position, allele 1, allele 2), found " +
                          std::to_string(w.size()));
     char *end = nullptr;
     errno = 0;
     long p = strtol(w[3].c_str(), &end, 10);
     if (*end != '\0' || errno != 0)
-      throw import_error(where(path, lineno) + "position " + w[3] + " is not a whole number");
+      throw input_error(where(path, lineno) + "position " + w[3] + " is not a whole number");
     bim_t b;
     b.m.chrom = w[0];
     b.m.name = w[1];
@@ -54,7 +54,7 @@ std::vector<bim_t> read_bim(const std::string &path)
     out.push_back(b);
   }
   if (out.empty())
-    throw import_error(path + ": no marker in the file");
+    throw input_error(path + ": no marker in the file");
   return out;
 }
 
@@ -62,7 +62,7 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
 {
   std::ifstream in(path);
   if (!in)
-    throw import_error(path + ": cannot open the individual file");
+    throw input_error(path + ": cannot open the individual file");
   std::set<std::string> seen;
   std::string line;
   int lineno = 0;
@@ -72,7 +72,7 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
     if (f.empty())
       continue;
     if (f.size() != 6)
-      throw import_error(where(path, lineno) + "expected 6 fields (family, individual, father, "
+      throw input_error(where(path, lineno) + "expected 6 fields (family, individual, father, "
                          "mother, sex, phenotype), found " + std::to_string(f.size()));
     sample_t s;
     s.fid = f[0];
@@ -84,7 +84,7 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
     add_sample(samples, seen, s, where(path, lineno));
   }
   if (samples.empty())
-    throw import_error(path + ": no individual in the file");
+    throw input_error(path + ": no individual in the file");
 }
 
 // The genotypes of one marker are a block of (individuals + 3) / 4 bytes;
@@ -117,7 +117,7 @@ class bed_source_t : public marker_source_t {
     if ((offset != position && fseek(f, offset, SEEK_SET) != 0) ||
         fread(bytes.data(), 1, block, f) != block) {
       position = -1;
-      throw import_error(bed + ": cannot read the genotypes of marker " + b.m.name);
+      throw input_error(bed + ": cannot read the genotypes of marker " + b.m.name);
     }
     position = offset + static_cast<long>(block);
     const size_t n = samples.size();
@@ -154,7 +154,7 @@ class bed_source_t : public marker_source_t {
       else
         continue;
       if (unknown[x] || unknown[y])
-        throw import_error(bed + ": individual " + samples[i].fid + " " + samples[i].iid +
+        throw input_error(bed + ": individual " + samples[i].fid + " " + samples[i].iid +
                            " has a call at marker " + b.m.name + " whose allele is unknown (0) in " +
                            bim);
       out.a[i] = x;
@@ -192,7 +192,7 @@ std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::str
 
   FILE *f = fopen(bed.c_str(), "rb");
   if (!f)
-    throw import_error(bed + ": cannot open the genotype file: " + strerror(errno));
+    throw input_error(bed + ": cannot open the genotype file: " + strerror(errno));
   src->f = f;
   const size_t n = src->samples.size();
   const size_t block = (n + 3) / 4;
@@ -214,7 +214,7 @@ std::unique_ptr<marker_source_t> open_bed(const std::string &bed, const std::str
               " markers of " + bim + " and " + std::to_string(n) + " individuals of " + fam +
               " need " + std::to_string(3 + block * all.size());
   if (!problem.empty())
-    throw import_error(bed + ": " + problem);
+    throw input_error(bed + ": " + problem);
   src->block = block;
   src->bytes.resize(block);
   return src;

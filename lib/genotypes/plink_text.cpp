@@ -7,7 +7,7 @@
 #include <fstream>
 #include <set>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 std::vector<std::string> split_words(const std::string &line)
 {
@@ -38,7 +38,7 @@ void check_code(const std::string &code, const char *field, const std::string &a
   char *end = nullptr;
   strtod(code.c_str(), &end);
   if (end == code.c_str() || *end != '\0')
-    throw import_error(at + "the " + field + " field is \"" + code + "\", not a number; " +
+    throw input_error(at + "the " + field + " field is \"" + code + "\", not a number; " +
                        "a line holds family, individual, father, mother, sex, phenotype and " +
                        "the alleles, and the file has no header line");
 }
@@ -88,7 +88,7 @@ std::vector<marker_t> read_map(const std::string &path)
 {
   std::ifstream in(path);
   if (!in)
-    throw import_error(path + ": cannot open the marker map");
+    throw input_error(path + ": cannot open the marker map");
   std::vector<marker_t> markers;
   std::string line;
   int lineno = 0;
@@ -98,7 +98,7 @@ std::vector<marker_t> read_map(const std::string &path)
       continue;
     std::vector<std::string> w = split_words(line);
     if (w.size() != 3 && w.size() != 4)
-      throw import_error(where(path, lineno) + "expected chromosome, marker name, "
+      throw input_error(where(path, lineno) + "expected chromosome, marker name, "
                          "genetic distance and position, found " + std::to_string(w.size()) +
                          " fields");
     const std::string &pos = w.back();
@@ -106,7 +106,7 @@ std::vector<marker_t> read_map(const std::string &path)
     errno = 0;
     long p = strtol(pos.c_str(), &end, 10);
     if (pos.empty() || *end != '\0' || errno != 0)
-      throw import_error(where(path, lineno) + "position " + pos + " is not a whole number");
+      throw input_error(where(path, lineno) + "position " + pos + " is not a whole number");
     marker_t m;
     m.chrom = w[0];
     m.name = w[1];
@@ -115,7 +115,7 @@ std::vector<marker_t> read_map(const std::string &path)
     markers.push_back(m);
   }
   if (markers.empty())
-    throw import_error(path + ": no marker in the map");
+    throw input_error(path + ": no marker in the map");
   return markers;
 }
 
@@ -125,7 +125,7 @@ void add_sample(std::vector<sample_t> &samples, std::set<std::string> &seen, con
                 const std::string &at)
 {
   if (!seen.insert(s.fid + '\n' + s.iid).second)
-    throw import_error(at + "individual " + s.fid + " " + s.iid + " appears twice");
+    throw input_error(at + "individual " + s.fid + " " + s.iid + " appears twice");
   samples.push_back(s);
 }
 
@@ -223,7 +223,7 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
 
   std::ifstream in(ped);
   if (!in)
-    throw import_error(ped + ": cannot open the genotype file");
+    throw input_error(ped + ": cannot open the genotype file");
   std::set<std::string> seen;
   std::string line;
   int lineno = 0;
@@ -234,7 +234,7 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
       continue;
     std::vector<std::string> f = split_words(line);
     if (f.size() != expected)
-      throw import_error(where(ped, lineno) + "expected " + std::to_string(expected) +
+      throw input_error(where(ped, lineno) + "expected " + std::to_string(expected) +
                          " fields (6 for the individual and 2 alleles for each of the " +
                          std::to_string(all.size()) + " markers of " + map + "), found " +
                          std::to_string(f.size()));
@@ -258,7 +258,7 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
     }
   }
   if (src->samples.empty())
-    throw import_error(ped + ": no individual in the file");
+    throw input_error(ped + ": no individual in the file");
   return src;
 }
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "atomic_output.h"
-#include "hfimport.h"
+#include "genotypes.h"
 #include "run_log.h"
 
 namespace {
@@ -66,13 +66,13 @@ void run_log_t::open(const std::string &path, const char *program, int argc, cha
     for (const std::string &input : inputs)
       if (!input.empty() && stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
           in.st_ino == out.st_ino)
-        throw import_error(path + ": the log would replace the input file " + input);
+        throw input_error(path + ": the log would replace the input file " + input);
   path_ = path;
   program_ = program;
   start_ = seconds_now();
   f_ = fopen(path.c_str(), "w");
   if (!f_)
-    throw import_error(path + ": cannot create the output file: " + strerror(errno));
+    throw input_error(path + ": cannot create the output file: " + strerror(errno));
   atomic_output_log_signals(fileno(f_));
   std::vector<char> cwd(PATH_MAX + 1);
   write(std::string(program) + " (HAPLOSIFT) " + HS_VERSION);

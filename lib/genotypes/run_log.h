@@ -28,7 +28,7 @@ class run_log_t {
 
   // Creates (or replaces) path and writes the heading: "PROGRAM (HAPLOSIFT)
   // VERSION", the command line, the working directory, the start time.
-  // Throws import_error when the file cannot be created, or when it is one
+  // Throws input_error when the file cannot be created, or when it is one
   // of the inputs (the files the run reads), which it would empty.
   void open(const std::string &path, const char *program, int argc, char **argv,
             const std::vector<std::string> &inputs = {});

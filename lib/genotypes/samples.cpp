@@ -29,7 +29,7 @@ table_lines_t::table_lines_t(const std::string &path, const char *what) : path_(
 {
   f_ = fopen(path.c_str(), "rb");
   if (!f_)
-    throw import_error(path + ": cannot open the " + what + " file: " + strerror(errno));
+    throw input_error(path + ": cannot open the " + what + " file: " + strerror(errno));
 }
 
 table_lines_t::~table_lines_t()
@@ -43,14 +43,14 @@ bool table_lines_t::next(std::vector<std::string> &words)
   for (;;) {
     bool any = hs_getline(f_, text_);
     if (ferror(f_))
-      throw import_error(path_ + ": cannot read: " + strerror(errno));
+      throw input_error(path_ + ": cannot read: " + strerror(errno));
     if (!any)
       return false;
     line_++;
     if (line_ == 1 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
       text_.erase(0, 3);  // a byte-order mark, as some editors write
     if (text_.find('\0') != std::string::npos)
-      throw import_error(at() + "a NUL byte: not a text file");
+      throw input_error(at() + "a NUL byte: not a text file");
     words = split_words(text_);
     if (!words.empty())
       return true;
@@ -100,11 +100,11 @@ int sample_matcher_t::match(const std::string &fid, const std::string &iid, int 
   } else {
     i = lookup(iid);
     if (i == -1)
-      throw import_error(at + "sample " + iid + " belongs to several families of the "
+      throw input_error(at + "sample " + iid + " belongs to several families of the "
                          "genotype file; add an FID column to tell them apart");
     int j = joined_ ? lookup(fid + '_' + iid) : -2;
     if (i >= 0 && j >= 0 && i != j)
-      throw import_error(at + "family " + fid + ", individual " + iid + " names two samples of "
+      throw input_error(at + "family " + fid + ", individual " + iid + " names two samples of "
                          "the input: " + iid + " by IID and " + fid + "_" + iid + " by FID_IID");
     if (i >= 0)
       by_iid_++;
@@ -119,7 +119,7 @@ int sample_matcher_t::match(const std::string &fid, const std::string &iid, int 
   }
   int &first = line_of_[static_cast<size_t>(i)];
   if (first)
-    throw import_error(at + "sample " + iid + " is listed again (first on line " +
+    throw input_error(at + "sample " + iid + " is listed again (first on line " +
                        std::to_string(first) + ")");
   first = line;
   m_.matched++;
@@ -145,7 +145,7 @@ table_match_t sample_matcher_t::result(const std::string &path) const
            first_iid_ + ", the input's first sample is " +
            (by_pair_ ? s.fid + " " + s.iid : s.iid);
   }
-  throw import_error(msg);
+  throw input_error(msg);
 }
 
 std::string table_note(const std::string &path, const table_match_t &m)
@@ -230,7 +230,7 @@ int status_value(const std::string &v, const std::string &at)
     return STATUS_CONTROL;
   if (missing_code(v))
     return STATUS_UNKNOWN;
-  throw import_error(at + "status " + v + " is neither 2 (case), 1 (control) nor a missing "
+  throw input_error(at + "status " + v + " is neither 2 (case), 1 (control) nor a missing "
                      "value (0, -9, NA, .)");
 }
 
@@ -243,7 +243,7 @@ int sex_value(const std::string &v, const std::string &at)
     return SEX_FEMALE;
   if (missing_code(v) || u == "U" || u == "UNKNOWN")
     return SEX_UNKNOWN;
-  throw import_error(at + "sex " + v + " is neither 1 or M (male), 2 or F (female) nor a "
+  throw input_error(at + "sex " + v + " is neither 1 or M (male), 2 or F (female) nor a "
                      "missing value (0, -9, NA, .)");
 }
 
@@ -260,7 +260,7 @@ header_t read_header(table_lines_t &in, const std::string &column)
   std::vector<std::string> words;
   header_t h;
   if (!in.next(words))
-    throw import_error(in.path() + ": empty; expected a header line naming the columns");
+    throw input_error(in.path() + ": empty; expected a header line naming the columns");
   h.fields = words.size();
   for (size_t k = 0; k < words.size(); k++) {
     std::string name = header_name(words[k]);
@@ -274,9 +274,9 @@ header_t read_header(table_lines_t &in, const std::string &column)
       h.col = static_cast<int>(k);
   }
   if (h.iid < 0)
-    throw import_error(in.at() + "the header line names no sample column (IID, ID or SAMPLE)");
+    throw input_error(in.at() + "the header line names no sample column (IID, ID or SAMPLE)");
   if (h.col < 0)
-    throw import_error(in.at() + "the header line has no column " +
+    throw input_error(in.at() + "the header line has no column " +
                        (column.empty() ? std::string("besides the sample columns")
                                        : "named " + column));
   h.need = static_cast<size_t>(std::max(std::max(h.fid, h.iid), h.col)) + 1;
@@ -291,7 +291,7 @@ std::string phenotype_column(const std::string &path, const std::string &value, 
   table_lines_t in(path, "phenotype");
   std::vector<std::string> words;
   if (!in.next(words))
-    throw import_error(path + ": empty; expected a header line naming the columns");
+    throw input_error(path + ": empty; expected a header line naming the columns");
   bool digits = !value.empty() && value.size() <= 9 &&
                 value.find_first_not_of("0123456789") == std::string::npos;
   if (!by_number) {
@@ -303,7 +303,7 @@ std::string phenotype_column(const std::string &path, const std::string &value, 
   }
   size_t k = digits ? static_cast<size_t>(atol(value.c_str())) : 0;
   if (k < 1 || k > words.size())
-    throw import_error(in.at() + "no column " + value + (by_number ? "" : " by name or number") +
+    throw input_error(in.at() + "no column " + value + (by_number ? "" : " by name or number") +
                        ": the header line has " + count_of(words.size(), "column", "columns"));
   int fid = -1, iid = -1;
   for (size_t j = 0; j < words.size(); j++) {
@@ -315,11 +315,11 @@ std::string phenotype_column(const std::string &path, const std::string &value, 
   }
   const std::string &name = words[k - 1];
   if (static_cast<int>(k - 1) == fid || static_cast<int>(k - 1) == iid)
-    throw import_error(in.at() + "column " + value + " is " + name +
+    throw input_error(in.at() + "column " + value + " is " + name +
                        ", which names the individuals, not a phenotype");
   for (size_t j = 0; j < words.size(); j++)
     if (j != k - 1 && header_name(words[j]) == header_name(name))
-      throw import_error(in.at() + "column " + value + " is " + name + ", a name that column " +
+      throw input_error(in.at() + "column " + value + " is " + name + ", a name that column " +
                          std::to_string(j + 1) + " bears too");
   return name;
 }
@@ -343,7 +343,7 @@ table_match_t read_column(const std::string &path, const std::string &column,
   while (in.next(f)) {
     std::string at = in.at();
     if (f.size() < h.need)
-      throw import_error(at + "expected " + std::to_string(h.fields) + " fields as in the "
+      throw input_error(at + "expected " + std::to_string(h.fields) + " fields as in the "
                          "header, found " + std::to_string(f.size()));
     check(f[h.col], at);
     int i = matcher.match(h.fid >= 0 ? f[h.fid] : none, f[h.iid], in.line(), at);
@@ -451,7 +451,7 @@ trait_t read_trait(const std::vector<sample_t> &samples, const std::string &phen
   }
   if (other < samples.size()) {
     if (kind == TRAIT_BINARY)
-      throw import_error(at(other) + "phenotype " + raw[other].text + " is neither 2 (case), "
+      throw input_error(at(other) + "phenotype " + raw[other].text + " is neither 2 (case), "
                          "1 (control) nor a missing value (0, -9, NA, .) of a binary trait");
     t.binary = false;
   }
@@ -464,7 +464,7 @@ trait_t read_trait(const std::vector<sample_t> &samples, const std::string &phen
     if (v.empty() || missing_word(v))
       continue;
     if (!decimal_number(v, x))
-      throw import_error(at(i) + "phenotype " + v + " is not a number (a quantitative trait "
+      throw input_error(at(i) + "phenotype " + v + " is not a number (a quantitative trait "
                          "takes numbers, and NA, . or -9 for a missing value)");
     if (x == -9 || (t.binary && x == 0))
       continue;

@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "isdir.h"
 
 namespace {
@@ -42,7 +42,7 @@ std::string find_genotypes(const std::string &name)
     return name;
   bool bed = exists(name + ".bed"), ped = exists(name + ".ped");
   if (bed && ped)
-    throw import_error(name + ": both " + name + ".bed and " + name + ".ped exist; name the one "
+    throw input_error(name + ": both " + name + ".bed and " + name + ".ped exist; name the one "
                        "to read, with its ending or as --bfile or --file");
   if (bed)
     return name + ".bed";
@@ -50,7 +50,7 @@ std::string find_genotypes(const std::string &name)
     return name + ".ped";
   if (exists(name))
     return name;  // a file of its own kind: open_input names the kinds it reads
-  throw import_error(name + ": no such file, nor " + name + ".bed or " + name +
+  throw input_error(name + ": no such file, nor " + name + ".bed or " + name +
                      ".ped (a name without an ending is looked for as a PLINK prefix)");
 }
 
@@ -68,10 +68,10 @@ std::vector<std::string> input_files(const std::string &input)
 void check_input(const std::string &path)
 {
   if (hs_is_directory(path.c_str()))
-    throw import_error(path + " " HS_ISDIR_TEXT);
+    throw input_error(path + " " HS_ISDIR_TEXT);
   FILE *f = fopen(path.c_str(), "r");
   if (!f)
-    throw import_error(path + ": cannot open: " + strerror(errno));
+    throw input_error(path + ": cannot open: " + strerror(errno));
   fclose(f);
 }
 
@@ -96,7 +96,7 @@ std::unique_ptr<marker_source_t> open_input(const std::string &input, const sele
     check_input(input);
     return open_vcf(input, sel, marker_pass);
   }
-  throw import_error(input + ": unknown kind of file; expected a name ending in .ped, .bed, "
+  throw input_error(input + ": unknown kind of file; expected a name ending in .ped, .bed, "
                      ".vcf, .vcf.gz or .bcf");
 }
 

@@ -20,6 +20,6 @@ run_start_t start_run(const input_options_t &in, const std::string &input, run_l
             in.window_options[0];
   log.field("Markers", std::to_string(r.src->input_markers) + " in the input; " + kept);
   if (r.src->markers.empty())
-    throw import_error(input + ": no marker of the input " + none_kept);
+    throw input_error(input + ": no marker of the input " + none_kept);
   return r;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "run_log.h"
 
 struct run_start_t {
@@ -20,7 +20,7 @@ struct run_start_t {
 // tell says a line to the user (and the log, as the program does);
 // sex_prefix goes before the --sex-file note; none_kept ends the message
 // when no marker is kept, after "INPUT: no marker of the input ". Throws
-// import_error.
+// input_error.
 run_start_t start_run(const input_options_t &in, const std::string &input, run_log_t &log,
                       const std::function<void(const std::string &)> &tell,
                       const std::string &sex_prefix, const std::string &none_kept);

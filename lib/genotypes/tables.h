@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 // The non-blank lines of a table as words. CRLF line ends read as LF and a
 // UTF-8 byte-order mark before the first line is dropped; a NUL byte is an

@@ -2,7 +2,7 @@
 // the header's sample columns; the marker name is the ID column, or
 // CHROM:POS when the ID is missing; alleles are REF and the ALT alleles.
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 #ifdef HF_HAVE_HTSLIB
 
@@ -87,18 +87,18 @@ void open_handles(vcf_handles_t &h, const std::string &path)
   if (!h.file) {
     // htslib gives ENOEXEC for contents it cannot recognise.
     if (errno == ENOEXEC || errno == 0)
-      throw import_error(path + ": not a VCF or BCF file, or a damaged one");
-    throw import_error(path + ": cannot open the VCF/BCF file: " + strerror(errno));
+      throw input_error(path + ": not a VCF or BCF file, or a damaged one");
+    throw input_error(path + ": cannot open the VCF/BCF file: " + strerror(errno));
   }
   const htsFormat *fmt = hts_get_format(h.file);
   if (fmt->category != variant_data)
-    throw import_error(path + ": not a VCF or BCF file");
+    throw input_error(path + ": not a VCF or BCF file");
   h.text = fmt->format == vcf;
   h.hdr = bcf_hdr_read(h.file);
   if (!h.hdr) {
     if (h.text && header_without_samples(path))
-      throw import_error(path + ": the file has no sample columns");
-    throw import_error(path + ": cannot read the VCF header");
+      throw input_error(path + ": the file has no sample columns");
+    throw input_error(path + ": cannot read the VCF header");
   }
   h.rec = bcf_init();
 }
@@ -138,7 +138,7 @@ class vcf_source_t : public marker_source_t {
     auto at = [&] { return path + ", record " + std::to_string(index + 1) + ": "; };
     const char *s = h.line.s, *end = s + h.line.l;
     if (h.line.l == 0)
-      throw import_error(at() + "an empty line where a record belongs");
+      throw input_error(at() + "an empty line where a record belongs");
     const char *tab = static_cast<const char *>(memchr(s, '\t', h.line.l));
     if (!tab)
       return;  // htslib names what is missing
@@ -149,7 +149,7 @@ class vcf_source_t : public marker_source_t {
     for (const char *c = pos; digits && c < stop; c++)
       digits = *c >= '0' && *c <= '9';
     if (!digits)
-      throw import_error(at() + "POS is \"" + std::string(pos, std::min<size_t>(stop - pos, 40)) +
+      throw input_error(at() + "POS is \"" + std::string(pos, std::min<size_t>(stop - pos, 40)) +
                          "\", not a position (a whole number from 0)");
   }
 
@@ -172,7 +172,7 @@ class vcf_source_t : public marker_source_t {
     while ((status = read_record()) == 0) {
       index++;
       if (bcf_unpack(h.rec, BCF_UN_STR) < 0)
-        throw import_error(at() + "cannot decode the record");
+        throw input_error(at() + "cannot decode the record");
       m = marker_t();
       m.chrom = bcf_seqname_safe(h.hdr, h.rec);
       m.pos = h.rec->pos + 1;
@@ -183,7 +183,7 @@ class vcf_source_t : public marker_source_t {
         return true;
     }
     if (status < -1)
-      throw import_error(path + ", record " + std::to_string(index + 1) +
+      throw input_error(path + ", record " + std::to_string(index + 1) +
                          ": cannot read the record (malformed or truncated file)");
     return false;
   }
@@ -207,13 +207,13 @@ class vcf_source_t : public marker_source_t {
     // FORMAT ":GT"): such a record is refused here first.
     bcf_fmt_t *gtf = bcf_get_fmt(h.hdr, h.rec, "GT");
     if (!gtf)
-      throw import_error(at() + "marker " + m.name + " has no GT field");
+      throw input_error(at() + "marker " + m.name + " has no GT field");
     if (gtf->type != BCF_BT_INT8 && gtf->type != BCF_BT_INT16 && gtf->type != BCF_BT_INT32)
-      throw import_error(at() + "marker " + m.name + " has a GT field without genotypes "
+      throw input_error(at() + "marker " + m.name + " has a GT field without genotypes "
                          "(is a FORMAT key empty?)");
     int ngt = bcf_get_genotypes(h.hdr, h.rec, &h.gt, &ngt_arr);
     if (ngt < 0)
-      throw import_error(at() + "marker " + m.name + " has no GT field");
+      throw input_error(at() + "marker " + m.name + " has no GT field");
     int ploidy = ngt / n;
     out.a.assign(n, -1);
     out.b.assign(n, -1);
@@ -232,13 +232,13 @@ class vcf_source_t : public marker_source_t {
       if (missing || have == 0)
         continue;
       if (have > 2)
-        throw import_error(at() + "sample " + samples[i].iid + " has a call of ploidy " +
+        throw input_error(at() + "sample " + samples[i].iid + " has a call of ploidy " +
                            std::to_string(have) + " at marker " + m.name +
                            "; only haploid and diploid calls are read");
       if (have == 1)
         y = x;  // a haploid call, as for males on the X chromosome
       if (x < 0 || y < 0 || x >= h.rec->n_allele || y >= h.rec->n_allele)
-        throw import_error(at() + "sample " + samples[i].iid + " has an allele index beyond "
+        throw input_error(at() + "sample " + samples[i].iid + " has an allele index beyond "
                            "the alleles of marker " + m.name);
       out.a[i] = x;
       out.b[i] = y;
@@ -255,7 +255,7 @@ class vcf_source_t : public marker_source_t {
     marker_t m;
     while (kept < j) {
       if (!next_kept(m))
-        throw import_error(path + ": the file changed while it was read (fewer records than "
+        throw input_error(path + ": the file changed while it was read (fewer records than "
                            "on the first pass)");
       kept++;
     }
@@ -276,7 +276,7 @@ std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selecto
   open_handles(src->h, path);
   int n = bcf_hdr_nsamples(src->h.hdr);
   if (n == 0)
-    throw import_error(path + ": the file has no sample columns");
+    throw input_error(path + ": the file has no sample columns");
   std::set<std::string> seen;
   for (int i = 0; i < n; i++) {
     sample_t s;
@@ -312,7 +312,7 @@ bool vcf_supported()
 
 std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selector_t &, bool)
 {
-  throw import_error(path + ": this hfimport was built without htslib (-DHS_VCF=OFF) and "
+  throw input_error(path + ": this hfimport was built without htslib (-DHS_VCF=OFF) and "
                      "cannot read VCF or BCF files; convert the file to PLINK format, or "
                      "rebuild with libhts-dev installed and HS_VCF on");
 }

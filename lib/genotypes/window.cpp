@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 // Chromosome names as PLINK and VCF files spell them differently: "chr1",
 // "1"; "X", "23", "chrX". The canonical form drops a "chr" prefix and uses
@@ -86,7 +86,7 @@ void parse_region(const std::string &text, selector_t &sel)
     return;
   }
   if (colon == std::string::npos || colon == 0)
-    throw import_error(bad);
+    throw input_error(bad);
   std::string range;
   for (char ch : text.substr(colon + 1))
     if (ch != ',')
@@ -95,9 +95,9 @@ void parse_region(const std::string &text, selector_t &sel)
   long from, to;
   if (dash == std::string::npos || !whole_number(range.substr(0, dash), from) ||
       !whole_number(range.substr(dash + 1), to))
-    throw import_error(bad);
+    throw input_error(bad);
   if (from > to)
-    throw import_error("--region " + text + ": the first position is after the last");
+    throw input_error("--region " + text + ": the first position is after the last");
   sel.chrom = text.substr(0, colon);
   sel.from = from;
   sel.to = to;
@@ -111,9 +111,9 @@ void parse_index_range(const std::string &text, selector_t &sel)
   long first, last;
   if (dash == std::string::npos || !whole_number(text.substr(0, dash), first) ||
       !whole_number(text.substr(dash + 1), last))
-    throw import_error("--index " + text + ": expected FIRST-LAST, as in 11-15");
+    throw input_error("--index " + text + ": expected FIRST-LAST, as in 11-15");
   if (first < 1 || last < first || last > INT_MAX)
-    throw import_error("--index " + text +
+    throw input_error("--index " + text +
                        ": the first index must be 1 or more and not after the last");
   sel.first = static_cast<int>(first);
   sel.last = static_cast<int>(last);
@@ -125,7 +125,7 @@ void read_name_list(const std::string &path, selector_t &sel)
 {
   std::ifstream in(path);
   if (!in)
-    throw import_error(path + ": cannot open the marker name list");
+    throw input_error(path + ": cannot open the marker name list");
   std::set<std::string> seen;
   std::string line;
   int lineno = 0;
@@ -136,13 +136,13 @@ void read_name_list(const std::string &path, selector_t &sel)
       line.erase(hash);
     for (const std::string &name : split_words(line)) {
       if (!seen.insert(name).second)
-        throw import_error(path + ", line " + std::to_string(lineno) + ": marker " + name +
+        throw input_error(path + ", line " + std::to_string(lineno) + ": marker " + name +
                            " is listed twice");
       sel.names.push_back(name);
     }
   }
   if (sel.names.empty())
-    throw import_error(path + ": the marker name list names no marker");
+    throw input_error(path + ": the marker name list names no marker");
   sel.by_names = true;
 }
 
@@ -156,7 +156,7 @@ std::string check_names_found(const selector_t &sel, const std::vector<marker_t>
   std::set<std::string> found;
   for (const marker_t &m : kept)
     if (!found.insert(m.name).second)
-      throw import_error(input + ": marker " + m.name + " appears more than once");
+      throw input_error(input + ": marker " + m.name + " appears more than once");
   std::string missing;
   int n = 0;
   for (const std::string &name : sel.names)
@@ -170,7 +170,7 @@ std::string check_names_found(const selector_t &sel, const std::vector<marker_t>
   std::string text = input + ": " + std::to_string(n) + " listed marker" + (n > 1 ? "s" : "") +
                      " not found: " + missing + (n > 5 ? ", ..." : "");
   if (!sel.allow_missing)
-    throw import_error(text);
+    throw input_error(text);
   return text + " (left out: --allow-missing-markers)";
 }
 

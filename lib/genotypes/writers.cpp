@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "atomic_output.h"
-#include "hfimport.h"
+#include "genotypes.h"
 #include "hs_limits.h"
 
 namespace {
@@ -41,7 +41,7 @@ void check_limits(const window_t &w, const output_options_t &opt)
 {
   size_t n = w.markers.size();
   if (n == 0)
-    throw import_error("no marker of the input lies in the window");
+    throw input_error("no marker of the input lies in the window");
   if (opt.trelix && n > static_cast<size_t>(TX_MAXLOCI)) {
     std::string head = "the window holds " + count(n, "marker", "markers") +
                        "; parameter and data files for hfp and phf take at most " +
@@ -49,30 +49,30 @@ void check_limits(const window_t &w, const output_options_t &opt)
                        "input takes ";
     size_t fit = numberable_markers(w);
     if (fit >= std::min(n, static_cast<size_t>(HF_MAXLOCI)))
-      throw import_error(head + "up to " + std::to_string(HF_MAXLOCI) + ")");
-    throw import_error(head + "at most the first " + std::to_string(fit) +
+      throw input_error(head + "up to " + std::to_string(HF_MAXLOCI) + ")");
+    throw input_error(head + "at most the first " + std::to_string(fit) +
                        " of these markers: the possible haplotypes of more outnumber what the "
                        "estimator can number, " + std::to_string(INT_MAX) + ")");
   }
   if ((opt.hf || opt.hfx) && n > static_cast<size_t>(HF_MAXLOCI))
-    throw import_error("the window holds " + count(n, "marker", "markers") +
+    throw input_error("the window holds " + count(n, "marker", "markers") +
                        "; the estimator takes at most " + std::to_string(HF_MAXLOCI) + " loci");
   int maxalleles = opt.trelix ? TX_MAXALLELES : HF_MAXALLELES;
   long long haplotypes = 1;
   for (const marker_t &m : w.markers) {
     if (m.alleles.size() > static_cast<size_t>(maxalleles))
-      throw import_error("marker " + m.name + " has " + std::to_string(m.alleles.size()) +
+      throw input_error("marker " + m.name + " has " + std::to_string(m.alleles.size()) +
                          " alleles; the programs take at most " + std::to_string(maxalleles) +
                          " alleles per locus");
     haplotypes *= static_cast<long long>(m.alleles.size());
     // The estimator numbers every possible haplotype with a 32-bit integer.
     if (haplotypes > INT_MAX)
-      throw import_error("the window's markers have more possible haplotypes than the "
+      throw input_error("the window's markers have more possible haplotypes than the "
                          "estimator can number (" + std::to_string(INT_MAX) +
                          "); choose fewer markers");
   }
   if (opt.block1 > static_cast<int>(n))
-    throw import_error("--block1 " + std::to_string(opt.block1) + " asks for more loci than the " +
+    throw input_error("--block1 " + std::to_string(opt.block1) + " asks for more loci than the " +
                        count(n, "marker", "markers") + " of the window");
 }
 
@@ -272,7 +272,7 @@ write_summary_t write_outputs(const std::string &prefix, const std::string &inpu
                       count(s.cases + s.controls, "individual", "individuals") +
                       " with case-control status are all " + (s.cases ? "cases" : "controls");
     if (!opt.hf && !opt.hfx)
-      throw import_error(all + "; a case-control test needs both (--no-status converts "
+      throw input_error(all + "; a case-control test needs both (--no-status converts "
                          "without the status)");
     s.casecontrol = false;
     s.warnings.push_back(all + "; " + prefix + ".par and " + prefix + ".dat are written "

@@ -16,7 +16,7 @@ long whole(const std::string &name, const std::string &value, long least, long m
   errno = 0;
   long v = strtol(value.c_str(), &end, 10);
   if (value.empty() || *end != '\0' || errno != 0 || v < least || v > most)
-    throw import_error(name + " " + value + ": expected a whole number from " +
+    throw input_error(name + " " + value + ": expected a whole number from " +
                        std::to_string(least) + " to " + std::to_string(most));
   return v;
 }
@@ -27,7 +27,7 @@ double real(const std::string &name, const std::string &value, double least, dou
   errno = 0;
   double v = strtod(value.c_str(), &end);
   if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < least || v >= below)
-    throw import_error(name + " " + value + ": expected a number of at least " +
+    throw input_error(name + " " + value + ": expected a number of at least " +
                        std::to_string(least) + " and below " + std::to_string(below));
   return v;
 }
@@ -37,7 +37,7 @@ void parse_chunk(const std::string &text, scan_options_t &o)
   size_t slash = text.find('/');
   std::string bad = "--chunk " + text + ": expected K/N with 1 <= K <= N, as in 2/10";
   if (slash == std::string::npos)
-    throw import_error(bad);
+    throw input_error(bad);
   char *end = nullptr;
   std::string k = text.substr(0, slash), n = text.substr(slash + 1);
   errno = 0;
@@ -46,7 +46,7 @@ void parse_chunk(const std::string &text, scan_options_t &o)
   long nv = strtol(n.c_str(), &end, 10);
   ok = ok && !n.empty() && *end == '\0' && errno == 0;
   if (!ok || kv < 1 || nv < kv || nv > INT_MAX)
-    throw import_error(bad);
+    throw input_error(bad);
   o.chunk = static_cast<int>(kv);
   o.chunks = static_cast<int>(nv);
 }
@@ -70,7 +70,7 @@ void scan_names(const std::string &v, std::vector<std::string> &names)
     size_t comma = v.find(',', at);
     std::string name = v.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
     if (name.empty())
-      throw import_error("--covar-name " + v + ": expected names separated by commas, as in age,sex");
+      throw input_error("--covar-name " + v + ": expected names separated by commas, as in age,sex");
     names.push_back(name);
     if (comma == std::string::npos)
       break;
@@ -88,7 +88,7 @@ bool take_association_option(cmdline_t &c, scan_options_t &o)
     else if (v == "quantitative")
       o.trait = TRAIT_QUANTITATIVE;
     else
-      throw import_error("--trait " + v + ": expected binary or quantitative");
+      throw input_error("--trait " + v + ": expected binary or quantitative");
   } else if (arg == "--covar")
     o.covar = c.take();
   else if (arg == "--covar-name")
@@ -137,7 +137,7 @@ scan_options_t scan_parse(int argc, char **argv)
       errno = 0;
       unsigned long long s = strtoull(v.c_str(), &end, 10);
       if (v.empty() || v[0] == '-' || *end != '\0' || errno != 0)
-        throw import_error("--seed " + v + ": expected a whole number from 0 to " +
+        throw input_error("--seed " + v + ": expected a whole number from 0 to " +
                            std::to_string(UINT64_MAX));
       o.seed = s;
     } else if (arg == "--jobs")
@@ -149,7 +149,7 @@ scan_options_t scan_parse(int argc, char **argv)
     else if (arg == "--test") {
       std::string v = c.take();
       if (v != "score" && v != "lrt" && v != "glm")
-        throw import_error("--test " + v + ": expected score, lrt or glm");
+        throw input_error("--test " + v + ": expected score, lrt or glm");
       o.lrt = v == "lrt";
       o.glm = v == "glm";
     } else if (arg == "--score-variance") {
@@ -159,11 +159,11 @@ scan_options_t scan_parse(int argc, char **argv)
       else if (v == "louis")
         o.variance = ASSOC_LOUIS;
       else
-        throw import_error("--score-variance " + v + ": expected conditional or louis");
+        throw input_error("--score-variance " + v + ": expected conditional or louis");
     } else if (arg == "--within")
       o.within = c.take();
     else if (arg.size() > 1 && arg[0] == '-')
-      throw import_error(std::string(c.typed()) + ": unknown option (hfscan --help lists them)");
+      throw input_error(std::string(c.typed()) + ": unknown option (hfscan --help lists them)");
     else
       positional.push_back(arg);
   }
@@ -175,36 +175,36 @@ scan_options_t scan_parse(int argc, char **argv)
   // Every window of this many markers with two or more alleles each has
   // more haplotypes than the estimator can number.
   if (o.window > largest_snp_window())
-    throw import_error("--window " + std::to_string(o.window) + ": a window of " +
+    throw input_error("--window " + std::to_string(o.window) + ": a window of " +
                        std::to_string(o.window) + " markers with two alleles each has 2^" +
                        std::to_string(o.window) + " possible haplotypes, more than the estimator "
                        "can number; the largest window of such markers is " +
                        std::to_string(largest_snp_window()));
   if (!o.covar_names.empty() && o.covar.empty())
-    throw import_error("--covar-name needs --covar FILE");
+    throw input_error("--covar-name needs --covar FILE");
   if (o.lrt && !o.covar.empty())
-    throw import_error("--test lrt compares cases with controls without covariates; "
+    throw input_error("--test lrt compares cases with controls without covariates; "
                        "use the score test (the default) with --covar");
   if (o.lrt && o.trait == TRAIT_QUANTITATIVE)
-    throw import_error("--test lrt needs a binary trait; use the score test (the default) "
+    throw input_error("--test lrt needs a binary trait; use the score test (the default) "
                        "for a quantitative one");
   if (o.max_t && o.lrt)
-    throw import_error("--max-t needs the score test (the default): the likelihood-ratio test "
+    throw input_error("--max-t needs the score test (the default): the likelihood-ratio test "
                        "estimates every permuted window again, and has no shared permutations");
   if (o.max_t && o.permutations == 0)
-    throw import_error("--max-t needs permutations: give --permutations N with N of at least 1");
+    throw input_error("--max-t needs permutations: give --permutations N with N of at least 1");
   if (o.max_t && o.perm_hits_given)
-    throw import_error("--perm-hits does not apply with --max-t: every window runs all the "
+    throw input_error("--perm-hits does not apply with --max-t: every window runs all the "
                        "permutations, the same ones in every window");
   // The GLM's EM runs to convergence in every window: permutations would
   // repeat it hundreds of times per window, so the test has none.
   if (o.glm && permutations_given && o.permutations != 0)
-    throw import_error("--test glm has no permutations (its p value is asymptotic); "
+    throw input_error("--test glm has no permutations (its p value is asymptotic); "
                        "leave out --permutations or give --permutations 0");
   if (o.glm)
     o.permutations = 0;
   if (o.glm && !o.within.empty())
-    throw import_error("--within sets strata of permutations, which --test glm does not run");
+    throw input_error("--within sets strata of permutations, which --test glm does not run");
   check_input_choice(o, "the markers");
   check_input_tables(o);
   return o;

@@ -16,10 +16,10 @@
 #include "assoc.h"
 #include "atomic_output.h"
 #include "glm.h"
-#include "hfimport.h"
+#include "genotypes.h"
 #include "stats.h"
 
-// The request of one run (options.cpp). Bad options throw import_error,
+// The request of one run (options.cpp). Bad options throw input_error,
 // which ends the program with status 1 as in hfimport.
 struct scan_options_t : input_options_t {
   std::string input, output;
@@ -56,7 +56,6 @@ void scan_names(const std::string &value, std::vector<std::string> &names);
 // hfreg share for the trait, the covariates and the EM: --trait, --covar,
 // --covar-name, --min-freq, --em-max-iter, --em-gain, --max-pairs.
 bool take_association_option(cmdline_t &c, scan_options_t &o);
-void hfscan_help(FILE *f);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
 // spelling over the alleles called in any sample): m.alleles[k - 1] spells
@@ -298,6 +297,8 @@ struct trait_summary_t {
 };
 trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
                                         bool plink, scan_settings_t &set, const scan_voice_t &voice);
-
-// The whole program (run.cpp); returns the exit status.
-int hfscanrun(int argc, char **argv);
+// A message on standard error under the program's name, and in the log
+// unless to_log is false (for what the log gives as a field of its own);
+// tell_note prefixes "note: ". Empty lines are not said.
+void tell(const scan_voice_t &v, const std::string &line, bool to_log = true);
+void tell_note(const scan_voice_t &v, const std::string &line);

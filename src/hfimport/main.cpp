@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "genotypes.h"
 #include "hfimport.h"
-#include "usage.h"
 
 int main(int argc, char **argv)
 {

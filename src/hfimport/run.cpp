@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "hs_limits.h"
 #include "run_log.h"
 
@@ -26,7 +26,7 @@ int count_option(const std::string &name, const std::string &value, int least)
   errno = 0;
   long v = strtol(value.c_str(), &end, 10);
   if (value.empty() || *end != '\0' || errno != 0 || v < least || v > INT_MAX)
-    throw import_error(name + " " + value + ": expected a whole number of at least " +
+    throw input_error(name + " " + value + ": expected a whole number of at least " +
                        std::to_string(least));
   return static_cast<int>(v);
 }
@@ -54,7 +54,7 @@ request_t parse(int argc, char **argv)
     else if (arg == "--estimator-only" && !has_value)
       q.out.trelix = false;
     else if (arg.size() > 1 && arg[0] == '-')
-      throw import_error(std::string(c.typed()) + ": unknown option (hfimport --help lists them)");
+      throw input_error(std::string(c.typed()) + ": unknown option (hfimport --help lists them)");
     else
       positional.push_back(arg);
   }
@@ -64,9 +64,9 @@ request_t parse(int argc, char **argv)
   q.prefix = io.output;
   check_input_choice(q, "the window");
   if (!q.out.trelix && !q.out.hf && !q.out.hfx)
-    throw import_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
+    throw input_error("--estimator-only: add --hf or --hfx, or there is nothing to write");
   if (!q.sex_file.empty() && !q.out.hfx)
-    throw import_error("--sex-file is used only for the X-chromosome input; add --hfx");
+    throw input_error("--sex-file is used only for the X-chromosome input; add --hfx");
   check_input_tables(q);
   return q;
 }
@@ -195,7 +195,7 @@ int hfimportrun(int argc, char **argv)
     }
     log.finish("");
     return 0;
-  } catch (const import_error &e) {
+  } catch (const input_error &e) {
     fflush(stdout);
     fprintf(stderr, "hfimport: %s\n", e.what());
     log.finish(e.what());

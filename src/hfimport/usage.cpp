@@ -1,8 +1,8 @@
 // The help text of hfimport, for --help and for a bare command line.
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "hs_limits.h"
-#include "usage.h"
+#include "hfimport.h"
 
 void hfimport_help(FILE *f)
 {

@@ -75,22 +75,22 @@ reg_options_t reg_parse(int argc, char **argv)
       else if (v == "recessive")
         o.effect = GLM_RECESSIVE;
       else
-        throw import_error("--effect " + v + ": expected additive, dominant or recessive");
+        throw input_error("--effect " + v + ": expected additive, dominant or recessive");
     } else if (arg == "--base") {
       o.base = c.take();
       if (o.base.empty())
-        throw import_error("--base: expected a haplotype spelled as in the table, as in ACGT");
+        throw input_error("--base: expected a haplotype spelled as in the table, as in ACGT");
     } else if (arg == "--min-count")
       o.min_count = scan_real(arg, c.take(), 0, HUGE_VAL);
     else if (arg.size() > 1 && arg[0] == '-')
-      throw import_error(std::string(c.typed()) + ": unknown option (hfreg --help lists them)");
+      throw input_error(std::string(c.typed()) + ": unknown option (hfreg --help lists them)");
     else
       positional.push_back(arg);
   }
   io_names_t io = resolve_io(o, positional,
                              "expected an input file and an output file (hfreg --help shows how)");
   if (!o.covar_names.empty() && o.covar.empty())
-    throw import_error("--covar-name needs --covar FILE");
+    throw input_error("--covar-name needs --covar FILE");
   o.input = io.input;
   o.output = io.prefix ? io.output + ".tsv" : io.output;
   o.log = io.output + ".log";
@@ -172,11 +172,11 @@ int hfregrun(int argc, char **argv)
     const std::vector<marker_t> &mk = src->markers;
     for (const marker_t &m : mk)
       if (canonical_chrom(m.chrom) != canonical_chrom(mk[0].chrom))
-        throw import_error(o.input + ": the region holds markers of chromosomes " + mk[0].chrom +
+        throw input_error(o.input + ": the region holds markers of chromosomes " + mk[0].chrom +
                            " and " + m.chrom + "; choose one region with --region, --index or "
                            "--markers");
     if (mk.size() > static_cast<size_t>(HF_MAXLOCI))
-      throw import_error(o.input + ": the region holds " + std::to_string(mk.size()) +
+      throw input_error(o.input + ": the region holds " + std::to_string(mk.size()) +
                          " markers; the estimator takes at most " + std::to_string(HF_MAXLOCI));
 
     scan_settings_t set;
@@ -221,11 +221,11 @@ int hfregrun(int argc, char **argv)
       log.field("Covariates", ts.covariates);
     }
     if (!set.assoc)
-      throw import_error((o.pheno.empty() ? o.input : o.pheno) +
+      throw input_error((o.pheno.empty() ? o.input : o.pheno) +
                          ": no individual has a value of the trait; give it with --pheno FILE "
                          "--pheno-col NAME");
     if (!ts.note.empty())
-      throw import_error(ts.note.substr(ts.note.find(' ') + 1, ts.note.find(';') - ts.note.find(' ') - 1));
+      throw input_error(ts.note.substr(ts.note.find(' ') + 1, ts.note.find(';') - ts.note.find(' ') - 1));
 
     std::vector<std::shared_ptr<const scan_marker_t>> ms;
     marker_calls_t mc;
@@ -235,7 +235,7 @@ int hfregrun(int argc, char **argv)
     scan_row_t row = scan_window(worker, set, samples, ms);
     const scan_glm_t &g = scan_worker_glm(worker);
     if (g.fit.terms.empty())
-      throw import_error(o.input + ": markers " + row.first_marker + " to " + row.last_marker +
+      throw input_error(o.input + ": markers " + row.first_marker + " to " + row.last_marker +
                          ": " + row.status);
     std::string base = "NA";
     for (const glm_term_t &t : g.fit.terms)
@@ -261,7 +261,7 @@ int hfregrun(int argc, char **argv)
     scan_worker_free(worker);
     log.finish("");
     return 0;
-  } catch (const import_error &e) {
+  } catch (const input_error &e) {
     scan_worker_free(worker);
     fflush(stdout);
     fprintf(stderr, "hfreg: %s\n", e.what());

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "infoflags.h"
+#include "hfscan.h"
 #include "scan.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "atomic_output.h"
-#include "hfimport.h"
+#include "genotypes.h"
 #include "tmpfiles.h"
 
 using ::testing::HasSubstr;

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "hs_limits.h"
 #include "tmpfiles.h"
 
@@ -236,7 +236,7 @@ TEST(Writers, OneStatusClassAndXMarkersAreNamedInWarnings)
       if (!x) {
         EXPECT_EQ(slurp(o + ".dat"), "1 0 1 2\n2 0 2 2\n") << r.chrom;  // no status
       }
-    } catch (const import_error &e) {
+    } catch (const input_error &e) {
       outcome = std::string("refused: ") + e.what();
     }
     size_t at;

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "run_log.h"
 #include "tmpfiles.h"
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 #ifdef HF_HAVE_HTSLIB
 #include <htslib/vcf.h>

@@ -31,13 +31,13 @@ struct scratch_t {
   std::vector<std::string> files;
 };
 
-// The message of the import_error that f throws, or "" when it throws none.
+// The message of the input_error that f throws, or "" when it throws none.
 template <typename F>
 std::string error_of(F f)
 {
   try {
     f();
-  } catch (const import_error &e) {
+  } catch (const input_error &e) {
     return e.what();
   }
   return "";

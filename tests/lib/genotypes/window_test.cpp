@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hfimport.h"
+#include "genotypes.h"
 #include "tmpfiles.h"
 
 using ::testing::HasSubstr;

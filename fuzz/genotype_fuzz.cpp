@@ -1,4 +1,4 @@
-#include "genotypes.h"
+#include "genotype_fuzz.h"
 
 #include <set>
 
@@ -50,7 +50,7 @@ void fuzz_check_window(const window_t &w, const selector_t &sel)
   coded_t c;
   try {
     c = number_alleles(copy);
-  } catch (const import_error &) {
+  } catch (const input_error &) {
     return;  // a marker nobody is typed at
   }
   for (size_t k = 0; k < copy.markers.size(); k++) {

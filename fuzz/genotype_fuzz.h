@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "hfimport.h"
+#include "genotypes.h"
 
 // 0: every marker; 1: an index range; 2: a region on the first marker's
 // chromosome. The other bits of the byte place the range.

@@ -13,7 +13,7 @@
 
 // Bad input or an impossible request: the message names the file and line
 // (or the option) and the program ends with status 1.
-struct import_error : std::runtime_error {
+struct input_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
@@ -97,7 +97,7 @@ struct marker_calls_t {
 // A genotype input read marker by marker, so that memory follows the markers
 // in use rather than the file: the samples are read on opening, then one
 // marker's calls at a time. The readers check the input as they go and throw
-// import_error naming the file and line (or record).
+// input_error naming the file and line (or record).
 class marker_source_t {
  public:
   virtual ~marker_source_t() = default;
@@ -140,7 +140,7 @@ bool vcf_supported();
 // Every file a run reads is checked before it is read, and a genotype file
 // named on the command line before the companions found from its name: a
 // misspelt stud.ped is reported as such, not as a missing stud.map. Throws
-// import_error for a directory or a file that cannot be opened.
+// input_error for a directory or a file that cannot be opened.
 void check_input(const std::string &path);
 
 // The command line, one argument at a time; an option's value is the next
@@ -155,7 +155,7 @@ public:
   const std::string &arg() const { return arg_; }
   bool has_value() const { return has_value_; }
   const char *typed() const { return argv_[i_]; }
-  // The option's value; throws import_error when none follows.
+  // The option's value; throws input_error when none follows.
   std::string take();
 
 private:
@@ -195,7 +195,7 @@ void check_input_tables(input_options_t &in);
 // (a name without a known ending goes through find_genotypes), the output
 // --out PREFIX (prefix set) or the second argument. Neither input nor
 // output may be given both ways; usage is the message for a wrong number
-// of arguments. Throws import_error.
+// of arguments. Throws input_error.
 struct io_names_t {
   std::string input, output;
   bool prefix = false;  // output is --out's PREFIX, not a file name as given
@@ -378,5 +378,3 @@ void check_limits(const window_t &w, const output_options_t &opt);
 write_summary_t write_outputs(const std::string &prefix, const std::string &input,
                               const window_t &w, const coded_t &c, const output_options_t &opt);
 
-// The whole program (run.cpp).
-int hfimportrun(int argc, char **argv);

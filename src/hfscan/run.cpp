@@ -21,6 +21,7 @@
 #include "scan.h"
 #include "start.h"
 
+#include "hfscan.h"
 namespace {
 
 using markers_t = std::vector<std::shared_ptr<const scan_marker_t>>;
@@ -232,7 +233,7 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
     }
     while (next_read < s + k) {
       if (!src.next(mc))
-        throw import_error(o.input + ": the input ended before marker " +
+        throw input_error(o.input + ": the input ended before marker " +
                            src.markers[next_read].name + " (was it changed during the scan?)");
       ring.push_back(number_marker(mc));
       count_x_het(*ring.back(), samples, tally);
@@ -293,47 +294,6 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   bar.end();
 }
 
-} // namespace
-
-// Renaming the finished table over one of the files being read would lose
-// that file: refuse an output that is an input.
-void check_output_is_not_input(const scan_options_t &o, const std::string &output)
-{
-  struct stat out;
-  if (stat(output.c_str(), &out) != 0)
-    return;
-  std::vector<std::string> inputs = {o.input, o.pheno, o.sex_file, o.covar, o.within};
-  for (const char *kind : {".ped", ".bed"})
-    if (o.input.size() > 4 && o.input.compare(o.input.size() - 4, 4, kind) == 0) {
-      std::string stem = o.input.substr(0, o.input.size() - 4);
-      for (const char *part : {".map", ".bim", ".fam"})
-        inputs.push_back(stem + part);
-    }
-  for (const std::string &path : inputs) {
-    struct stat in;
-    if (!path.empty() && stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino)
-      throw import_error(output + ": the output would replace the input file " + path);
-  }
-}
-
-namespace {
-
-// to_log: false for what the log gives as a field of its own.
-void tell(const scan_voice_t &v, const std::string &line, bool to_log = true)
-{
-  if (line.empty())
-    return;
-  fprintf(stderr, "%s: %s\n", v.program, line.c_str());
-  if (v.log && to_log)
-    v.log->line(line);
-}
-
-void tell_note(const scan_voice_t &v, const std::string &line)
-{
-  if (!line.empty())
-    tell(v, "note: " + line);
-}
 
 std::string plural(size_t n, const char *one, const char *many)
 {
@@ -341,111 +301,6 @@ std::string plural(size_t n, const char *one, const char *many)
 }
 
 } // namespace
-
-// The trait, the covariates and the strata of every sample into set; what
-// the user must know is said at once. A null model that cannot be fitted on
-// every sample with complete data ends the run: no window could be tested.
-trait_summary_t read_association_inputs(const scan_options_t &o, const std::vector<sample_t> &samples,
-                                        bool plink, scan_settings_t &set, const scan_voice_t &voice)
-{
-  trait_summary_t ts;
-  const size_t n = samples.size();
-  trait_t trait = read_trait(samples, o.pheno, o.pheno_col, o.trait, plink);
-  tell_note(voice, table_note(o.pheno, trait));
-  set.binary = trait.binary;
-  set.y = trait.y;
-  size_t with_trait = 0, cases = 0;
-  for (size_t i = 0; i < n; i++)
-    if (!std::isnan(set.y[i])) {
-      with_trait++;
-      cases += set.y[i] > 0.5;
-    }
-  if (with_trait == 0) {
-    if (!o.covar.empty() || !o.within.empty() || o.lrt)
-      throw import_error(o.pheno.empty() ? o.input + ": no individual has a phenotype; give the trait with --pheno FILE --pheno-col NAME"
-                                         : o.pheno + ": no individual of the input has a value in column " + o.pheno_col);
-    ts.note = "note: no individual has a phenotype; assoc_* and perm_* are NA";
-    ts.trait = "none (no individual has a phenotype)";
-    return ts;
-  }
-  tell(voice, trait.how, false);
-  ts.trait = trait.how;
-  ts.with_trait = with_trait;
-  ts.cases = cases;
-  if (set.lrt && !set.binary)
-    throw import_error("--test lrt needs a binary trait, and " + trait.how);
-  set.assoc = true;
-  if (set.binary && (cases == 0 || cases == with_trait))
-    ts.note = std::string("note: the individuals with the trait are all ") +
-              (cases ? "cases" : "controls") + "; assoc_* and perm_* are NA";
-
-  std::vector<std::string> missing_what;
-  if (!o.covar.empty()) {
-    check_input(o.covar);
-    covariates_t cov = read_covariates(o.covar, o.covar_names, samples, plink);
-    tell_note(voice, table_note(o.covar, cov));
-    set.ncov = cov.names.size();
-    set.cov_names = cov.names;
-    set.cov.resize(n * set.ncov);
-    for (size_t i = 0; i < n; i++)
-      for (size_t c = 0; c < set.ncov; c++)
-        set.cov[i * set.ncov + c] = cov.x[i][c];
-    std::string list;
-    for (const std::string &name : cov.names)
-      list += (list.empty() ? "" : ", ") + name;
-    tell(voice, "covariates: " + list + " (" + plural(set.ncov, "column", "columns") + " besides the intercept)",
-         false);
-    ts.covariates = list + " from " + o.covar;
-    missing_what.push_back("a covariate");
-  }
-  if (!o.within.empty()) {
-    check_input(o.within);
-    clusters_t cl = read_clusters(o.within, samples, plink);
-    tell_note(voice, table_note(o.within, cl));
-    set.stratum = cl.cluster;
-    tell(voice, "permutations within " + plural(cl.names.size(), "stratum", "strata") + " of " + o.within);
-    ts.strata = plural(cl.names.size(), "stratum", "strata") + " from " + o.within;
-    missing_what.push_back("a stratum");
-  }
-
-  // Individuals with the trait but without every covariate (or a stratum)
-  // leave the test; the null model is checked on those that remain.
-  assoc_data_t d;
-  d.binary = set.binary;
-  d.p = 1 + set.ncov;
-  size_t left = 0;
-  for (size_t i = 0; i < n; i++) {
-    if (std::isnan(set.y[i]))
-      continue;
-    bool complete = true;
-    for (size_t c = 0; c < set.ncov; c++)
-      complete = complete && !std::isnan(set.cov[i * set.ncov + c]);
-    if (!set.stratum.empty())
-      complete = complete && set.stratum[i] >= 0;
-    if (!complete) {
-      left++;
-      continue;
-    }
-    d.y.push_back(set.y[i]);
-    d.z.push_back(1);
-    for (size_t c = 0; c < set.ncov; c++)
-      d.z.push_back(set.cov[i * set.ncov + c]);
-    d.n++;
-  }
-  ts.left = left;
-  if (left) {
-    std::string what = missing_what.size() == 2 ? missing_what[0] + " or " + missing_what[1] : missing_what[0];
-    tell(voice, "note: " + plural(left, "individual", "individuals") + " with the trait but without " + what +
-         " leave the association test");
-  }
-  assoc_null_t null;
-  if (!ts.note.empty())
-    return ts;
-  if (!set.lrt && !assoc_fit_null(d, null))
-    throw import_error((o.covar.empty() ? std::string("the trait") : o.covar) + ": " + null.status +
-                       " (over the " + plural(d.n, "individual", "individuals") + " with complete data)");
-  return ts;
-}
 
 namespace {
 
@@ -535,7 +390,7 @@ int hfscanrun(int argc, char **argv)
     scan_maxt_t maxt;
     if (o.max_t) {
       if (!set.assoc)
-        throw import_error("--max-t needs a trait: " +
+        throw input_error("--max-t needs a trait: " +
                            (o.pheno.empty() ? o.input + ": no individual has a phenotype; give the trait with --pheno FILE --pheno-col NAME"
                                             : o.pheno + ": no individual of the input has a value in column " + o.pheno_col));
       scan_maxt_init(maxt, o.permutations, o.seed, samples.size(), set.stratum);
@@ -544,14 +399,14 @@ int hfscanrun(int argc, char **argv)
     // The score test's permutations run through the BLAS, on every thread.
     if (set.assoc && !set.lrt && set.permutations > 0 &&
         !assoc_blas_room(static_cast<size_t>(o.jobs) + 1))
-      throw import_error("the permutations' matrix products need " +
+      throw input_error("the permutations' matrix products need " +
                          std::to_string((ASSOC_BLAS_AREA >> 20) + 1) + " MiB of address space per "
                          "thread (--jobs " + std::to_string(o.jobs) + "), more than the limit (ulimit -v) "
                          "leaves; raise the limit or give fewer --jobs");
     size_t short_markers = 0;
     std::vector<size_t> starts = window_starts(src->markers, o.window, o.step, short_markers);
     if (starts.empty())
-      throw import_error(o.input + ": no window of " + std::to_string(o.window) + " markers: " +
+      throw input_error(o.input + ": no window of " + std::to_string(o.window) + " markers: " +
                          "every chromosome has fewer kept markers than that (" +
                          std::to_string(src->markers.size()) + " kept in all)");
     size_t lo, hi;
@@ -615,7 +470,7 @@ int hfscanrun(int argc, char **argv)
     voice.log = nullptr;
     log.finish("");
     return 0;
-  } catch (const import_error &e) {
+  } catch (const input_error &e) {
     fflush(stdout);
     fprintf(stderr, "hfscan: %s\n", e.what());
     voice.log = nullptr;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hs_limits.h"
+#include "hfscan.h"
 #include "scan.h"
 
 void hfscan_help(FILE *f)

@@ -1,6 +1,0 @@
-// The help text of hfimport.
-#pragma once
-
-#include <cstdio>
-
-void hfimport_help(FILE *f);
