@@ -412,6 +412,12 @@ double assoc_permuted_sums(const assoc_null_t &m, const assoc_dosage_t &x, const
     for (size_t j = 0; j < k; j++)
       u[j] += rg[g] * mean[j];
   }
+  return assoc_projected(m, t, u);
+}
+
+double assoc_projected(const assoc_null_t &m, const assoc_test_t &t, double *u)
+{
+  const size_t k = t.u.size();
   for (size_t j = 0; j < k; j++)
     u[j] /= m.phi;
   double chi2 = 0;

@@ -103,6 +103,9 @@ double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
 // the individuals' order as assoc_permuted sums them); u is scratch of k.
 double assoc_permuted_sums(const assoc_null_t &m, const assoc_dosage_t &x, const assoc_test_t &t,
                            const double *rg, double *u);
+// The statistic of a score vector u (the raw sums, overwritten by u / phi):
+// the squared length of its projection on the test's retained directions.
+double assoc_projected(const assoc_null_t &m, const assoc_test_t &t, double *u);
 
 // Permuted statistics in batches (batch.cpp). With D the individuals'
 // expected dosages (n x k, row i the dosages of genotype[i]) and R the

@@ -54,19 +54,8 @@ void product(const double *a, const double *bmat, size_t rows, size_t k, size_t 
 void statistics(const assoc_null_t &m, const assoc_test_t &t, size_t perms, assoc_batch_t &b, double *chi2)
 {
   const size_t k = t.u.size();
-  for (size_t c = 0; c < perms; c++) {
-    double *u = b.u.data() + c * k;
-    for (size_t j = 0; j < k; j++)
-      u[j] /= m.phi;
-    double s = 0;
-    for (size_t q = 0; q < static_cast<size_t>(t.df); q++) {
-      double dot = 0;
-      for (size_t j = 0; j < k; j++)
-        dot += t.proj[q * k + j] * u[j];
-      s += dot * dot;
-    }
-    chi2[c] = s;
-  }
+  for (size_t c = 0; c < perms; c++)
+    chi2[c] = assoc_projected(m, t, b.u.data() + c * k);
 }
 
 } // namespace
