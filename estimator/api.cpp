@@ -219,15 +219,18 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     std::vector<size_t> &count = st.classcount;
     std::vector<int> &first = st.classfirst, &kept = st.classkept;
     count.assign(nclasses, 0);
-    first.clear();
+    first.resize(nclasses + 1);  // each individual's class written at the next free place
+    size_t *counts = count.data(), met = 0;
+    int *firsts = first.data();
     for (size_t i = 0; i < nmember; i++) {
       int c = member[i];
       if (c < 0 || static_cast<size_t>(c) >= nclasses)
         return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
                        nclasses);
-      if (count[c]++ == 0)
-        first.push_back(c);
+      firsts[met] = c;
+      met += counts[c]++ == 0;
     }
+    first.resize(met);
     kept.assign(nclasses, -1);
     double total = 0;
     st.records.reserve(first.size());

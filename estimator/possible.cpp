@@ -158,9 +158,14 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     }
     s.recpattern[i] = seen[at];
   }
-  s.memberpattern.resize(s.member.size());
-  for (size_t i = 0; i < s.member.size(); i++)
-    s.memberpattern[i] = s.recpattern[s.member[i]];
+  // Records of distinct genotypes are their own patterns.
+  if (s.patterns.size() == static_cast<size_t>(s.obscom)) {
+    s.memberpattern.assign(s.member.begin(), s.member.end());
+  } else {
+    s.memberpattern.resize(s.member.size());
+    for (size_t i = 0; i < s.member.size(); i++)
+      s.memberpattern[i] = s.recpattern[s.member[i]];
+  }
 
   // One walk over every genotype: the haplotype numbers it can carry, and
   // its completions and phases stored while the budget allows.
