@@ -9,9 +9,17 @@
 
 #include <cblas.h>
 
+// OpenBLAS built with its own threads starts them when it is loaded, and
+// they spin, yielding, until a timeout: with one thread for the products
+// they are never needed, and are stopped at once. Builds without them lack
+// the call.
+extern "C" void blas_thread_shutdown_(void) __attribute__((weak));
+
 void assoc_blas_one_thread()
 {
   openblas_set_num_threads(1);
+  if (blas_thread_shutdown_)
+    blas_thread_shutdown_();
 }
 
 // A reservation without access takes address space only, and is given back

@@ -219,34 +219,50 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     std::vector<size_t> &count = st.classcount;
     std::vector<int> &first = st.classfirst, &kept = st.classkept;
     count.assign(nclasses, 0);
-    first.clear();
+    first.resize(nclasses + 1);  // each individual's class written at the next free place
+    size_t *counts = count.data(), met = 0;
+    int *firsts = first.data();
     for (size_t i = 0; i < nmember; i++) {
       int c = member[i];
       if (c < 0 || static_cast<size_t>(c) >= nclasses)
         return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
                        nclasses);
-      if (count[c]++ == 0)
-        first.push_back(c);
+      firsts[met] = c;
+      met += counts[c]++ == 0;
     }
+    first.resize(met);
     kept.assign(nclasses, -1);
     double total = 0;
     st.records.reserve(first.size());
+    // Classes kept under their own numbers (every class met, in order of
+    // its first individual, and typed) leave the members as they are.
+    bool same = first.size() == nclasses;
     for (int c : first) {
-      geno_t rec = classes[c];
+      st.records.push_back(classes[c]);
+      geno_t &rec = st.records.back();
       rec.instances = static_cast<double>(count[c]);
       bool typed;
-      if ((status = acceptrecord(st, rec, static_cast<size_t>(c) + 1, total, &typed)) != HF_OK)
+      if ((status = acceptrecord(st, rec, static_cast<size_t>(c) + 1, total, &typed)) != HF_OK) {
+        st.records.pop_back();
         return status;
-      if (!typed)
+      }
+      if (!typed) {
+        st.records.pop_back();
+        same = false;
         continue;
+      }
       if (st.xdata)
         (hemizygous(st, rec) ? st.nhaploid : st.ndiploid) += static_cast<int>(rec.instances);
-      kept[c] = static_cast<int>(st.records.size());
-      st.records.push_back(rec);
+      same = same && static_cast<size_t>(c) == st.records.size() - 1;
+      kept[c] = static_cast<int>(st.records.size() - 1);
     }
     st.obscom = static_cast<int>(st.records.size());
     if (st.obscom == 0)
       return nothingtyped(st);
+    if (same) {
+      st.member.assign(member, member + nmember);
+      return HF_OK;
+    }
     st.member.resize(nmember);
     size_t m = 0;
     for (size_t i = 0; i < nmember; i++) {

@@ -464,9 +464,10 @@ int ehm(hfstate_t &s, geno_t *table)
 
   // On classes, one pass over the individuals takes the log-likelihood
   // under h and the expected copies that make the next h; a pass after the
-  // last step counts in vain.
+  // last step counts in vain. On classes the records' gprob are set once,
+  // from the last step's h: the pass reads the genotypes' probabilities.
   const bool classes = !s.member.empty();
-  genall(s, table);
+  classes ? genpatterns(s) : genall(s, table);
   double l0 = classes ? passmembers(s) : ll(s, table);
   s.l0 = l0;
   s.steps.clear();
@@ -479,7 +480,7 @@ int ehm(hfstate_t &s, geno_t *table)
     else
       geth(s, table);
     iteration++;
-    genall(s, table);
+    classes ? genpatterns(s) : genall(s, table);
     l1 = classes ? passmembers(s) : ll(s, table);
     s.steps.push_back(l1);
     gain = l1 - previous;
@@ -488,6 +489,9 @@ int ehm(hfstate_t &s, geno_t *table)
       break;
   }
   s.l1 = l1;
+  if (classes)
+    for (int i = 0; i < s.obscom; i++)
+      table[i].gprob = s.patterns[s.recpattern[i]].prob;
 
   int rows = 0;
   for (size_t i = 0; i < s.hapk.size(); i++)

@@ -77,10 +77,15 @@ static double patternprob(hfstate_t &s, int p)
   return prob;
 }
 
-void genall(hfstate_t &s, geno_t *table)
+void genpatterns(hfstate_t &s)
 {
   for (size_t p = 0; p < s.patterns.size(); p++)
     s.patterns[p].prob = patternprob(s, static_cast<int>(p));
+}
+
+void genall(hfstate_t &s, geno_t *table)
+{
+  genpatterns(s);
   for (int i = 0; i < s.obscom; i++)
     table[i].gprob = s.patterns[s.recpattern[i]].prob;
 }

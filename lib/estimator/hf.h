@@ -167,6 +167,7 @@ struct hfstate_t {
   // enumerated afresh in every step, with the same sums in the same order.
   std::vector<pattern_t> patterns;
   std::vector<int> recpattern;
+  std::vector<int> patternslot;  // buildpossible's table of distinct genotypes
   std::vector<comp_t> comps;
   std::vector<int> pairsa, pairsb;
   std::vector<double> pairq;
@@ -223,8 +224,10 @@ double hfreq(const hfstate_t &s, int number);
 double hfreq0(const hfstate_t &s, int number);
 double phasep(const hfstate_t &s, const int16_t *a1, const int16_t *a2);
 // Every record's probability under the current h, in its gprob; identical
-// genotypes are computed once.
+// genotypes are computed once. genpatterns sets the distinct genotypes'
+// probabilities only (the records' gprob then belong to an earlier h).
 void genall(hfstate_t &s, geno_t *table);
+void genpatterns(hfstate_t &s);
 double ll(const hfstate_t &s, const geno_t *table);
 
 // Haplotype-counting EM; ehm returns HF_OK or getp's code.

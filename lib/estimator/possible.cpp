@@ -67,9 +67,17 @@ size_t genowidth(const hfstate_t &s, const geno_t &rec)
 
 uint64_t genohash(const hfstate_t &s, const geno_t &rec)
 {
+  // Eight bytes at a time; the hash only orders the probes of the table.
   const unsigned char *b = reinterpret_cast<const unsigned char *>(rec.allele);
   uint64_t x = 1469598103934665603ULL ^ static_cast<uint64_t>(rec.sex != 0);
-  for (size_t i = 0, n = genowidth(s, rec); i < n; i++)
+  size_t i = 0, n = genowidth(s, rec);
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    memcpy(&word, b + i, sizeof word);
+    x = (x ^ word) * 1099511628211ULL;
+    x ^= x >> 32;
+  }
+  for (; i < n; i++)
     x = (x ^ b[i]) * 1099511628211ULL;
   return x ^ (x >> 29);
 }
@@ -131,28 +139,33 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   size_t slots = 16;
   while (slots < 2 * static_cast<size_t>(s.obscom))
     slots *= 2;
-  std::vector<int> seen(slots, -1);
+  std::vector<int> &seen = s.patternslot;
+  seen.assign(slots, -1);
   s.patterns.clear();
   s.patterns.reserve(s.member.empty() ? 16 : static_cast<size_t>(s.obscom));
-  s.recpattern.assign(s.obscom, 0);
+  s.recpattern.resize(s.obscom);
   for (int i = 0; i < s.obscom; i++) {
     size_t at = genohash(s, table[i]) & (slots - 1);
     while (seen[at] >= 0 && !samegenotype(s, s.patterns[seen[at]].rec, table[i]))
       at = (at + 1) & (slots - 1);
     if (seen[at] < 0) {
       seen[at] = static_cast<int>(s.patterns.size());
-      pattern_t pt;
-      memset(&pt, 0, sizeof pt);
+      s.patterns.emplace_back();  // every field 0
+      pattern_t &pt = s.patterns.back();
       pt.rec = table[i];
       pt.hemi = hemizygous(s, table[i]);
       pt.full = typedeverywhere(s, table[i]);
-      s.patterns.push_back(pt);
     }
     s.recpattern[i] = seen[at];
   }
-  s.memberpattern.resize(s.member.size());
-  for (size_t i = 0; i < s.member.size(); i++)
-    s.memberpattern[i] = s.recpattern[s.member[i]];
+  // Records of distinct genotypes are their own patterns.
+  if (s.patterns.size() == static_cast<size_t>(s.obscom)) {
+    s.memberpattern.assign(s.member.begin(), s.member.end());
+  } else {
+    s.memberpattern.resize(s.member.size());
+    for (size_t i = 0; i < s.member.size(); i++)
+      s.memberpattern[i] = s.recpattern[s.member[i]];
+  }
 
   // One walk over every genotype: the haplotype numbers it can carry, and
   // its completions and phases stored while the budget allows.

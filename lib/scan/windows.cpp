@@ -1,7 +1,9 @@
 // Windows along the kept markers, and the parts of a scan for job arrays.
 
 #include "hs_limits.h"
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <utility>
 
 #include "scan.h"
@@ -47,12 +49,18 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
   auto sm = std::make_shared<scan_marker_t>();
   sm->m = mc.marker;
   size_t n = mc.a.size();
-  std::vector<bool> called(mc.spellings.size(), false);
-  for (size_t i = 0; i < n; i++)
-    if (mc.a[i] >= 0) {
-      called[mc.a[i]] = true;
-      called[mc.b[i]] = true;
-    }
+  // Flags of a byte each, set by plain stores (bits would be read, changed
+  // and written back, each waiting on the last); a missing call marks the
+  // spare flag at the end.
+  const size_t nspell = mc.spellings.size();
+  std::vector<char> flag(nspell + 1, 0);
+  char *marks = flag.data();
+  for (size_t i = 0; i < n; i++) {
+    const bool typed = mc.a[i] >= 0;
+    marks[typed ? static_cast<size_t>(mc.a[i]) : nspell] = 1;
+    marks[typed ? static_cast<size_t>(mc.b[i]) : nspell] = 1;
+  }
+  std::vector<bool> called(flag.begin(), flag.begin() + static_cast<std::ptrdiff_t>(nspell));
   std::vector<int> number;
   int count = number_spellings(mc.spellings, called, sm->m.alleles, number);
   if (count == 0) {
@@ -78,10 +86,9 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
   for (size_t i = 0; i < n; i++) {
     int x = 0, y = 0;
     if (mc.a[i] >= 0) {
-      x = number[mc.a[i]];
-      y = number[mc.b[i]];
-      if (y < x)
-        std::swap(x, y);
+      const int u = number[mc.a[i]], v = number[mc.b[i]];
+      x = std::min(u, v);
+      y = std::max(u, v);
     }
     a[i] = static_cast<int16_t>(x);
     b[i] = static_cast<int16_t>(y);
