@@ -399,7 +399,7 @@ int hfprun(hfp_t &s, int argc, char **argv)
     return run(s, argc, argv);
   } catch (const hfpabort &e) {
     stopworkers(s);
-    removetemps(s);
+    removetemps(s, &s.after_message);
     if (e.interrupted) {
       s.signal = e.status;
       return 128 + e.status;
@@ -408,7 +408,7 @@ int hfprun(hfp_t &s, int argc, char **argv)
     return e.status;
   } catch (const std::bad_alloc &) {
     stopworkers(s);
-    removetemps(s);
+    removetemps(s, &s.after_message);
     s.message = HFP_NOMEMORY;
     return -1;
   }

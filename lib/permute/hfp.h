@@ -168,8 +168,11 @@ struct hfp_t {
   hfpsignals_t signals;
 
   // Set when hfprun fails: the message to print on standard error, or the
-  // signal to end the program with.
+  // signal to end the program with; then what the clean-up after the
+  // failure has to say (a scratch directory that could not be removed),
+  // printed after the message.
   std::string message;
+  std::string after_message;
   int signal = 0;
 
   hfp_t() = default;
@@ -183,7 +186,9 @@ struct hfp_t {
 // Creates the worker directories before the passes.
 void makeworkdirs(hfp_t &s, int workers, bool scratch);
 // Removes the fixed temporary files (and scratch directories) that exist.
-void removetemps(hfp_t &s);
+// A directory that cannot be removed is said on standard error, or, with
+// later, appended to it for the program to say.
+void removetemps(hfp_t &s, std::string *later = nullptr);
 // The run phase: while it lasts, temporary files may exist and a signal
 // (SIGINT, SIGTERM, SIGHUP) only stops the estimator runs, leaving the
 // clean-up to the main thread (hfp_onsignal).

@@ -42,7 +42,7 @@ void makeworkdirs(hfp_t &s, int workers, bool scratch)
   }
 }
 
-void removetemps(hfp_t &s)
+void removetemps(hfp_t &s, std::string *later)
 {
   if (s.where == hfp_t::NOFILES)
     return;
@@ -61,8 +61,13 @@ void removetemps(hfp_t &s)
   for (const std::string &dir : s.workdirs) {
     for (const char *name : TEMPS)
       remove((dir + name).c_str());
-    if (rmdir(dir.c_str()) != 0 && errno != ENOENT)
-      fprintf(stderr, "Cannot remove the scratch directory %s: %s\n", dir.c_str(), strerror(errno));
+    if (rmdir(dir.c_str()) != 0 && errno != ENOENT) {
+      std::string text = "Cannot remove the scratch directory " + dir + ": " + strerror(errno) + "\n";
+      if (later)
+        *later += text;
+      else
+        fputs(text.c_str(), stderr);
+    }
   }
   s.workdirs.clear();
 }

@@ -90,10 +90,12 @@ int main(int argc, char **argv)
   fflush(stdout);
   if (run.signal != 0) {
     // The run was interrupted and has cleaned up: the signal's own end.
+    fputs(run.after_message.c_str(), stderr);
     signal(run.signal, SIG_DFL);
     raise(run.signal);
     _exit(128 + run.signal);
   }
   fputs(run.message.c_str(), stderr);
+  fputs(run.after_message.c_str(), stderr);
   return status;
 }
