@@ -11,7 +11,7 @@
 
 #include "harness.h"
 #include "hs_limits.h"
-#include "../scan/scan.h"  // hfscan's, not the TRELIX scan.h
+#include "scan.h"
 
 namespace {
 
