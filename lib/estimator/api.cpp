@@ -107,9 +107,11 @@ const std::vector<std::string> &hf_warnings(const hfstate_t *s)
 
 namespace {
 
-// The loci of records set from memory; HF_OK or HF_EDATA.
+// Forgets the data of an earlier estimate and takes the loci of records set
+// from memory; HF_OK or HF_EDATA.
 int setloci(hfstate_t &st, const int *alleles, int nloci)
 {
+  resetdata(st);
   st.nloci = 0;
   if (nloci < 1 || nloci > HF_MAXLOCI)
     return hf_fail(st, HF_EDATA, "%d loci; the estimator takes 1 to %d\n", nloci, HF_MAXLOCI);
@@ -177,7 +179,6 @@ int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *recor
 {
   hfstate_t &st = *s;
   try {
-    resetdata(st);
     int status = setloci(st, alleles, nloci);
     if (status != HF_OK)
       return status;
@@ -208,7 +209,6 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
 {
   hfstate_t &st = *s;
   try {
-    resetdata(st);
     int status = setloci(st, alleles, nloci);
     if (status != HF_OK)
       return status;
