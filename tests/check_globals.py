@@ -10,6 +10,7 @@ Exempt: what the compiler, the C++ runtime and Eigen own (exception
 personality references, vtables, type information, Eigen's cache sizes)
 and the objects in ALLOW, each with its reason.
 """
+import re
 import subprocess
 import sys
 
@@ -29,12 +30,23 @@ def mutable(section):
         section == "*COM*"
 
 
+def demangled(names):
+    """The names as C++ spells them, with a compiler's local suffixes (".0",
+    ".localalias") taken off first: clang gives some statics such copies,
+    which the demangler does not read."""
+    bare = [re.sub(r"(\.(localalias|lto_priv|constprop|isra|part))?(\.[0-9]+)*$", "", n) for n in names]
+    out = subprocess.run(["c++filt"], input="\n".join(bare) + "\n", capture_output=True, text=True,
+                         check=True).stdout.splitlines()
+    return out if len(out) == len(names) else bare
+
+
 def main():
     found = []
     for archive in sys.argv[1:]:
-        out = subprocess.run(["nm", "-C", "--defined-only", "-f", "sysv", archive], capture_output=True,
+        out = subprocess.run(["nm", "--defined-only", "-f", "sysv", archive], capture_output=True,
                              text=True, check=True).stdout
         member = archive
+        rows = []
         for line in out.splitlines():
             if line.startswith("Symbols from "):
                 member = line[len("Symbols from "):].rstrip(":")
@@ -42,10 +54,13 @@ def main():
             fields = [f.strip() for f in line.split("|")]
             if len(fields) < 7:
                 continue
-            name, section = fields[0], fields[6]
-            if fields[3] not in ("OBJECT", "TLS", "") or not mutable(section):
+            if fields[3] not in ("OBJECT", "TLS", "") or not mutable(fields[6]):
                 continue
-            if name.startswith(COMPILER_OWNED) or (member.split("[")[-1].rstrip("]"), name) in ALLOW or name.startswith("."):
+            rows.append((member, fields[0], fields[6]))
+        for (member, _, section), name in zip(rows, demangled([r[1] for r in rows])):
+            if name.startswith(COMPILER_OWNED) or name.startswith("."):
+                continue
+            if (member.split("[")[-1].rstrip("]"), name) in ALLOW:
                 continue
             found.append("%s: %s (%s)" % (member, name if len(name) < 160 else name[:157] + "...", section))
     for f in found:
