@@ -7,7 +7,8 @@ take, so that two estimations, scans or runs in one process never share it.
     check_globals.py LIBRARY.a ...
 
 Exempt: what the compiler, the C++ runtime and Eigen own (exception
-personality references, vtables, type information, Eigen's cache sizes)
+personality references, vtables, type information, AddressSanitizer's
+one-definition markers, Eigen's cache sizes)
 and the objects in ALLOW, each with its reason.
 """
 import re
@@ -15,7 +16,7 @@ import subprocess
 import sys
 
 COMPILER_OWNED = ("DW.ref.", "vtable for ", "typeinfo for ", "typeinfo name for ", "VTT for ",
-                  "construction vtable for ", "Eigen::", "guard variable for Eigen::")
+                  "construction vtable for ", "Eigen::", "guard variable for Eigen::", "__odr_asan")
 # A signal handler takes no argument but the signal: the temporary files an
 # interrupt must remove, and the log it must close, are where the handler
 # can reach them, once per process.

@@ -14,7 +14,7 @@ namespace {
 
 const double NA = std::numeric_limits<double>::quiet_NaN();
 // The first line of a side file: its name and the format's version.
-const char *SIDE_MAGIC = "hfscan_max_t\t1";
+const char *const SIDE_MAGIC = "hfscan_max_t\t1";
 
 // A permuted statistic counts as reaching the observed one within the
 // rounding of sums taken in another order (as the window's own scheme has
