@@ -69,34 +69,139 @@ struct model_t {
 
   model_t(const glm_data_t &data, const hf_posterior_t &p) : d(data), post(p) {}
 
-  std::vector<double> design;  // per row: its D columns (intercept, codes, covariates)
+  // Per pair of post: its nonzero codes, at most two (coefficient column
+  // and value). The design row of individual i and pair q is
+  // (1, codes of q, covariates of i), so eta = (beta_0 + c_i' beta_c) +
+  // (codes of q)' beta_h, and every sum over the rows below gathers, per
+  // individual, what multiplies its covariate vector z_i = (1, c_i) and, per
+  // pair, what multiplies the pair's codes.
+  std::vector<unsigned char> hn;
+  std::vector<size_t> hcol;
+  std::vector<double> hval, hb;  // hb: per pair, codes' part of eta (scratch)
 
-  // Fills the design rows once the codes, rows and D are set.
-  void build_design()
+  // Fills the pairs' codes once the codes, rows and D are set.
+  void build_rows()
   {
-    design.assign(pair.size() * D, 0.0);
-    for (size_t i = 0; i < d.n; i++)
-      for (size_t r = first[i]; r < first[i + 1]; r++) {
-        double *x = design.data() + r * D;
-        x[0] = 1;
-        const double *c = code.data() + pair[r] * K;
-        for (size_t k = 0; k < K; k++)
-          x[1 + k] = c[k];
-        for (size_t c2 = 0; c2 < d.q; c2++)
-          x[1 + K + c2] = d.cov[i * d.q + c2];
-      }
+    const size_t Q = post.pairs.size();
+    hn.assign(Q, 0);
+    hcol.assign(2 * Q, 0);
+    hval.assign(2 * Q, 0.0);
+    hb.assign(Q, 0.0);
+    for (size_t q = 0; q < Q; q++)
+      for (size_t k = 0; k < K; k++)
+        if (code[q * K + k] != 0) {
+          hcol[2 * q + hn[q]] = 1 + k;
+          hval[2 * q + hn[q]] = code[q * K + k];
+          hn[q]++;
+        }
   }
-  const double *x_of(size_t row) const { return design.data() + row * D; }
-  // The linear predictor of a row, summed over the columns in order.
-  double eta_of(size_t row, const vector_t &beta) const
+  // Coefficient of entry j of z_i, and the entry.
+  size_t zc(size_t j) const { return j == 0 ? 0 : K + j; }
+  double zv(size_t i, size_t j) const { return j == 0 ? 1 : d.cov[i * d.q + j - 1]; }
+  // The linear predictors of all rows under beta, each the individual's
+  // part (intercept and covariates in order) plus the pair's part (codes in
+  // order).
+  void predict(const vector_t &beta)
   {
-    const double *x = x_of(row);
-    double eta = 0;
-    for (size_t c = 0; c < D; c++)
-      eta += x[c] * beta(static_cast<index_t>(c));
-    return eta;
+    for (size_t q = 0; q < hn.size(); q++) {
+      double s = 0;
+      for (size_t t = 0; t < hn[q]; t++)
+        s += hval[2 * q + t] * beta(static_cast<index_t>(hcol[2 * q + t]));
+      hb[q] = s;
+    }
+    for (size_t i = 0; i < d.n; i++) {
+      double b = beta(0);
+      for (size_t c = 0; c < d.q; c++)
+        b += d.cov[i * d.q + c] * beta(static_cast<index_t>(1 + K + c));
+      for (size_t r = first[i]; r < first[i + 1]; r++)
+        eta[r] = b + hb[pair[r]];
+    }
   }
 };
+
+// A vector of the parameter space t0 + c E: t0 with at most two entries
+// (ascending), E the left-out frequency's score direction (-1 / f_L on
+// every free frequency, 0 elsewhere).
+struct ext_t {
+  size_t n = 0;
+  size_t at[2] = {0, 0};
+  double val[2] = {0, 0};
+  double c = 0;
+};
+
+// The information as sum of val (t1 t2' + t2 t1') (val t t' for t1 = t2)
+// over vectors of the form t0 + c E: the sparse products at once, the
+// terms in E gathered in X and Y and added once at the end.
+struct gather_t {
+  size_t P = 0;
+  std::vector<double> M, X;  // M full P x P, row-major
+  double Y = 0;
+  void reset(size_t p)
+  {
+    P = p;
+    M.assign(P * P, 0.0);
+    X.assign(P, 0.0);
+    Y = 0;
+  }
+  void add(const ext_t &a, const ext_t &b, double v, bool same)
+  {
+    if (v == 0)
+      return;
+    for (size_t p = 0; p < a.n; p++) {
+      const double va = v * a.val[p];
+      for (size_t q = 0; q < b.n; q++) {
+        M[a.at[p] * P + b.at[q]] += va * b.val[q];
+        if (!same)
+          M[b.at[q] * P + a.at[p]] += va * b.val[q];
+      }
+    }
+    if (same) {
+      if (a.c != 0) {
+        for (size_t p = 0; p < a.n; p++)
+          X[a.at[p]] += v * a.c * a.val[p];
+        Y += v * a.c * a.c;
+      }
+      return;
+    }
+    if (b.c != 0)
+      for (size_t p = 0; p < a.n; p++)
+        X[a.at[p]] += v * b.c * a.val[p];
+    if (a.c != 0)
+      for (size_t q = 0; q < b.n; q++)
+        X[b.at[q]] += v * a.c * b.val[q];
+    Y += 2 * v * a.c * b.c;
+  }
+  // Adds X E' + E X' + Y E E', E = e on the coefficients from `from` on.
+  void finish(size_t from, double e)
+  {
+    for (size_t a = 0; a < P; a++)
+      for (size_t b = 0; b < P; b++) {
+        const double ea = a >= from ? e : 0, eb = b >= from ? e : 0;
+        M[a * P + b] += X[a] * eb + ea * X[b] + Y * ea * eb;
+      }
+  }
+};
+
+ext_t unit(size_t at)
+{
+  ext_t t;
+  t.n = 1;
+  t.at[0] = at;
+  t.val[0] = 1;
+  return t;
+}
+
+// The codes of pair q as a vector of the parameters.
+ext_t codes(const model_t &m, size_t q)
+{
+  ext_t t;
+  t.n = m.hn[q];
+  for (size_t k = 0; k < t.n; k++) {
+    t.at[k] = m.hcol[2 * q + k];
+    t.val[k] = m.hval[2 * q + k];
+  }
+  return t;
+}
 
 // Solves a x = b for a symmetric positive semi-definite a by its
 // eigen-decomposition, dropping directions of no information.
@@ -123,63 +228,83 @@ vector_t solve_psd(const matrix_t &a, const vector_t &b)
 // at most steps Newton steps. Returns false when a step is not finite.
 bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 {
-  const size_t D = m.D, n = m.d.n;
-  // The lower triangle row by row, and the score, in plain buffers: the
-  // sums run over the rows in order, as before, whatever the layout.
-  std::vector<double> lower(D * (D + 1) / 2), score(D);
-  std::vector<size_t> nz(D);
+  const size_t D = m.D, n = m.d.n, Z = 1 + m.d.q, Q = m.post.pairs.size();
+  // The weighted sums of x x' and of the score, gathered per individual (its
+  // z z' and z) and per pair (z times the pair's codes, the codes' own
+  // square), each in the order of the individuals and their rows.
+  std::vector<double> szz(Z * Z), szq(Z * Q), sqq(Q), sz(Z), sq(Q), z(Z);
+  std::vector<ext_t> zt(Z), ht(Q);
+  for (size_t j = 0; j < Z; j++)
+    zt[j] = unit(m.zc(j));
+  for (size_t q = 0; q < Q; q++)
+    ht[q] = codes(m, q);
+  gather_t gat;
   matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
   vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
-    std::fill(lower.begin(), lower.end(), 0.0);
-    std::fill(score.begin(), score.end(), 0.0);
-    for (size_t i = 0; i < n; i++)
+    const bool have_mu = m.fresh;
+    if (!m.fresh)
+      m.predict(beta);
+    std::fill(szz.begin(), szz.end(), 0.0);
+    std::fill(szq.begin(), szq.end(), 0.0);
+    std::fill(sqq.begin(), sqq.end(), 0.0);
+    std::fill(sz.begin(), sz.end(), 0.0);
+    std::fill(sq.begin(), sq.end(), 0.0);
+    for (size_t i = 0; i < n; i++) {
+      for (size_t j = 0; j < Z; j++)
+        z[j] = m.zv(i, j);
+      double wvi = 0, wri = 0;
       for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
-        double w = m.w[r];
+        const double w = m.w[r];
         if (!(w > 0))
           continue;
-        const double *x = m.x_of(r);
-        double eta, mu;
-        if (m.fresh) {
-          eta = m.eta[r];
-          mu = m.mu[r];
-        } else {
-          eta = m.eta_of(r, beta);
-          mu = m.d.binary ? sigmoid(eta) : eta;
-        }
+        const size_t q = m.pair[r];
+        const double eta = m.eta[r];
         double v = 1, res = m.d.y[i] - eta;
         if (m.d.binary) {
+          const double mu = have_mu ? m.mu[r] : sigmoid(eta);
           v = mu * (1 - mu);
           res = m.d.y[i] - mu;
         }
-        const double wr = w * res, wv = w * v;
-        // Over the row's nonzero columns only: the terms left out are zeros.
-        size_t k = 0;
-        for (size_t c = 0; c < D; c++)
-          if (x[c] != 0)
-            nz[k++] = c;
-        for (size_t p = 0; p < k; p++) {
-          const size_t c = nz[p];
-          score[c] += wr * x[c];
-          const double wvx = wv * x[c];
-          double *l = lower.data() + c * (c + 1) / 2;
-          for (size_t p2 = 0; p2 <= p; p2++)
-            l[nz[p2]] += wvx * x[nz[p2]];
-        }
+        const double wv = w * v, wr = w * res;
+        wvi += wv;
+        wri += wr;
+        double *zq = szq.data() + q * Z;
+        for (size_t j = 0; j < Z; j++)
+          zq[j] += wv * z[j];
+        sqq[q] += wv;
+        sq[q] += wr;
       }
-    for (size_t c = 0, k = 0; c < D; c++) {
-      g(static_cast<index_t>(c)) = score[c];
-      for (size_t c2 = 0; c2 <= c; c2++)
-        a(static_cast<index_t>(c), static_cast<index_t>(c2)) = lower[k++];
+      for (size_t j = 0; j < Z; j++) {
+        sz[j] += wri * z[j];
+        for (size_t k = 0; k <= j; k++)
+          szz[j * Z + k] += wvi * z[j] * z[k];
+      }
     }
-    for (size_t c = 0; c < D; c++) {
-      for (size_t c2 = 0; c2 < c; c2++)
-        a(static_cast<index_t>(c2), static_cast<index_t>(c)) = a(static_cast<index_t>(c), static_cast<index_t>(c2));
+    gat.reset(D);
+    g.setZero();
+    for (size_t j = 0; j < Z; j++) {
+      for (size_t k = 0; k <= j; k++)
+        gat.add(zt[j], zt[k], szz[j * Z + k], j == k);
+      g(static_cast<index_t>(m.zc(j))) += sz[j];
+    }
+    for (size_t q = 0; q < Q; q++) {
+      for (size_t j = 0; j < Z; j++)
+        gat.add(zt[j], ht[q], szq[q * Z + j], false);
+      gat.add(ht[q], ht[q], sqq[q], true);
+      for (size_t t = 0; t < ht[q].n; t++)
+        g(static_cast<index_t>(ht[q].at[t])) += sq[q] * ht[q].val[t];
+    }
+    for (size_t c = 0; c < D; c++)
+      for (size_t c2 = 0; c2 <= c; c2++) {
+        a(static_cast<index_t>(c), static_cast<index_t>(c2)) = gat.M[c * D + c2];
+        a(static_cast<index_t>(c2), static_cast<index_t>(c)) = gat.M[c * D + c2];
+      }
+    for (size_t c = 0; c < D; c++)
       if (m.penalised[c]) {
         a(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
         g(static_cast<index_t>(c)) -= m.lambda * beta(static_cast<index_t>(c));
       }
-    }
     vector_t delta = solve_psd(a, g);
     if (!delta.allFinite())
       return false;
@@ -202,12 +327,11 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
     logf[h] = f[h] > 0 ? std::log(f[h]) : -HUGE_VAL;
   const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
   m.mu.resize(m.eta.size());
+  m.predict(beta);
   double ll = 0;
   for (size_t i = 0; i < n; i++) {
     const size_t lo = m.first[i], hi = m.first[i + 1];
     const bool y1 = m.d.y[i] > 0.5;
-    for (size_t r = lo; r < hi; r++)
-      m.eta[r] = m.eta_of(r, beta);
     // A binary trait: each term as a product (one exponential a pair),
     // unless the individual's terms come too close to underflow.
     if (m.d.binary) {
@@ -293,153 +417,247 @@ double dispersion(const model_t &m, bool over_n)
 // among the frequencies, -1 when held fixed, -2 for the one left out. With
 // score, also the score of the observed log-likelihood (over the pairs kept).
 //
-// A pair's complete-data score is s = u + c e: u sparse (the coefficients'
-// res * x, 1 / f_h for each copy of a free haplotype h), c the pair's copies
-// of the haplotype left out and e = -1 / f_L on every free frequency. The
-// variance over an individual's pairs, sum w s s' - sbar sbar', then splits
-// into a sparse part (u u' per pair, ubar ubar' per individual) and the
-// terms in e, whose sums over the individuals enter once at the end.
-matrix_t louis(const model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
+// A row's complete-data score is s = T sigma, sigma = (res z_i, res at its
+// pair, 1 at its pair) in coordinates of the individuals' z and of the
+// pairs, T mapping a pair's res to its codes and its 1 to its frequency
+// score (1 / f_h per copy of a free haplotype h, plus the copies of the one
+// left out times E = -1 / f_L on every free frequency). The complete-data
+// information of the coefficients is T (v sigma_b sigma_b') T' likewise.
+// So the information, sum over the rows of w (J - s s') plus per individual
+// sbar sbar', is T S T' (plus the frequencies' complete-data information,
+// per pair), S summed in those coordinates: per individual a multiple of
+// z z', per pair z and a few scalars, and sbar sbar' per pattern of
+// genotypes in a block over its pairs (or, for a pattern of more than
+// LOUIS_BLOCK pairs, directly in the parameters). An individual of one
+// pair, its posterior 1, has no variance: only J and the score.
+const size_t LOUIS_BLOCK = 8;
+
+matrix_t louis(model_t &m, const vector_t &beta, double phi, const std::vector<double> &f,
                const std::vector<int> &free, size_t nfree, vector_t *score)
 {
-  const size_t D = m.D, P = D + nfree;
-  // The lower triangle of the information in a row-major square.
-  std::vector<double> info(P * P, 0.0), total(P, 0.0), cross(P, 0.0), ubar(P, 0.0);
-  std::vector<size_t> at(P + 2), touched;
-  std::vector<double> val(P + 2);
-  std::vector<char> seen(P, 0);
-  touched.reserve(P);
-  double cc = 0, ctotal = 0;  // sums of w c^2 - cbar^2, of cbar
-  double fixed_left = 0;      // sum of w * copies / f_L^2 (dense block of the frequencies)
-  auto add_outer = [&](const size_t *ia, const double *va, size_t k, double scale) {
-    // info += scale * v v' on the lower triangle, the indices increasing.
-    for (size_t p = 0; p < k; p++) {
-      const double sv = scale * va[p];
-      double *row = info.data() + ia[p] * P;
-      for (size_t q = 0; q <= p; q++)
-        row[ia[q]] += sv * va[q];
+  const size_t D = m.D, P = D + nfree, Z = 1 + m.d.q, Q = m.post.pairs.size();
+  const size_t G = m.post.first.size() - 1;
+  const bool have_mu = m.fresh;
+  if (!m.fresh)
+    m.predict(beta);
+  double e = 0, left2 = 0;
+  for (size_t h = 0; h < f.size(); h++)
+    if (free[h] == -2) {
+      e = -1 / f[h];
+      left2 = 1 / (f[h] * f[h]);
     }
-  };
+  // Per pair: kept (no haplotype held fixed), its codes and frequency score.
+  std::vector<char> kept(Q, 0);
+  std::vector<ext_t> th(Q), tf(Q), zt(Z);
+  for (size_t j = 0; j < Z; j++)
+    zt[j] = unit(m.zc(j));
+  for (size_t q = 0; q < Q; q++) {
+    const hf_pair_t &pr = m.post.pairs[q];
+    const size_t ha = static_cast<size_t>(pr.a);
+    if (free[ha] == -1 || (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
+      continue;
+    kept[q] = 1;
+    th[q] = codes(m, q);
+    ext_t &t = tf[q];
+    int copy[2] = {pr.a, pr.b};
+    for (int c = 0; c < (pr.b >= 0 ? 2 : 1); c++) {
+      const size_t h = static_cast<size_t>(copy[c]);
+      if (free[h] == -2) {
+        t.c += 1;
+        continue;
+      }
+      const size_t j = D + static_cast<size_t>(free[h]);
+      if (t.n > 0 && t.at[t.n - 1] == j)
+        t.val[t.n - 1] += 1 / f[h];
+      else if (t.n > 0 && t.at[t.n - 1] > j) {  // keep the entries ascending
+        t.at[1] = t.at[0];
+        t.val[1] = t.val[0];
+        t.at[0] = j;
+        t.val[0] = 1 / f[h];
+        t.n = 2;
+      } else {
+        t.at[t.n] = j;
+        t.val[t.n++] = 1 / f[h];
+      }
+    }
+  }
+  // Blocks of sbar sbar' per pattern: coordinate 2 a + 0 the res of the
+  // pattern's a-th pair, 2 a + 1 its 1.
+  std::vector<size_t> boff(G + 1, 0);
+  for (size_t g = 0; g < G; g++) {
+    const size_t np = m.post.first[g + 1] - m.post.first[g];
+    boff[g + 1] = boff[g] + (np <= LOUIS_BLOCK ? 4 * np * np : 0);
+  }
+  std::vector<double> block(boff[G], 0.0);
+  std::vector<double> szz(Z * Z, 0.0), szx(2 * Q * Z, 0.0), drr(Q, 0.0), drw(Q, 0.0),
+      dww(Q, 0.0), jw(Q, 0.0), sz(Z, 0.0), sr(Q, 0.0), sw(Q, 0.0), z(Z), big(P);
+  std::vector<size_t> idx;
+  std::vector<double> val;
+  gather_t gat;
+  gat.reset(P);
   for (size_t i = 0; i < m.d.n; i++) {
-    double cbar = 0;
-    // An individual of one pair, its posterior 1, has no variance: only
-    // the complete-data information and the score.
-    const bool known = m.first[i + 1] - m.first[i] == 1 && m.w[m.first[i]] == 1;
-    for (size_t r = m.first[i]; r < m.first[i + 1]; r++) {
-      double w = m.w[r];
-      const hf_pair_t &pr = m.post.pairs[m.pair[r]];
+    const size_t lo = m.first[i], hi = m.first[i + 1];
+    const bool known = hi - lo == 1 && m.w[lo] == 1;
+    for (size_t j = 0; j < Z; j++)
+      z[j] = m.zv(i, j);
+    double a = 0, sres = 0;
+    idx.clear();
+    val.clear();
+    for (size_t r = lo; r < hi; r++) {
+      const double w = m.w[r];
+      const size_t q = m.pair[r];
       // A pair with a haplotype held fixed is left out of the sums, the
       // posteriors not renormalised (haplo.glm's haplo.min.info).
-      if (!(w > 0) || free[static_cast<size_t>(pr.a)] == -1 ||
-          (pr.b >= 0 && free[static_cast<size_t>(pr.b)] == -1))
+      if (!(w > 0) || !kept[q])
         continue;
-      const double *x = m.x_of(r);
-      // The E-step's eta and mu where they are those of beta.
-      const double eta = m.fresh ? m.eta[r] : m.eta_of(r, beta);
+      const double eta = m.eta[r];
       double v, res;
       if (m.d.binary) {
-        double mu = m.fresh ? m.mu[r] : sigmoid(eta);
+        const double mu = have_mu ? m.mu[r] : sigmoid(eta);
         v = mu * (1 - mu);
         res = m.d.y[i] - mu;
       } else {
         v = 1 / phi;
         res = (m.d.y[i] - eta) / phi;
       }
-      size_t k = 0;
-      for (size_t c = 0; c < D; c++)
-        if (x[c] != 0) {
-          at[k] = c;
-          val[k++] = x[c];
-        }
-      // The complete-data information of the coefficients: w v x x'.
-      add_outer(at.data(), val.data(), k, w * v);
-      for (size_t p = 0; p < k; p++)
-        val[p] *= res;
-      double c = 0;
-      int copy[2] = {pr.a, pr.b};
-      for (int t = 0; t < (pr.b >= 0 ? 2 : 1); t++) {
-        size_t h = static_cast<size_t>(copy[t]);
-        if (free[h] >= 0) {
-          size_t j = D + static_cast<size_t>(free[h]);
-          info[j * P + j] += w / (f[h] * f[h]);
-          if (k > 0 && at[k - 1] == j)
-            val[k - 1] += 1 / f[h];
-          else if (k > 0 && at[k - 1] > j) {  // keep the indices increasing
-            at[k] = at[k - 1];
-            val[k] = val[k - 1];
-            at[k - 1] = j;
-            val[k - 1] = 1 / f[h];
-            k++;
-          } else {
-            at[k] = j;
-            val[k++] = 1 / f[h];
-          }
-        } else if (free[h] == -2) {
-          c += 1;
-          fixed_left += w / (f[h] * f[h]);
-        }
-      }
-      if (known) {
-        for (size_t p = 0; p < k; p++)
-          total[at[p]] += val[p];
-        ctotal += c;
+      const double wr = w * res, wa = known ? w * v : w * (v - res * res);
+      a += wa;
+      sres += wr;
+      double *zr = szx.data() + 2 * q * Z;
+      for (size_t j = 0; j < Z; j++)
+        zr[j] += wa * z[j];
+      drr[q] += wa;
+      jw[q] += w;
+      sr[q] += wr;
+      sw[q] += w;
+      if (known)
         continue;
+      double *zw = zr + Z;
+      for (size_t j = 0; j < Z; j++)
+        zw[j] -= wr * z[j];
+      drw[q] -= wr;
+      dww[q] -= w;
+      idx.push_back(2 * (r - lo));
+      val.push_back(wr);
+      idx.push_back(2 * (r - lo) + 1);
+      val.push_back(w);
+    }
+    if (!idx.empty()) {
+      // + sbar sbar': its z part sres z, its pairs' part in val.
+      a += sres * sres;
+      const size_t g = static_cast<size_t>(m.d.genotype[i]);
+      const size_t q0 = m.post.first[g], np = m.post.first[g + 1] - q0;
+      for (size_t k = 0; k < idx.size(); k++) {
+        double *zx = szx.data() + (2 * (q0 + idx[k] / 2) + idx[k] % 2) * Z;
+        for (size_t j = 0; j < Z; j++)
+          zx[j] += sres * z[j] * val[k];
       }
-      // Minus the variance: - w u u' here, + ubar ubar' per individual.
-      add_outer(at.data(), val.data(), k, -w);
-      for (size_t p = 0; p < k; p++) {
-        size_t j = at[p];
-        if (!seen[j]) {
-          seen[j] = 1;
-          touched.push_back(j);
+      if (np <= LOUIS_BLOCK) {
+        double *bl = block.data() + boff[g];
+        const size_t nb = 2 * np;
+        for (size_t k = 0; k < idx.size(); k++)
+          for (size_t k2 = 0; k2 <= k; k2++)
+            bl[idx[k] * nb + idx[k2]] += val[k] * val[k2];
+      } else {
+        // The pairs' part of sbar in the parameters, t0 + c E.
+        std::fill(big.begin(), big.end(), 0.0);
+        double c = 0;
+        for (size_t k = 0; k < idx.size(); k++) {
+          const size_t q = q0 + idx[k] / 2;
+          const ext_t &t = idx[k] % 2 ? tf[q] : th[q];
+          for (size_t p = 0; p < t.n; p++)
+            big[t.at[p]] += val[k] * t.val[p];
+          c += val[k] * t.c;
         }
-        ubar[j] += w * val[p];
-        cross[j] += w * c * val[p];
+        for (size_t p = 0; p < P; p++) {
+          if (big[p] == 0)
+            continue;
+          for (size_t p2 = 0; p2 < P; p2++)
+            gat.M[p * P + p2] += big[p] * big[p2];
+          gat.X[p] += c * big[p];
+        }
+        gat.Y += c * c;
       }
-      cc += w * c * c;
-      cbar += w * c;
     }
-    std::sort(touched.begin(), touched.end());
-    for (size_t p = 0; p < touched.size(); p++) {
-      at[p] = touched[p];
-      val[p] = ubar[touched[p]];
-      cross[touched[p]] -= cbar * val[p];
-      total[touched[p]] += val[p];
+    for (size_t j = 0; j < Z; j++) {
+      sz[j] += sres * z[j];
+      for (size_t k = 0; k <= j; k++)
+        szz[j * Z + k] += a * z[j] * z[k];
     }
-    add_outer(at.data(), val.data(), touched.size(), 1.0);
-    for (size_t j : touched) {
-      ubar[j] = 0;
-      seen[j] = 0;
-    }
-    touched.clear();
-    cc -= cbar * cbar;
-    ctotal += cbar;
   }
-  double e = 0;
-  for (size_t h = 0; h < f.size(); h++)
-    if (free[h] == -2)
-      e = -1 / f[h];
+  // T S T'.
+  for (size_t j = 0; j < Z; j++)
+    for (size_t k = 0; k <= j; k++)
+      gat.add(zt[j], zt[k], szz[j * Z + k], j == k);
+  double fixed_left = 0;  // the frequencies' dense complete-data information
+  for (size_t q = 0; q < Q; q++) {
+    if (!kept[q])
+      continue;
+    for (size_t j = 0; j < Z; j++) {
+      gat.add(zt[j], th[q], szx[2 * q * Z + j], false);
+      gat.add(zt[j], tf[q], szx[(2 * q + 1) * Z + j], false);
+    }
+    gat.add(th[q], th[q], drr[q], true);
+    gat.add(th[q], tf[q], drw[q], false);
+    gat.add(tf[q], tf[q], dww[q], true);
+    // The frequencies' complete-data information: 1 / f_h^2 per copy.
+    const hf_pair_t &pr = m.post.pairs[q];
+    int copy[2] = {pr.a, pr.b};
+    for (int c = 0; c < (pr.b >= 0 ? 2 : 1); c++) {
+      const size_t h = static_cast<size_t>(copy[c]);
+      if (free[h] >= 0) {
+        const size_t j = D + static_cast<size_t>(free[h]);
+        gat.M[j * P + j] += jw[q] / (f[h] * f[h]);
+      }
+    }
+    fixed_left += jw[q] * tf[q].c * left2;
+  }
+  for (size_t g = 0; g < G; g++) {
+    const size_t q0 = m.post.first[g], np = m.post.first[g + 1] - q0;
+    if (np > LOUIS_BLOCK)
+      continue;
+    const double *bl = block.data() + boff[g];
+    const size_t nb = 2 * np;
+    for (size_t k = 0; k < nb; k++)
+      for (size_t k2 = 0; k2 <= k; k2++) {
+        const double v = bl[k * nb + k2];
+        if (v == 0)
+          continue;
+        const ext_t &t1 = k % 2 ? tf[q0 + k / 2] : th[q0 + k / 2];
+        const ext_t &t2 = k2 % 2 ? tf[q0 + k2 / 2] : th[q0 + k2 / 2];
+        gat.add(t1, t2, v, k == k2);
+      }
+  }
+  gat.finish(D, e);
   const index_t Pi = static_cast<index_t>(P);
   matrix_t out(Pi, Pi);
-  for (size_t a = 0; a < P; a++) {
-    const double ea = a >= D ? e : 0;
+  for (size_t a = 0; a < P; a++)
     for (size_t b = 0; b <= a; b++) {
-      const double eb = b >= D ? e : 0;
-      double v = info[a * P + b];
+      double v = gat.M[a * P + b];
       if (a >= D && b >= D)
         v += fixed_left;
-      v -= cross[a] * eb + ea * cross[b] + cc * ea * eb;
       out(static_cast<index_t>(a), static_cast<index_t>(b)) = v;
       out(static_cast<index_t>(b), static_cast<index_t>(a)) = v;
     }
-  }
   for (size_t c = 0; c < D; c++)
     if (m.penalised[c])
       out(static_cast<index_t>(c), static_cast<index_t>(c)) += m.lambda;
   if (score) {
-    *score = vector_t(Pi);
-    for (size_t a = 0; a < P; a++)
-      (*score)(static_cast<index_t>(a)) = total[a] + ctotal * (a >= D ? e : 0);
+    *score = vector_t::Zero(Pi);
+    double c = 0;
+    for (size_t j = 0; j < Z; j++)
+      (*score)(static_cast<index_t>(m.zc(j))) += sz[j];
+    for (size_t q = 0; q < Q; q++) {
+      if (!kept[q])
+        continue;
+      for (size_t p = 0; p < th[q].n; p++)
+        (*score)(static_cast<index_t>(th[q].at[p])) += sr[q] * th[q].val[p];
+      for (size_t p = 0; p < tf[q].n; p++)
+        (*score)(static_cast<index_t>(tf[q].at[p])) += sw[q] * tf[q].val[p];
+      c += sw[q] * tf[q].c;
+    }
+    for (size_t a = D; a < P; a++)
+      (*score)(static_cast<index_t>(a)) += c * e;
   }
   return out;
 }
@@ -586,8 +804,7 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
       break;
     if (!m.d.binary) {
       // eta under the new beta for the dispersion.
-      for (size_t r = 0; r < m.pair.size(); r++)
-        m.eta[r] = m.eta_of(r, beta);
+      m.predict(beta);
       phi = dispersion(m, true);
     }
     m_step_freq(m, f);
@@ -762,7 +979,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
   m.w.assign(m.pair.size(), 0.0);
   m.eta.assign(m.pair.size(), 0.0);
   m.penalised.assign(m.D, false);
-  m.build_design();
+  m.build_rows();
 
   // The null model: the trait on the covariates, the genotypes under the
   // trait-free frequencies. One row per individual, as a model without
@@ -784,13 +1001,12 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     m0.w.assign(n, 1.0);
     m0.eta.assign(n, 0.0);
     m0.penalised.assign(m0.D, false);
-    m0.build_design();
+    m0.build_rows();
     vector_t b0 = vector_t::Zero(static_cast<index_t>(m0.D));
     if (!fit_beta(m0, b0))
       return fail(fit, "the model without haplotypes cannot be fitted");
     double phi0 = 1;
-    for (size_t i = 0; i < n; i++)
-      m0.eta[i] = m0.eta_of(i, b0);
+    m0.predict(b0);
     if (!d.binary)
       phi0 = dispersion(m0, true);
     std::vector<double> one_f = {1.0};
