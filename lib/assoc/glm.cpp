@@ -861,7 +861,7 @@ bool fail(glm_fit_t &fit, const std::string &why)
 glm_term_t::glm_term_t() : freq(NA), se(NA) {}
 
 bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings_t &s,
-             glm_fit_t &fit)
+             glm_fit_t &fit, glm_cache_t *cache)
 {
   fit = glm_fit_t();
   model_t m(d, post);
@@ -983,9 +983,17 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
 
   // The null model: the trait on the covariates, the genotypes under the
   // trait-free frequencies. One row per individual, as a model without
-  // haplotype columns.
-  {
-    glm_data_t nd = d;
+  // haplotype columns. Its trait part depends on y and the covariates only.
+  glm_cache_t local;
+  glm_cache_t &nc = cache ? *cache : local;
+  if (!(nc.valid && nc.binary == d.binary && nc.q == d.q && nc.y == d.y && nc.cov == d.cov)) {
+    nc.valid = false;
+    glm_data_t nd;
+    nd.binary = d.binary;
+    nd.n = n;
+    nd.q = d.q;
+    nd.y = d.y;
+    nd.cov = d.cov;
     hf_posterior_t one;
     one.first = {0, 1};
     one.pairs.push_back(hf_pair_t{0, -1, 1.0});
@@ -1003,15 +1011,25 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     m0.penalised.assign(m0.D, false);
     m0.build_rows();
     vector_t b0 = vector_t::Zero(static_cast<index_t>(m0.D));
-    if (!fit_beta(m0, b0))
-      return fail(fit, "the model without haplotypes cannot be fitted");
-    double phi0 = 1;
-    m0.predict(b0);
-    if (!d.binary)
-      phi0 = dispersion(m0, true);
-    std::vector<double> one_f = {1.0};
-    fit.loglik_null = e_step(m0, b0, phi0, one_f) + ll_geno;
+    nc.fitted = fit_beta(m0, b0);
+    if (nc.fitted) {
+      double phi0 = 1;
+      m0.predict(b0);
+      if (!d.binary)
+        phi0 = dispersion(m0, true);
+      std::vector<double> one_f = {1.0};
+      nc.loglik = e_step(m0, b0, phi0, one_f);
+      nc.beta.assign(b0.data(), b0.data() + b0.size());
+    }
+    nc.binary = d.binary;
+    nc.q = d.q;
+    nc.y = d.y;
+    nc.cov = d.cov;
+    nc.valid = true;
   }
+  if (!nc.fitted)
+    return fail(fit, "the model without haplotypes cannot be fitted");
+  fit.loglik_null = nc.loglik + ll_geno;
 
   // The joint EM from the trait-free posteriors, then the information.
   for (size_t i = 0; i < n; i++) {
@@ -1031,7 +1049,11 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
   for (int pass = 0; pass < 2; pass++) {
     m.w = start_w;
     f = fit.freq_null;
+    // From the null model's intercept and covariates: the first M-step's
+    // fit, to convergence, is the same from any start.
     beta = vector_t::Zero(static_cast<index_t>(m.D));
+    for (size_t c = 0; c < nc.beta.size(); c++)
+      beta(static_cast<index_t>(m.zc(c))) = nc.beta[c];
     m.fresh = false;
     phi = 1;
     fit.loglik = joint_em(m, s, beta, phi, f, fit.iterations, fit.converged);

@@ -49,7 +49,8 @@
 // includes the prior's 1/25. The terms hit are named in their status and
 // every haplotype row says that the prior was used.
 //
-// Nothing here prints, exits or keeps state between calls.
+// Nothing here prints or exits; state kept between calls lives in the
+// caller's glm_cache_t.
 #pragma once
 
 #include <cstddef>
@@ -115,7 +116,23 @@ struct glm_fit_t {
   std::string status;             // "" when the fit holds figures; else why not
 };
 
+// What one fit leaves for the next on the same individuals: the model
+// without haplotypes, which depends on the trait and the covariates only
+// (taken again when they are the same, bit for bit), and room for the
+// fit's work.
+struct glm_cache_t {
+  bool valid = false;
+  bool binary = true;
+  size_t q = 0;
+  std::vector<double> y, cov;   // those of the fit kept
+  bool fitted = false;          // the model without haplotypes could be fitted
+  std::vector<double> beta;     // its coefficients: intercept, covariates
+  double loglik = 0;            // its log-likelihood of the trait
+};
+
 // Fits the model; false (with fit.status) when there is nothing to report
 // (no individual, collinear covariates, a base haplotype that is rare).
+// With cache, the model without haplotypes is taken from there when it
+// holds the same trait and covariates (the figures are the same either way).
 bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings_t &s,
-             glm_fit_t &fit);
+             glm_fit_t &fit, glm_cache_t *cache = nullptr);

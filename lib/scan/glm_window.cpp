@@ -44,7 +44,7 @@ std::string glm_window(scan_glm_t &g, const scan_settings_t &set,
     for (size_t c = 0; c < d.q; c++)
       d.cov[i * d.q + c] = set.cov[tested[i] * set.ncov + c];
   }
-  if (!glm_fit(d, g.post, s, g.fit))
+  if (!glm_fit(d, g.post, s, g.fit, &g.cache))
     return g.fit.status;
   const glm_fit_t &f = g.fit;
   if (f.lrt_df > 0) {

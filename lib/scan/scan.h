@@ -159,6 +159,7 @@ struct scan_glm_t {
   glm_data_t data;
   glm_fit_t fit;
   std::vector<std::string> spelled;
+  glm_cache_t cache;
 };
 // Fits the GLM on the pooled estimate of the tested individuals (sample
 // index of each in tested) and fills the row's assoc_* and top_*; returns
