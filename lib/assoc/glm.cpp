@@ -78,6 +78,8 @@ struct model_t {
   std::vector<unsigned char> hn;
   std::vector<size_t> hcol;
   std::vector<double> hval, hb;  // hb: per pair, codes' part of eta (scratch)
+  std::vector<double> base;      // per individual: the rest of eta (scratch)
+  std::vector<double> prior, ehb;  // per pair: prior and exp(hb) (the E-step's scratch)
 
   // Fills the pairs' codes once the codes, rows and D are set.
   void build_rows()
@@ -109,10 +111,12 @@ struct model_t {
         s += hval[2 * q + t] * beta(static_cast<index_t>(hcol[2 * q + t]));
       hb[q] = s;
     }
+    base.resize(d.n);
     for (size_t i = 0; i < d.n; i++) {
       double b = beta(0);
       for (size_t c = 0; c < d.q; c++)
         b += d.cov[i * d.q + c] * beta(static_cast<index_t>(1 + K + c));
+      base[i] = b;
       for (size_t r = first[i]; r < first[i + 1]; r++)
         eta[r] = b + hb[pair[r]];
     }
@@ -328,26 +332,54 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
   const double log2 = std::log(2.0), lognorm = -0.5 * (LOG_2PI + std::log(phi));
   m.mu.resize(m.eta.size());
   m.predict(beta);
-  double ll = 0;
+  const size_t Q = m.post.pairs.size();
+  if (m.d.binary) {
+    // exp(eta) = exp(individual's part) exp(pair's part): one exponential
+    // per individual and per pair.
+    m.prior.resize(Q);
+    m.ehb.resize(Q);
+    for (size_t q = 0; q < Q; q++) {
+      m.prior[q] = pair_prior(m.post.pairs[q], f);
+      m.ehb[q] = std::exp(m.hb[q]);
+    }
+  }
+  // The log-likelihood sums the logarithms of products of the individuals'
+  // likelihoods, each product taken while it stays far from underflow.
+  double ll = 0, prod = 1;
   for (size_t i = 0; i < n; i++) {
     const size_t lo = m.first[i], hi = m.first[i + 1];
     const bool y1 = m.d.y[i] > 0.5;
-    // A binary trait: each term as a product (one exponential a pair),
-    // unless the individual's terms come too close to underflow.
+    // A binary trait: each term as a product, unless the individual's
+    // terms come too close to underflow or overflow.
     if (m.d.binary) {
+      const double eb = std::exp(m.base[i]);
       double sum = 0;
-      for (size_t r = lo; r < hi; r++) {
-        double e = std::exp(-std::fabs(m.eta[r]));
-        double mu = m.eta[r] >= 0 ? 1 / (1 + e) : e / (1 + e);
-        m.mu[r] = mu;
-        const hf_pair_t &pr = m.post.pairs[m.pair[r]];
-        m.w[r] = pair_prior(pr, f) * (y1 ? mu : 1 - mu);
+      bool inside = eb > 1e-150 && eb < 1e150;
+      for (size_t r = lo; r < hi && inside; r++) {
+        const size_t q = m.pair[r];
+        const double E = eb * m.ehb[q];
+        if (!(E > 1e-250 && E < 1e250)) {
+          inside = false;
+          break;
+        }
+        const double inv = 1 / (1 + E);
+        m.mu[r] = E * inv;
+        m.w[r] = m.prior[q] * (y1 ? E * inv : inv);
         sum += m.w[r];
       }
-      if (sum > 1e-250) {
+      if (inside && sum > 1e-250) {
+        const double inv = 1 / sum;
         for (size_t r = lo; r < hi; r++)
-          m.w[r] /= sum;
-        ll += std::log(sum);
+          m.w[r] *= inv;
+        if (sum < 1e-100)
+          ll += std::log(sum);
+        else {
+          prod *= sum;
+          if (prod < 1e-150) {
+            ll += std::log(prod);
+            prod = 1;
+          }
+        }
         continue;
       }
     }
@@ -383,7 +415,7 @@ double e_step(model_t &m, const vector_t &beta, double phi, const std::vector<do
     ll += top + std::log(sum);
   }
   m.fresh = true;
-  return ll;
+  return ll + std::log(prod);
 }
 
 // The frequencies from the posteriors: each haplotype's share of copies.
