@@ -121,6 +121,27 @@ struct model_t {
         eta[r] = b + hb[pair[r]];
     }
   }
+  // predict, and for a binary trait the fitted probabilities: exp(eta) as
+  // exp(individual's part) exp(pair's part) while far from overflow.
+  void predict_mu(const vector_t &beta)
+  {
+    predict(beta);
+    mu.resize(eta.size());
+    if (!d.binary) {
+      mu = eta;
+      return;
+    }
+    ehb.resize(hb.size());
+    for (size_t q = 0; q < hb.size(); q++)
+      ehb[q] = std::exp(hb[q]);
+    for (size_t i = 0; i < d.n; i++) {
+      const double eb = std::exp(base[i]);
+      for (size_t r = first[i]; r < first[i + 1]; r++) {
+        const double E = eb * ehb[pair[r]];
+        mu[r] = E > 1e-250 && E < 1e250 ? E / (1 + E) : sigmoid(eta[r]);
+      }
+    }
+  }
 };
 
 // A vector of the parameter space t0 + c E: t0 with at most two entries
@@ -211,9 +232,16 @@ ext_t codes(const model_t &m, size_t q)
 // eigen-decomposition, dropping directions of no information.
 vector_t solve_psd(const matrix_t &a, const vector_t &b)
 {
-  // A well-conditioned positive definite a: its Cholesky factor.
+  // A well-conditioned positive definite a: its Cholesky factor, the
+  // condition judged by the factor's diagonal (its squared range).
   Eigen::LLT<matrix_t> llt(a);
-  if (llt.info() == Eigen::Success && llt.rcond() > 1e-10) {
+  bool well = llt.info() == Eigen::Success && a.rows() > 0;
+  if (well) {
+    const vector_t dl = llt.matrixLLT().diagonal();
+    const double lo = dl.minCoeff(), hi = dl.maxCoeff();
+    well = lo > 0 && (lo / hi) * (lo / hi) > 1e-10;
+  }
+  if (well) {
     vector_t x = llt.solve(b);
     if (x.allFinite())
       return x;
@@ -246,9 +274,10 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
   matrix_t a(static_cast<index_t>(D), static_cast<index_t>(D));
   vector_t g(static_cast<index_t>(D));
   for (int step = 0; step < steps; step++) {
-    const bool have_mu = m.fresh;
-    if (!m.fresh)
-      m.predict(beta);
+    if (!m.fresh) {
+      m.predict_mu(beta);
+      m.fresh = true;
+    }
     std::fill(szz.begin(), szz.end(), 0.0);
     std::fill(szq.begin(), szq.end(), 0.0);
     std::fill(sqq.begin(), sqq.end(), 0.0);
@@ -266,7 +295,7 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
         const double eta = m.eta[r];
         double v = 1, res = m.d.y[i] - eta;
         if (m.d.binary) {
-          const double mu = have_mu ? m.mu[r] : sigmoid(eta);
+          const double mu = m.mu[r];
           v = mu * (1 - mu);
           res = m.d.y[i] - mu;
         }
@@ -469,9 +498,10 @@ matrix_t louis(model_t &m, const vector_t &beta, double phi, const std::vector<d
 {
   const size_t D = m.D, P = D + nfree, Z = 1 + m.d.q, Q = m.post.pairs.size();
   const size_t G = m.post.first.size() - 1;
-  const bool have_mu = m.fresh;
-  if (!m.fresh)
-    m.predict(beta);
+  if (!m.fresh) {
+    m.predict_mu(beta);
+    m.fresh = true;
+  }
   double e = 0, left2 = 0;
   for (size_t h = 0; h < f.size(); h++)
     if (free[h] == -2) {
@@ -545,7 +575,7 @@ matrix_t louis(model_t &m, const vector_t &beta, double phi, const std::vector<d
       const double eta = m.eta[r];
       double v, res;
       if (m.d.binary) {
-        const double mu = have_mu ? m.mu[r] : sigmoid(eta);
+        const double mu = m.mu[r];
         v = mu * (1 - mu);
         res = m.d.y[i] - mu;
       } else {
