@@ -81,6 +81,17 @@ struct model_t {
   std::vector<double> base;      // per individual: the rest of eta (scratch)
   std::vector<double> prior, ehb;  // per pair: prior and exp(hb) (the E-step's scratch)
 
+  std::vector<double> keep_w, keep_eta, keep_mu;  // what a rejected Newton step restores
+  std::vector<double> start_w;                     // the joint EM's start posteriors
+
+  // The buffers a cache lends from one fit to the next.
+  std::vector<std::vector<double> *> dbufs()
+  {
+    return {&code, &w, &eta, &mu, &hval, &hb, &base, &prior, &ehb,
+            &keep_w, &keep_eta, &keep_mu, &start_w};
+  }
+  std::vector<std::vector<size_t> *> zbufs() { return {&first, &pair, &hcol}; }
+
   // Fills the pairs' codes once the codes, rows and D are set.
   void build_rows()
   {
@@ -227,6 +238,42 @@ ext_t codes(const model_t &m, size_t q)
   }
   return t;
 }
+
+// Lends a cache's buffers to a model for its life, emptied.
+struct lend_t {
+  model_t &m;
+  glm_cache_t *cache;
+  lend_t(model_t &model, glm_cache_t *c) : m(model), cache(c)
+  {
+    if (!cache)
+      return;
+    std::vector<std::vector<double> *> d = m.dbufs();
+    std::vector<std::vector<size_t> *> z = m.zbufs();
+    cache->dbuf.resize(d.size());
+    cache->zbuf.resize(z.size());
+    for (size_t k = 0; k < d.size(); k++) {
+      d[k]->swap(cache->dbuf[k]);
+      d[k]->clear();
+    }
+    for (size_t k = 0; k < z.size(); k++) {
+      z[k]->swap(cache->zbuf[k]);
+      z[k]->clear();
+    }
+  }
+  ~lend_t()
+  {
+    if (!cache)
+      return;
+    std::vector<std::vector<double> *> d = m.dbufs();
+    std::vector<std::vector<size_t> *> z = m.zbufs();
+    for (size_t k = 0; k < d.size(); k++)
+      d[k]->swap(cache->dbuf[k]);
+    for (size_t k = 0; k < z.size(); k++)
+      z[k]->swap(cache->zbuf[k]);
+  }
+  lend_t(const lend_t &) = delete;
+  lend_t &operator=(const lend_t &) = delete;
+};
 
 // Solves a x = b for a symmetric positive semi-definite a by its
 // eigen-decomposition, dropping directions of no information.
@@ -724,19 +771,13 @@ matrix_t louis(model_t &m, const vector_t &beta, double phi, const std::vector<d
   return out;
 }
 
-// Room for the state a rejected Newton step restores.
-struct newton_keep_t {
-  std::vector<double> w, eta, mu;
-};
-
 // One safeguarded Newton-Raphson step on (beta, frequencies) of a binary
 // trait from the posteriors in m.w (those of beta and f, log-likelihood ll),
 // with the observed information: the full step, halved while it leaves the
 // simplex or does not raise the log-likelihood. On success beta, f, ll and
 // m.w are those of the new point; otherwise nothing changes and false.
 // Frequencies below NEWTON_MIN_FREQ stay where they are.
-bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
-                 newton_keep_t &keep)
+bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll)
 {
   const size_t H = f.size(), D = m.D;
   std::vector<int> free(H, -1);
@@ -789,9 +830,9 @@ bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
     if (!more)
       break;
   }
-  keep.w = m.w;
-  keep.eta = m.eta;
-  keep.mu = m.mu;
+  m.keep_w = m.w;
+  m.keep_eta = m.eta;
+  m.keep_mu = m.mu;
   vector_t nb(beta.size());
   std::vector<double> nf(H);
   double t = 1;
@@ -823,9 +864,9 @@ bool newton_step(model_t &m, vector_t &beta, std::vector<double> &f, double &ll,
       return true;
     }
   }
-  m.w = keep.w;
-  m.eta = keep.eta;
-  m.mu = keep.mu;
+  m.w.swap(m.keep_w);
+  m.eta.swap(m.keep_eta);
+  m.mu.swap(m.keep_mu);
   m.fresh = true;
   return false;
 }
@@ -841,14 +882,13 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
   // objective of every step.
   const bool newton = m.d.binary && m.lambda == 0;
   int wait = NEWTON_FROM - 1;  // EM steps before the next Newton step
-  newton_keep_t keep;
   for (iterations = 1; iterations <= s.max_iter; iterations++) {
     // Newton steps on all parameters once the EM is under way, each kept
     // only where it raises the log-likelihood (the stopping rule holds for
     // both kinds of step); one that fails gives way to an EM step in its
     // place and NEWTON_FROM - 1 more.
     if (newton && wait == 0) {
-      if (newton_step(m, beta, f, ll, keep)) {
+      if (newton_step(m, beta, f, ll)) {
         if (!(ll - prev > s.gain)) {
           converged = true;
           break;
@@ -927,6 +967,7 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
 {
   fit = glm_fit_t();
   model_t m(d, post);
+  lend_t lend(m, cache);
   const size_t n = d.n, H = d.freq0.size();
   m.H = H;
   if (n == 0)
@@ -1102,14 +1143,14 @@ bool glm_fit(const glm_data_t &d, const hf_posterior_t &post, const glm_settings
     for (size_t r = m.first[i]; r < m.first[i + 1]; r++)
       m.w[r] = pair_prior(post.pairs[m.pair[r]], f) / sum;
   }
-  std::vector<double> start_w = m.w;
+  m.start_w = m.w;
   vector_t beta;
   double phi = 1;
   std::vector<bool> hit(m.D, false);
   matrix_t var;
   std::vector<bool> estimable;
   for (int pass = 0; pass < 2; pass++) {
-    m.w = start_w;
+    m.w = m.start_w;
     f = fit.freq_null;
     // From the null model's intercept and covariates: the first M-step's
     // fit, to convergence, is the same from any start.

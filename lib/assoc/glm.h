@@ -128,6 +128,9 @@ struct glm_cache_t {
   bool fitted = false;          // the model without haplotypes could be fitted
   std::vector<double> beta;     // its coefficients: intercept, covariates
   double loglik = 0;            // its log-likelihood of the trait
+  // The fit's buffers, lent to the next fit (their contents mean nothing).
+  std::vector<std::vector<double>> dbuf;
+  std::vector<std::vector<size_t>> zbuf;
 };
 
 // Fits the model; false (with fit.status) when there is nothing to report
