@@ -608,48 +608,57 @@ matrix_t louis(model_t &m, const vector_t &beta, double phi, const std::vector<d
   std::vector<double> val;
   gather_t gat;
   gat.reset(P);
+  // The rows' arrays through plain pointers: the sums' stores cannot
+  // alias them.
+  const double *const W = m.w.data(), *const ETA = m.eta.data(), *const MU = m.mu.data(),
+                      *const Y = m.d.y.data();
+  const size_t *const FIRST = m.first.data(), *const PAIR = m.pair.data();
+  const char *const KEPT = kept.data();
+  const bool binary = m.d.binary;
+  double *const SZX = szx.data(), *const DRR = drr.data(), *const DRW = drw.data(),
+               *const DWW = dww.data(), *const JW = jw.data(), *const SR = sr.data(),
+               *const SW = sw.data();
   for (size_t i = 0; i < m.d.n; i++) {
-    const size_t lo = m.first[i], hi = m.first[i + 1];
-    const bool known = hi - lo == 1 && m.w[lo] == 1;
+    const size_t lo = FIRST[i], hi = FIRST[i + 1];
+    const bool known = hi - lo == 1 && W[lo] == 1;
     for (size_t j = 0; j < Z; j++)
       z[j] = m.zv(i, j);
     double a = 0, sres = 0;
     idx.clear();
     val.clear();
     for (size_t r = lo; r < hi; r++) {
-      const double w = m.w[r];
-      const size_t q = m.pair[r];
+      const double w = W[r];
+      const size_t q = PAIR[r];
       // A pair with a haplotype held fixed is left out of the sums, the
       // posteriors not renormalised (haplo.glm's haplo.min.info).
-      if (!(w > 0) || !kept[q])
+      if (!(w > 0) || !KEPT[q])
         continue;
-      const double eta = m.eta[r];
       double v, res;
-      if (m.d.binary) {
-        const double mu = m.mu[r];
+      if (binary) {
+        const double mu = MU[r];
         v = mu * (1 - mu);
-        res = m.d.y[i] - mu;
+        res = Y[i] - mu;
       } else {
         v = 1 / phi;
-        res = (m.d.y[i] - eta) / phi;
+        res = (Y[i] - ETA[r]) / phi;
       }
       const double wr = w * res, wa = known ? w * v : w * (v - res * res);
       a += wa;
       sres += wr;
-      double *zr = szx.data() + 2 * q * Z;
+      double *zr = SZX + 2 * q * Z;
       for (size_t j = 0; j < Z; j++)
         zr[j] += wa * z[j];
-      drr[q] += wa;
-      jw[q] += w;
-      sr[q] += wr;
-      sw[q] += w;
+      DRR[q] += wa;
+      JW[q] += w;
+      SR[q] += wr;
+      SW[q] += w;
       if (known)
         continue;
       double *zw = zr + Z;
       for (size_t j = 0; j < Z; j++)
         zw[j] -= wr * z[j];
-      drw[q] -= wr;
-      dww[q] -= w;
+      DRW[q] -= wr;
+      DWW[q] -= w;
       idx.push_back(2 * (r - lo));
       val.push_back(wr);
       idx.push_back(2 * (r - lo) + 1);
