@@ -20,10 +20,6 @@ const double LOG_2PI = 1.8378770664093454836;
 // Newton steps of one M-step, and the step size that ends them.
 const int NEWTON_MAX = 50;
 const double NEWTON_TOL = 1e-10;
-// The joint EM's first M-step stops at a step this small: Newton's method
-// converges quadratically, so what is left is of its square, far below
-// what the later steps correct.
-const double FIRST_TOL = 1e-6;
 // The joint EM of a binary trait takes Newton steps on all parameters from
 // this step on; frequencies below NEWTON_MIN_FREQ are held there, those the
 // full step takes out of the simplex shrink by NEWTON_SHRINK; a Newton step
@@ -309,7 +305,7 @@ vector_t solve_psd(const matrix_t &a, const vector_t &b)
 // The M-step for beta: weighted least squares (normal) or Newton's method
 // on the weighted logistic log-likelihood, with the prior when lambda > 0,
 // at most steps Newton steps. Returns false when a step is not finite.
-bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX, double tol = NEWTON_TOL)
+bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX)
 {
   const size_t D = m.D, n = m.d.n, Z = 1 + m.d.q, Q = m.post.pairs.size();
   // The weighted sums of x x' and of the score, gathered per individual (its
@@ -396,7 +392,7 @@ bool fit_beta(model_t &m, vector_t &beta, int steps = NEWTON_MAX, double tol = N
     m.fresh = false;
     if (!m.d.binary)
       return true;  // the normal log-likelihood is quadratic: one step is exact
-    if (delta.cwiseAbs().maxCoeff() < tol * (1 + beta.cwiseAbs().maxCoeff()))
+    if (delta.cwiseAbs().maxCoeff() < NEWTON_TOL * (1 + beta.cwiseAbs().maxCoeff()))
       return true;
   }
   return beta.allFinite();
@@ -915,7 +911,7 @@ double joint_em(model_t &m, const glm_settings_t &s, vector_t &beta, double &phi
     // One Newton step on beta per EM step (a generalised EM: each step
     // raises the expected complete-data log-likelihood, and the fixed
     // point is the same); the first step fits the start posteriors fully.
-    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1, FIRST_TOL))
+    if (!fit_beta(m, beta, iterations == 1 ? NEWTON_MAX : 1))
       break;
     if (!m.d.binary) {
       // eta under the new beta for the dispersion.
