@@ -351,3 +351,46 @@ TEST(GlmXChromosome, MatchesBruteForceOverEnumeratedPhases)
 }
 
 } // namespace
+
+// A cache carried from fit to fit gives each fit the figures of a fresh
+// one, whether the trait and covariates change between the fits or not.
+TEST(GlmCache, FitsThroughOneCacheMatchFreshFits)
+{
+  struct data_case_t {
+    bool binary;
+    std::vector<double> cov;  // one column, or none
+  };
+  const std::vector<int> genotype = {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 2, 1, 0, 2};
+  const std::vector<double> y01 = {1, 0, 0, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 0, 1, 1};
+  const std::vector<double> cov = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8, 9, 7, 9, 3};
+  const std::vector<double> cov2(cov.rbegin(), cov.rend());
+  const std::vector<data_case_t> order = {
+      {true, {}}, {true, {}}, {false, {}}, {false, cov}, {true, cov}, {true, cov2}, {true, {}}};
+  hf_posterior_t post = one_marker();
+  glm_cache_t cache;
+  for (size_t k = 0; k < order.size(); k++) {
+    SCOPED_TRACE(k);
+    glm_data_t d;
+    d.binary = order[k].binary;
+    d.n = genotype.size();
+    d.q = order[k].cov.empty() ? 0 : 1;
+    d.cov = order[k].cov;
+    d.genotype = genotype;
+    d.freq0 = {0.6, 0.4};
+    for (size_t i = 0; i < d.n; i++)
+      d.y.push_back(d.binary ? y01[i] : y01[i] * 1.5 + 0.1 * cov[i]);
+    glm_settings_t s;
+    glm_fit_t fresh, cached;
+    ASSERT_TRUE(glm_fit(d, post, s, fresh)) << fresh.status;
+    ASSERT_TRUE(glm_fit(d, post, s, cached, &cache)) << cached.status;
+    EXPECT_EQ(fresh.loglik, cached.loglik);
+    EXPECT_EQ(fresh.loglik_null, cached.loglik_null);
+    EXPECT_EQ(fresh.iterations, cached.iterations);
+    ASSERT_EQ(fresh.terms.size(), cached.terms.size());
+    for (size_t t = 0; t < fresh.terms.size(); t++) {
+      EXPECT_EQ(fresh.terms[t].effect, cached.terms[t].effect);
+      EXPECT_TRUE(fresh.terms[t].se == cached.terms[t].se ||
+                  (std::isnan(fresh.terms[t].se) && std::isnan(cached.terms[t].se)));
+    }
+  }
+}
