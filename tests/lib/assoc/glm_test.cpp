@@ -394,3 +394,111 @@ TEST(GlmCache, FitsThroughOneCacheMatchFreshFits)
     }
   }
 }
+
+namespace {
+
+// The observed log-likelihood of a binary trait written out over the pairs
+// of each individual's pattern: theta = intercept, effects of the
+// haplotypes in col (-1: base), then f_0 .. f_{H-2} (f_{H-1} = 1 - rest).
+double table_loglik(const hf_posterior_t &post, const glm_data_t &d, const std::vector<int> &col,
+                    size_t K, const std::vector<double> &theta)
+{
+  const size_t H = col.size();
+  std::vector<double> f(H, 1.0);
+  for (size_t h = 0; h + 1 < H; h++) {
+    f[h] = theta[1 + K + h];
+    f[H - 1] -= f[h];
+  }
+  double ll = 0;
+  for (size_t i = 0; i < d.n; i++) {
+    size_t g = static_cast<size_t>(d.genotype[i]);
+    double like = 0;
+    for (size_t q = post.first[g]; q < post.first[g + 1]; q++) {
+      const hf_pair_t &p = post.pairs[q];
+      double eta = theta[0];
+      for (int h : {p.a, p.b})
+        if (col[static_cast<size_t>(h)] >= 0)
+          eta += theta[1 + static_cast<size_t>(col[static_cast<size_t>(h)])];
+      double mu = 1 / (1 + std::exp(-eta));
+      like += (p.a == p.b ? 1 : 2) * f[static_cast<size_t>(p.a)] * f[static_cast<size_t>(p.b)] *
+              (d.y[i] > 0.5 ? mu : 1 - mu);
+    }
+    ll += std::log(like);
+  }
+  return ll;
+}
+
+} // namespace
+
+// Individuals of unknown genotype (every pair of four haplotypes: a
+// pattern of ten pairs, more than the information's blocks take) beside
+// known ones: the standard errors are those of the observed information by
+// finite differences at the estimate.
+TEST(GlmManyPairs, StandardErrorsMatchFiniteDifferences)
+{
+  hf_posterior_t post;
+  post.first = {0};
+  for (int a = 0; a < 4; a++)  // patterns 0..3: homozygous a
+    post.pairs.push_back({a, a, 1.0}), post.first.push_back(post.pairs.size());
+  for (int a = 0; a < 4; a++)  // pattern 4: unknown
+    for (int b = a; b < 4; b++)
+      post.pairs.push_back({a, b, 0.1});
+  post.first.push_back(post.pairs.size());
+  uint64_t state = 777;
+  auto u = [&]() {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(state >> 11) / 9007199254740992.0;
+  };
+  glm_data_t d;
+  d.n = 160;
+  for (size_t i = 0; i < d.n; i++) {
+    double v = u();
+    int h = v < 0.4 ? 0 : v < 0.7 ? 1 : v < 0.9 ? 2 : 3;
+    d.genotype.push_back(i % 3 == 0 ? 4 : h);
+    d.y.push_back(u() < 1 / (1 + std::exp(0.3 - 0.8 * (h == 1))) ? 1 : 0);
+  }
+  d.freq0 = {0.25, 0.25, 0.25, 0.25};
+  glm_settings_t s;
+  s.gain = 1e-13;
+  glm_fit_t fit;
+  ASSERT_TRUE(glm_fit(d, post, s, fit)) << fit.status;
+  ASSERT_TRUE(fit.converged);
+  std::vector<int> col(4, -1);
+  std::vector<double> theta(1 + 3 + 3, 0.0);
+  size_t K = 0;
+  for (const glm_term_t &t : fit.terms)
+    if (t.kind == GLM_INTERCEPT)
+      theta[0] = t.effect;
+    else if (t.kind == GLM_HAPLOTYPE) {
+      col[static_cast<size_t>(t.haplotype)] = static_cast<int>(K);
+      theta[1 + K++] = t.effect;
+    }
+  ASSERT_EQ(K, 3u);
+  for (size_t h = 0; h < 3; h++)
+    theta[4 + h] = fit.freq[h];
+  const double step = 1e-4;
+  const size_t P = theta.size();
+  std::vector<std::vector<double>> info(P, std::vector<double>(P));
+  for (size_t a = 0; a < P; a++)
+    for (size_t b = 0; b < P; b++) {
+      double sum = 0;
+      for (int sa : {1, -1})
+        for (int sb : {1, -1}) {
+          std::vector<double> t = theta;
+          t[a] += sa * step;
+          t[b] += sb * step;
+          sum += sa * sb * table_loglik(post, d, col, K, t);
+        }
+      info[a][b] = -sum / (4 * step * step);
+    }
+  for (const glm_term_t &t : fit.terms) {
+    if (t.kind != GLM_INTERCEPT && t.kind != GLM_HAPLOTYPE)
+      continue;
+    size_t c = t.kind == GLM_INTERCEPT ? 0 : 1 + static_cast<size_t>(col[static_cast<size_t>(t.haplotype)]);
+    std::vector<double> e(P, 0.0);
+    e[c] = 1;
+    double var = solve(info, e)[c];
+    SCOPED_TRACE(c);
+    EXPECT_NEAR(t.se, std::sqrt(var), 1e-4 * std::sqrt(var));
+  }
+}
