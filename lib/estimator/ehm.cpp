@@ -172,6 +172,99 @@ void llterms(hfstate_t &s)
   }
 }
 
+// The rows that the pass below adds up: per distinct genotype typed
+// everywhere, its copies to c as a row of W numbers; with room in the
+// registers (layered), per genotype with a missing locus, its copies to hm
+// as rows in layers.
+template <int W, int L> void setrows(hfstate_t &s)
+{
+  const size_t np = s.patterns.size();
+  const bool layered = W / L <= 4;
+  const additions_t *adds = s.adds.data();
+  // Once per estimate: where each stored addition goes, in rows or hmrows.
+  // The rows' zeros stay from step to step (freepossible empties them for
+  // the next estimate): each step writes the same entries.
+  if (s.rows.size() != np * W || s.addslot.size() != s.addk.size()) {
+    s.rows.assign(np * W, 0.0);
+    s.addslot.assign(s.addk.size(), 0);
+    s.layers.assign(np, 0);
+    s.layerfirst.assign(np, 0);
+    size_t total = 0;
+    int seen[W];
+    for (size_t p = 0; p < np; p++) {
+      const additions_t &a = adds[p];
+      if (a.to == ADD_C)
+        for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+          s.addslot[e] = p * W + static_cast<size_t>(s.addk[e]);
+      if (a.to != ADD_HM || !layered)
+        continue;
+      // A genotype's terms to hm laid out in rows by layers, the j-th term
+      // to a haplotype in layer j: a haplotype's terms keep their order.
+      for (int j = 0; j < W; j++)
+        seen[j] = 0;
+      int most = 0;
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++) {
+        const int k = s.addk[e];
+        s.addslot[e] = (total + static_cast<size_t>(seen[k])) * W + static_cast<size_t>(k);
+        most = std::max(most, ++seen[k]);
+      }
+      s.layers[p] = most;
+      s.layerfirst[p] = total;
+      total += static_cast<size_t>(most);
+    }
+    s.hmrows.assign(total * W, 0.0);
+    s.hmmembers.clear();
+    if (layered)
+      for (size_t i = 0; i < s.memberpattern.size(); i++)
+        if (adds[static_cast<size_t>(s.memberpattern[i])].to == ADD_HM)
+          s.hmmembers.push_back(static_cast<int>(i));
+  }
+  const size_t *slot = s.addslot.data();
+  const double *addv = s.addv.data();
+  double *rows = s.rows.data(), *hmrows = s.hmrows.data();
+  for (size_t p = 0; p < np; p++) {
+    const additions_t &a = adds[p];
+    double *to = a.to == ADD_C ? rows : layered && a.to == ADD_HM ? hmrows : nullptr;
+    if (to)
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+        to[slot[e]] = addv[e];
+  }
+}
+
+// The sums of hm over the individuals whose genotype has a missing locus
+// (hmmembers), in input order, each genotype's terms in its layers: every
+// haplotype's terms keep their order. The sums stay in registers.
+template <int W, class V, int L> __attribute__((always_inline)) inline void hmsweep(hfstate_t &s)
+{
+  static_assert(W / L <= 4, "hm in four vectors at most");
+  const V zero = {};
+  V h0 = zero, h1 = zero, h2 = zero, h3 = zero, x;
+  const int *member = s.memberpattern.data(), *layers = s.layers.data();
+  const size_t *layerfirst = s.layerfirst.data();
+  const double *hmrows = s.hmrows.data();
+  for (int i : s.hmmembers) {
+    const int p = member[i];
+    const double *row = hmrows + layerfirst[p] * W;
+    for (int j = 0; j < layers[p]; j++, row += W) {
+#define HF_ADDROW(j, acc)                                                                          \
+  if (W > L * (j)) {                                                                               \
+    memcpy(&x, row + L * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+      HF_ADDROW(0, h0)
+      HF_ADDROW(1, h1)
+      HF_ADDROW(2, h2)
+      HF_ADDROW(3, h3)
+#undef HF_ADDROW
+    }
+  }
+  const V hacc[4] = {h0, h1, h2, h3};
+  double sums[4 * L];
+  memcpy(sums, hacc, sizeof sums);
+  for (size_t k = 0; k < s.hapk.size(); k++)
+    s.hm[k] = sums[k];
+}
+
 // The pass below for W haplotypes or fewer (W a multiple of the lanes L of
 // the vector type V), every genotype stored: the copies that an individual
 // of a genotype typed at every locus adds to c form a row of W numbers (0
@@ -186,59 +279,9 @@ template <int W, bool HEMI, class V, int L>
 __attribute__((always_inline)) inline double passloop(hfstate_t &s)
 {
   static_assert(W % L == 0 && W / L <= 8, "a row is whole vectors, eight at most");
-  const size_t np = s.patterns.size(), nh = s.hapk.size();
-  // The rows' zeros stay from step to step of an estimate (freepossible
-  // empties them for the next): each step writes the same entries.
-  if (s.rows.size() != np * W)
-    s.rows.assign(np * W, 0.0);
-  for (size_t p = 0; p < np; p++) {
-    const additions_t &a = s.adds[p];
-    if (a.to == ADD_C)
-      for (int e = 0; e < a.n; e++)
-        s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
-            s.addv[a.first + static_cast<size_t>(e)];
-  }
-  // With room in the registers, hm is summed there too, a genotype's terms
-  // to hm laid out in rows by layers: a haplotype's terms keep their order.
-  const bool layered = W / L <= 4;
-  if (layered) {
-    if (s.layers.size() != np) {
-      s.layers.assign(np, 0);
-      s.layerfirst.assign(np, 0);
-      size_t total = 0;
-      std::vector<int> seen(W, 0);
-      for (size_t p = 0; p < np; p++) {
-        const additions_t &a = s.adds[p];
-        if (a.to != ADD_HM)
-          continue;
-        std::fill(seen.begin(), seen.end(), 0);
-        int most = 0;
-        for (int e = 0; e < a.n; e++)
-          most = std::max(most, ++seen[static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])]);
-        s.layers[p] = most;
-        s.layerfirst[p] = total;
-        total += static_cast<size_t>(most);
-      }
-      s.hmrows.assign(total * W, 0.0);
-    }
-    int seen[W];
-    for (size_t p = 0; p < np; p++) {
-      const additions_t &a = s.adds[p];
-      if (a.to != ADD_HM)
-        continue;
-      for (int j = 0; j < W; j++)
-        seen[j] = 0;
-      double *first = s.hmrows.data() + s.layerfirst[p] * W;
-      for (int e = 0; e < a.n; e++) {
-        const size_t at = a.first + static_cast<size_t>(e);
-        const int k = s.addk[at];
-        first[static_cast<size_t>(seen[k]++) * W + static_cast<size_t>(k)] = s.addv[at];
-      }
-    }
-  }
-  const double *hmrows = s.hmrows.data();
-  const int *layers = s.layers.data();
-  const size_t *layerfirst = s.layerfirst.data();
+  const size_t nh = s.hapk.size();
+  constexpr bool layered = W / L <= 4;
+  setrows<W, L>(s);
   const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
@@ -248,44 +291,52 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   // memory, each addition then waiting on a store).
   const V zero = {};
   V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
-  V h0 = zero, h1 = zero, h2 = zero, h3 = zero;
   double diploid = 0, haploid = 0;
   const int *member = s.memberpattern.data();
   const size_t nmembers = s.memberpattern.size();
-  for (size_t i = 0; i < nmembers; i++) {
-    const int p = member[i];
-    diploid += logs[2 * p];
-    if (HEMI)
-      haploid += logs[2 * p + 1];
-    const additions_t &a = adds[p];
-    if (a.to == ADD_C) {
-      const double *row = rows + static_cast<size_t>(p) * W;
-      V x;
+  V x;
 #define HF_ADDROW(j, acc)                                                                          \
   if (W > L * (j)) {                                                                               \
     memcpy(&x, row + L * (j), sizeof x);                                                           \
     acc += x;                                                                                      \
   }
+  if constexpr (layered) {
+    // Every individual adds its genotype's row to c, a row of zeros for a
+    // genotype with a missing locus (no branch to mispredict); hm's sums
+    // follow over those individuals alone.
+    for (size_t i = 0; i < nmembers; i++) {
+      const int p = member[i];
+      diploid += logs[2 * p];
+      if (HEMI)
+        haploid += logs[2 * p + 1];
+      const double *row = rows + static_cast<size_t>(p) * W;
       HF_ADDROW(0, a0)
       HF_ADDROW(1, a1)
       HF_ADDROW(2, a2)
       HF_ADDROW(3, a3)
-      HF_ADDROW(4, a4)
-      HF_ADDROW(5, a5)
-      HF_ADDROW(6, a6)
-      HF_ADDROW(7, a7)
-    } else if (layered) {
-      const double *row = hmrows + layerfirst[p] * W;
-      for (int j = 0; j < layers[p]; j++, row += W) {
-        V x;
-        HF_ADDROW(0, h0)
-        HF_ADDROW(1, h1)
-        HF_ADDROW(2, h2)
-        HF_ADDROW(3, h3)
+    }
+    hmsweep<W, V, L>(s);
+  } else {
+    for (size_t i = 0; i < nmembers; i++) {
+      const int p = member[i];
+      diploid += logs[2 * p];
+      if (HEMI)
+        haploid += logs[2 * p + 1];
+      const additions_t &a = adds[p];
+      if (a.to == ADD_C) {
+        const double *row = rows + static_cast<size_t>(p) * W;
+        HF_ADDROW(0, a0)
+        HF_ADDROW(1, a1)
+        HF_ADDROW(2, a2)
+        HF_ADDROW(3, a3)
+        HF_ADDROW(4, a4)
+        HF_ADDROW(5, a5)
+        HF_ADDROW(6, a6)
+        HF_ADDROW(7, a7)
+      } else {
+        for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+          hm[addk[e]] += addv[e];
       }
-    } else {
-      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
-        hm[addk[e]] += addv[e];
     }
   }
 #undef HF_ADDROW
@@ -294,12 +345,6 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
-  if (layered) {
-    const V hacc[4] = {h0, h1, h2, h3};
-    memcpy(sums, hacc, sizeof hacc);
-    for (size_t k = 0; k < nh; k++)
-      hm[k] = sums[k];
-  }
   return HEMI ? diploid + haploid : diploid;
 }
 
@@ -348,11 +393,12 @@ template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
   }
 }
 
-// One pass over the individuals of records set as classes, in input order:
-// every individual's expected copies added to c and hm as geth adds them,
-// and the log-likelihood as ll adds it up, both under the current h (every
-// distinct genotype's probability belongs to it).
-double passmembers(hfstate_t &s)
+// Makes the pass over the individuals of records set as classes ready: c
+// and hm at 0, each distinct genotype's copies and log-likelihood terms
+// under the current h. True when every genotype is stored and there are at
+// most 16 haplotypes (the passes in rows), with hemi telling whether some
+// genotype carries one allele.
+bool passready(hfstate_t &s, bool &hemi)
 {
   const size_t nh = s.hapk.size();
   double *c = s.c.data(), *hm = s.hm.data();
@@ -362,13 +408,19 @@ double passmembers(hfstate_t &s)
   }
   addlists(s);
   llterms(s);
-  bool stored = true, hemi = false;
+  bool stored = true;
+  hemi = false;
   for (const additions_t &a : s.adds) {
     stored = stored && a.to != ADD_FRESH;
     hemi = hemi || a.hemi;
   }
-  if (stored && nh <= 16)
-    return hemi ? passrows<true>(s, nh) : passrows<false>(s, nh);
+  return stored && nh <= 16;
+}
+
+// The pass of passmembers when some genotype is enumerated afresh.
+double passlists(hfstate_t &s)
+{
+  double *c = s.c.data(), *hm = s.hm.data();
   const int *addk = s.addk.data();
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();
@@ -386,6 +438,116 @@ double passmembers(hfstate_t &s)
       to[addk[e]] += addv[e];
   }
   return diploid + haploid;
+}
+
+// One pass over the individuals of records set as classes, in input order:
+// every individual's expected copies added to c and hm as geth adds them,
+// and the log-likelihood as ll adds it up, both under the current h (every
+// distinct genotype's probability belongs to it).
+double passmembers(hfstate_t &s)
+{
+  bool hemi;
+  if (passready(s, hemi))
+    return hemi ? passrows<true>(s, s.hapk.size()) : passrows<false>(s, s.hapk.size());
+  return passlists(s);
+}
+
+// The sums of c and the log-likelihood of one estimate's four-lane pass (W
+// haplotypes or fewer, no one-allele genotype), one individual at a time:
+// the same additions in the same order as passloop's.
+template <int W> struct quadsums_t {
+  const int *member;
+  size_t n;
+  const double *rows, *logs;
+  quad_t a0, a1, a2, a3;
+  double diploid;
+
+  __attribute__((always_inline)) inline explicit quadsums_t(const hfstate_t &s)
+      : member(s.memberpattern.data()), n(s.memberpattern.size()), rows(s.rows.data()),
+        logs(s.logs.data()), a0(), a1(), a2(), a3(), diploid(0)
+  {
+  }
+  __attribute__((always_inline)) inline void add(size_t i)
+  {
+    const int p = member[i];
+    diploid += logs[2 * p];
+    const double *row = rows + static_cast<size_t>(p) * W;
+    quad_t x;
+#define HF_ADDQUAD(j, acc)                                                                         \
+  if (W > 4 * (j)) {                                                                               \
+    memcpy(&x, row + 4 * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+    HF_ADDQUAD(0, a0)
+    HF_ADDQUAD(1, a1)
+    HF_ADDQUAD(2, a2)
+    HF_ADDQUAD(3, a3)
+#undef HF_ADDQUAD
+  }
+  __attribute__((always_inline)) inline double finish(hfstate_t &s) const
+  {
+    const quad_t acc[4] = {a0, a1, a2, a3};
+    double sums[16];
+    memcpy(sums, acc, sizeof sums);
+    for (size_t k = 0; k < s.hapk.size(); k++)
+      s.c[k] = sums[k];
+    return diploid;
+  }
+};
+
+// Two estimates' passes in one loop: each sum takes the same terms in the
+// same order as in its estimate's own pass, so the bits are the same; the
+// two estimates' chains of dependent additions overlap in time.
+template <int WA, int WB>
+__attribute__((target("avx"))) void passquadpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
+{
+  setrows<WA, 4>(a);
+  setrows<WB, 4>(b);
+  quadsums_t<WA> x(a);
+  quadsums_t<WB> y(b);
+  const size_t both = std::min(x.n, y.n);
+  for (size_t i = 0; i < both; i++) {
+    x.add(i);
+    y.add(i);
+  }
+  for (size_t i = both; i < x.n; i++)
+    x.add(i);
+  for (size_t i = both; i < y.n; i++)
+    y.add(i);
+  la = x.finish(a);
+  lb = y.finish(b);
+  hmsweep<WA, quad_t, 4>(a);
+  hmsweep<WB, quad_t, 4>(b);
+}
+
+template <int WA> void passquadpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
+{
+  switch ((b.hapk.size() + 3) / 4) {
+  case 0:
+  case 1: return passquadpair<WA, 4>(a, b, la, lb);
+  case 2: return passquadpair<WA, 8>(a, b, la, lb);
+  case 3: return passquadpair<WA, 12>(a, b, la, lb);
+  default: return passquadpair<WA, 16>(a, b, la, lb);
+  }
+}
+
+// passmembers on two states, la and lb their log-likelihoods: in one loop
+// when both take the four-lane pass without one-allele genotypes.
+void passpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
+{
+  bool hemia, hemib;
+  const bool rowsa = passready(a, hemia), rowsb = passready(b, hemib);
+  if (rowsa && rowsb && !hemia && !hemib && a.lanes != 2 && b.lanes != 2 && wide_vectors()) {
+    switch ((a.hapk.size() + 3) / 4) {
+    case 0:
+    case 1: return passquadpair<4>(a, b, la, lb);
+    case 2: return passquadpair<8>(a, b, la, lb);
+    case 3: return passquadpair<12>(a, b, la, lb);
+    default: return passquadpair<16>(a, b, la, lb);
+    }
+  }
+  la = !rowsa ? passlists(a) : hemia ? passrows<true>(a, a.hapk.size()) : passrows<false>(a, a.hapk.size());
+  lb = !rowsb ? passlists(b) : hemib ? passrows<true>(b, b.hapk.size()) : passrows<false>(b, b.hapk.size());
 }
 
 // The next h from the expected copies in c and hm.
@@ -433,8 +595,26 @@ bool emdone(const hfstate_t &s, double gain, int steps)
   return !(gain > s.stopgain) || steps >= s.maxsteps;
 }
 
-int ehm(hfstate_t &s, geno_t *table)
+namespace {
+
+// One EM under way, so that two can take their steps side by side.
+struct emrun_t {
+  hfstate_t *s;
+  geno_t *table;
+  bool classes;
+  int iteration;
+  double previous, l1, gain;
+  bool done;
+};
+
+// Up to the first log-likelihood: the allele frequencies (getp), the
+// degrees of freedom, the genotypes' probabilities under linkage
+// equilibrium. HF_OK or getp's code.
+int embegin(emrun_t &r, hfstate_t &s, geno_t *table)
 {
+  r.s = &s;
+  r.table = table;
+  r.done = false;
   s.hapall = 1;
   int eqspec = 0;
   for (int l = 0; l < s.nloci; l++) {
@@ -466,32 +646,58 @@ int ehm(hfstate_t &s, geno_t *table)
   // under h and the expected copies that make the next h; a pass after the
   // last step counts in vain. On classes the records' gprob are set once,
   // from the last step's h: the pass reads the genotypes' probabilities.
-  const bool classes = !s.member.empty();
-  classes ? genpatterns(s) : genall(s, table);
-  double l0 = classes ? passmembers(s) : ll(s, table);
-  s.l0 = l0;
-  s.steps.clear();
+  r.classes = !s.member.empty();
+  r.classes ? genpatterns(s) : genall(s, table);
+  return HF_OK;
+}
 
-  int iteration = 1;
-  double previous = l0, l1 = l0, gain = 0;
-  for (;;) {
-    if (classes)
-      newh(s);
-    else
-      geth(s, table);
-    iteration++;
-    classes ? genpatterns(s) : genall(s, table);
-    l1 = classes ? passmembers(s) : ll(s, table);
-    s.steps.push_back(l1);
-    gain = l1 - previous;
-    previous = l1;
-    if (emdone(s, gain, iteration - 1))
-      break;
-  }
+// The first log-likelihood l0, from the pass or ll.
+void emstart(emrun_t &r, double l0)
+{
+  r.s->l0 = l0;
+  r.s->steps.clear();
+  r.iteration = 1;
+  r.previous = r.l1 = l0;
+  r.gain = 0;
+}
+
+// A step's new h and the genotypes' probabilities under it.
+void emstep(emrun_t &r)
+{
+  hfstate_t &s = *r.s;
+  if (r.classes)
+    newh(s);
+  else
+    geth(s, r.table);
+  r.iteration++;
+  r.classes ? genpatterns(s) : genall(s, r.table);
+}
+
+// The step's log-likelihood l1; done when the EM stops there.
+void emstepped(emrun_t &r, double l1)
+{
+  hfstate_t &s = *r.s;
+  r.l1 = l1;
+  s.steps.push_back(l1);
+  r.gain = l1 - r.previous;
+  r.previous = l1;
+  r.done = emdone(s, r.gain, r.iteration - 1);
+}
+
+// The log-likelihood of the current h, by one pass or ll.
+double emll(emrun_t &r)
+{
+  return r.classes ? passmembers(*r.s) : ll(*r.s, r.table);
+}
+
+void emend(emrun_t &r)
+{
+  hfstate_t &s = *r.s;
+  const double l1 = r.l1;
   s.l1 = l1;
-  if (classes)
+  if (r.classes)
     for (int i = 0; i < s.obscom; i++)
-      table[i].gprob = s.patterns[s.recpattern[i]].prob;
+      r.table[i].gprob = s.patterns[s.recpattern[i]].prob;
 
   int rows = 0;
   for (size_t i = 0; i < s.hapk.size(); i++)
@@ -499,18 +705,79 @@ int ehm(hfstate_t &s, geno_t *table)
       rows++;
   s.nhaplotypes = rows;
 
-  hf_result_t &r = s.result;
-  r.ll0 = l0;
-  r.ll1 = l1;
-  r.chi2 = 2 * (l1 - l0);
-  r.df = disseen - eqseen;
-  r.df_specified = dispec - eqspec;
-  r.iterations = iteration - 1;
-  r.capped = !emdone(s, gain, 0);
-  r.last_gain = gain;
-  r.full = s.h_sample + s.fulld;
-  r.partial = s.h_msample + s.d_msample;
-  r.nhap = 2 * (s.d_sample + s.d_msample) + (s.h_sample + s.h_msample);
-  r.nhaplotypes = rows;
+  hf_result_t &res = s.result;
+  res.ll0 = s.l0;
+  res.ll1 = l1;
+  res.chi2 = 2 * (l1 - s.l0);
+  res.df = s.disseen - s.eqseen;
+  res.df_specified = s.dispec - s.eqspec;
+  res.iterations = r.iteration - 1;
+  res.capped = !emdone(s, r.gain, 0);
+  res.last_gain = r.gain;
+  res.full = s.h_sample + s.fulld;
+  res.partial = s.h_msample + s.d_msample;
+  res.nhap = 2 * (s.d_sample + s.d_msample) + (s.h_sample + s.h_msample);
+  res.nhaplotypes = rows;
+}
+
+// The log-likelihoods of both runs' current h: one loop over both
+// estimates' individuals when both are on classes.
+void emllpair(emrun_t &a, emrun_t &b, double &la, double &lb)
+{
+  if (a.classes && b.classes) {
+    passpair(*a.s, *b.s, la, lb);
+    return;
+  }
+  la = emll(a);
+  lb = emll(b);
+}
+
+} // namespace
+
+int ehm(hfstate_t &s, geno_t *table)
+{
+  emrun_t r;
+  int status = embegin(r, s, table);
+  if (status != HF_OK)
+    return status;
+  emstart(r, emll(r));
+  while (!r.done) {
+    emstep(r);
+    emstepped(r, emll(r));
+  }
+  emend(r);
   return HF_OK;
+}
+
+void ehmpair(hfstate_t &a, geno_t *ta, hfstate_t &b, geno_t *tb, int status[2])
+{
+  emrun_t ra, rb;
+  status[0] = embegin(ra, a, ta);
+  status[1] = embegin(rb, b, tb);
+  if (status[0] != HF_OK || status[1] != HF_OK) {
+    // One estimate alone: the other's data were refused.
+    if (status[0] == HF_OK)
+      status[0] = ehm(a, ta);
+    if (status[1] == HF_OK)
+      status[1] = ehm(b, tb);
+    return;
+  }
+  double la, lb;
+  emllpair(ra, rb, la, lb);
+  emstart(ra, la);
+  emstart(rb, lb);
+  while (!ra.done && !rb.done) {
+    emstep(ra);
+    emstep(rb);
+    emllpair(ra, rb, la, lb);
+    emstepped(ra, la);
+    emstepped(rb, lb);
+  }
+  for (emrun_t *r : {&ra, &rb})
+    while (!r->done) {
+      emstep(*r);
+      emstepped(*r, emll(*r));
+    }
+  emend(ra);
+  emend(rb);
 }

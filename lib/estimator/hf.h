@@ -117,6 +117,8 @@ struct hfstate_t {
   std::vector<double> hmrows;
   std::vector<int> layers;
   std::vector<size_t> layerfirst;
+  std::vector<size_t> addslot;  // per stored addition, its place in rows or hmrows
+  std::vector<int> hmmembers;  // the individuals whose genotype has a missing locus
   int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
@@ -232,6 +234,9 @@ double ll(const hfstate_t &s, const geno_t *table);
 
 // Haplotype-counting EM; ehm returns HF_OK or getp's code.
 int ehm(hfstate_t &s, geno_t *table);
+// The EMs of two states side by side, with the same results as ehm on each;
+// status[i] is ehm's code for the i-th.
+void ehmpair(hfstate_t &a, geno_t *ta, hfstate_t &b, geno_t *tb, int status[2]);
 // One step: the next h from the current one. Every record's gprob must
 // belong to the current h (genall after every change of h).
 void geth(hfstate_t &s, geno_t *table);

@@ -163,3 +163,48 @@ TEST(Classes, MemberOutsideTheClassesIsRefused)
 }
 
 } // namespace
+
+// Two estimates side by side give each the bits it gets alone: pairs of
+// widths, lengths and paths (one-allele genotypes, fresh enumeration, more
+// than 16 haplotypes, an estimate that stops first).
+TEST(Classes, PairedEstimatesSameBitsAsAlone)
+{
+  const case_t cases[] = {
+      {"snps", 0, {2, 2, 2, 2}, 0.0, 0.0, 40, 600, 0},
+      {"missing", 0, {2, 2, 2}, 0.3, 0.0, 30, 400, 0},
+      {"short", 0, {2, 2}, 0.1, 0.0, 8, 90, 0},
+      {"x", 1, {2, 2, 3}, 0.2, 0.4, 30, 400, 0},
+      {"many", 0, {2, 2, 2, 2, 2, 2}, 0.05, 0.0, 60, 500, 0},
+      {"fresh", 0, {2, 2, 2, 2}, 0.2, 0.0, 40, 400, 6},
+  };
+  const int pairs[][2] = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {4, 1}, {5, 0}, {1, 1}};
+  const int nloci[] = {4, 3, 2, 3, 6, 4};
+  for (const auto &pr : pairs) {
+    const case_t &ca = cases[pr[0]], &cb = cases[pr[1]];
+    SCOPED_TRACE(std::string(ca.name) + "+" + cb.name);
+    sample_t sa = makesample(ca, 11), sb = makesample(cb, 12);
+    state_ptr s[4] = {state_ptr(hf_new(ca.xdata), hf_free), state_ptr(hf_new(cb.xdata), hf_free),
+                      state_ptr(hf_new(ca.xdata), hf_free), state_ptr(hf_new(cb.xdata), hf_free)};
+    for (int i = 0; i < 4; i++) {
+      const case_t &c = i % 2 ? cb : ca;
+      const sample_t &smp = i % 2 ? sb : sa;
+      if (c.pairbudget)
+        s[i]->pairbudget = c.pairbudget;
+      ASSERT_EQ(hf_set_classes(s[i].get(), smp.alleles.data(), nloci[pr[i % 2]], smp.classes.data(),
+                               smp.classes.size(), smp.member.data(), smp.member.size()),
+                HF_OK);
+    }
+    ASSERT_EQ(hf_estimate(s[0].get()), HF_OK);
+    ASSERT_EQ(hf_estimate(s[1].get()), HF_OK);
+    int code[2];
+    hf_estimate_pair(s[2].get(), s[3].get(), code);
+    ASSERT_EQ(code[0], HF_OK);
+    ASSERT_EQ(code[1], HF_OK);
+    for (int i = 0; i < 2; i++) {
+      const hf_result_t &alone = *hf_result(s[i].get()), &paired = *hf_result(s[i + 2].get());
+      EXPECT_EQ(memcmp(&alone, &paired, sizeof alone), 0) << i << ": ll1 " << alone.ll1 << " " << paired.ll1;
+      EXPECT_EQ(s[i]->steps, s[i + 2]->steps);
+      EXPECT_EQ(s[i]->h, s[i + 2]->h);
+    }
+  }
+}
