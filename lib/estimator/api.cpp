@@ -313,47 +313,6 @@ int hf_estimate(hfstate_t *s)
   return HF_OK;
 }
 
-void hf_estimate_pair(hfstate_t *a, hfstate_t *b, int code[2])
-{
-  hfstate_t *s[2] = {a, b};
-  bool ready[2];
-  for (int i = 0; i < 2; i++) {
-    hfstate_t &st = *s[i];
-    st.estimated = 0;
-    ready[i] = false;
-    code[i] = HF_OK;
-    if (st.obscom == 0) {
-      code[i] = hf_fail(st, HF_EUSAGE, "there are no records to estimate from\n");
-      continue;
-    }
-    try {
-      if (!st.built) {
-        buildpossible(st, st.records.data());
-        st.built = 1;
-      }
-      ready[i] = true;
-    } catch (const std::bad_alloc &) {
-      code[i] = hf_nomemory(st);
-    }
-  }
-  if (!ready[0] || !ready[1]) {
-    for (int i = 0; i < 2; i++)
-      if (ready[i])
-        code[i] = hf_estimate(s[i]);
-    return;
-  }
-  try {
-    ehmpair(*a, a->records.data(), *b, b->records.data(), code);
-  } catch (const std::bad_alloc &) {
-    // Which one ran out is not known: both are estimated again, alone.
-    code[0] = hf_estimate(a);
-    code[1] = hf_estimate(b);
-    return;
-  }
-  for (int i = 0; i < 2; i++)
-    s[i]->estimated = code[i] == HF_OK;
-}
-
 const hf_result_t *hf_result(const hfstate_t *s)
 {
   return s->estimated ? &s->result : nullptr;

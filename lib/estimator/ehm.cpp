@@ -452,104 +452,6 @@ double passmembers(hfstate_t &s)
   return passlists(s);
 }
 
-// The sums of c and the log-likelihood of one estimate's four-lane pass (W
-// haplotypes or fewer, no one-allele genotype), one individual at a time:
-// the same additions in the same order as passloop's.
-template <int W> struct quadsums_t {
-  const int *member;
-  size_t n;
-  const double *rows, *logs;
-  quad_t a0, a1, a2, a3;
-  double diploid;
-
-  __attribute__((always_inline)) inline explicit quadsums_t(const hfstate_t &s)
-      : member(s.memberpattern.data()), n(s.memberpattern.size()), rows(s.rows.data()),
-        logs(s.logs.data()), a0(), a1(), a2(), a3(), diploid(0)
-  {
-  }
-  __attribute__((always_inline)) inline void add(size_t i)
-  {
-    const int p = member[i];
-    diploid += logs[2 * p];
-    const double *row = rows + static_cast<size_t>(p) * W;
-    quad_t x;
-#define HF_ADDQUAD(j, acc)                                                                         \
-  if (W > 4 * (j)) {                                                                               \
-    memcpy(&x, row + 4 * (j), sizeof x);                                                           \
-    acc += x;                                                                                      \
-  }
-    HF_ADDQUAD(0, a0)
-    HF_ADDQUAD(1, a1)
-    HF_ADDQUAD(2, a2)
-    HF_ADDQUAD(3, a3)
-#undef HF_ADDQUAD
-  }
-  __attribute__((always_inline)) inline double finish(hfstate_t &s) const
-  {
-    const quad_t acc[4] = {a0, a1, a2, a3};
-    double sums[16];
-    memcpy(sums, acc, sizeof sums);
-    for (size_t k = 0; k < s.hapk.size(); k++)
-      s.c[k] = sums[k];
-    return diploid;
-  }
-};
-
-// Two estimates' passes in one loop: each sum takes the same terms in the
-// same order as in its estimate's own pass, so the bits are the same; the
-// two estimates' chains of dependent additions overlap in time.
-template <int WA, int WB>
-__attribute__((target("avx"))) void passquadpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
-{
-  setrows<WA, 4>(a);
-  setrows<WB, 4>(b);
-  quadsums_t<WA> x(a);
-  quadsums_t<WB> y(b);
-  const size_t both = std::min(x.n, y.n);
-  for (size_t i = 0; i < both; i++) {
-    x.add(i);
-    y.add(i);
-  }
-  for (size_t i = both; i < x.n; i++)
-    x.add(i);
-  for (size_t i = both; i < y.n; i++)
-    y.add(i);
-  la = x.finish(a);
-  lb = y.finish(b);
-  hmsweep<WA, quad_t, 4>(a);
-  hmsweep<WB, quad_t, 4>(b);
-}
-
-template <int WA> void passquadpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
-{
-  switch ((b.hapk.size() + 3) / 4) {
-  case 0:
-  case 1: return passquadpair<WA, 4>(a, b, la, lb);
-  case 2: return passquadpair<WA, 8>(a, b, la, lb);
-  case 3: return passquadpair<WA, 12>(a, b, la, lb);
-  default: return passquadpair<WA, 16>(a, b, la, lb);
-  }
-}
-
-// passmembers on two states, la and lb their log-likelihoods: in one loop
-// when both take the four-lane pass without one-allele genotypes.
-void passpair(hfstate_t &a, hfstate_t &b, double &la, double &lb)
-{
-  bool hemia, hemib;
-  const bool rowsa = passready(a, hemia), rowsb = passready(b, hemib);
-  if (rowsa && rowsb && !hemia && !hemib && a.lanes != 2 && b.lanes != 2 && wide_vectors()) {
-    switch ((a.hapk.size() + 3) / 4) {
-    case 0:
-    case 1: return passquadpair<4>(a, b, la, lb);
-    case 2: return passquadpair<8>(a, b, la, lb);
-    case 3: return passquadpair<12>(a, b, la, lb);
-    default: return passquadpair<16>(a, b, la, lb);
-    }
-  }
-  la = !rowsa ? passlists(a) : hemia ? passrows<true>(a, a.hapk.size()) : passrows<false>(a, a.hapk.size());
-  lb = !rowsb ? passlists(b) : hemib ? passrows<true>(b, b.hapk.size()) : passrows<false>(b, b.hapk.size());
-}
-
 // The next h from the expected copies in c and hm.
 void newh(hfstate_t &s)
 {
@@ -595,26 +497,8 @@ bool emdone(const hfstate_t &s, double gain, int steps)
   return !(gain > s.stopgain) || steps >= s.maxsteps;
 }
 
-namespace {
-
-// One EM under way, so that two can take their steps side by side.
-struct emrun_t {
-  hfstate_t *s;
-  geno_t *table;
-  bool classes;
-  int iteration;
-  double previous, l1, gain;
-  bool done;
-};
-
-// Up to the first log-likelihood: the allele frequencies (getp), the
-// degrees of freedom, the genotypes' probabilities under linkage
-// equilibrium. HF_OK or getp's code.
-int embegin(emrun_t &r, hfstate_t &s, geno_t *table)
+int ehm(hfstate_t &s, geno_t *table)
 {
-  r.s = &s;
-  r.table = table;
-  r.done = false;
   s.hapall = 1;
   int eqspec = 0;
   for (int l = 0; l < s.nloci; l++) {
@@ -646,58 +530,32 @@ int embegin(emrun_t &r, hfstate_t &s, geno_t *table)
   // under h and the expected copies that make the next h; a pass after the
   // last step counts in vain. On classes the records' gprob are set once,
   // from the last step's h: the pass reads the genotypes' probabilities.
-  r.classes = !s.member.empty();
-  r.classes ? genpatterns(s) : genall(s, table);
-  return HF_OK;
-}
+  const bool classes = !s.member.empty();
+  classes ? genpatterns(s) : genall(s, table);
+  double l0 = classes ? passmembers(s) : ll(s, table);
+  s.l0 = l0;
+  s.steps.clear();
 
-// The first log-likelihood l0, from the pass or ll.
-void emstart(emrun_t &r, double l0)
-{
-  r.s->l0 = l0;
-  r.s->steps.clear();
-  r.iteration = 1;
-  r.previous = r.l1 = l0;
-  r.gain = 0;
-}
-
-// A step's new h and the genotypes' probabilities under it.
-void emstep(emrun_t &r)
-{
-  hfstate_t &s = *r.s;
-  if (r.classes)
-    newh(s);
-  else
-    geth(s, r.table);
-  r.iteration++;
-  r.classes ? genpatterns(s) : genall(s, r.table);
-}
-
-// The step's log-likelihood l1; done when the EM stops there.
-void emstepped(emrun_t &r, double l1)
-{
-  hfstate_t &s = *r.s;
-  r.l1 = l1;
-  s.steps.push_back(l1);
-  r.gain = l1 - r.previous;
-  r.previous = l1;
-  r.done = emdone(s, r.gain, r.iteration - 1);
-}
-
-// The log-likelihood of the current h, by one pass or ll.
-double emll(emrun_t &r)
-{
-  return r.classes ? passmembers(*r.s) : ll(*r.s, r.table);
-}
-
-void emend(emrun_t &r)
-{
-  hfstate_t &s = *r.s;
-  const double l1 = r.l1;
+  int iteration = 1;
+  double previous = l0, l1 = l0, gain = 0;
+  for (;;) {
+    if (classes)
+      newh(s);
+    else
+      geth(s, table);
+    iteration++;
+    classes ? genpatterns(s) : genall(s, table);
+    l1 = classes ? passmembers(s) : ll(s, table);
+    s.steps.push_back(l1);
+    gain = l1 - previous;
+    previous = l1;
+    if (emdone(s, gain, iteration - 1))
+      break;
+  }
   s.l1 = l1;
-  if (r.classes)
+  if (classes)
     for (int i = 0; i < s.obscom; i++)
-      r.table[i].gprob = s.patterns[s.recpattern[i]].prob;
+      table[i].gprob = s.patterns[s.recpattern[i]].prob;
 
   int rows = 0;
   for (size_t i = 0; i < s.hapk.size(); i++)
@@ -705,79 +563,18 @@ void emend(emrun_t &r)
       rows++;
   s.nhaplotypes = rows;
 
-  hf_result_t &res = s.result;
-  res.ll0 = s.l0;
-  res.ll1 = l1;
-  res.chi2 = 2 * (l1 - s.l0);
-  res.df = s.disseen - s.eqseen;
-  res.df_specified = s.dispec - s.eqspec;
-  res.iterations = r.iteration - 1;
-  res.capped = !emdone(s, r.gain, 0);
-  res.last_gain = r.gain;
-  res.full = s.h_sample + s.fulld;
-  res.partial = s.h_msample + s.d_msample;
-  res.nhap = 2 * (s.d_sample + s.d_msample) + (s.h_sample + s.h_msample);
-  res.nhaplotypes = rows;
-}
-
-// The log-likelihoods of both runs' current h: one loop over both
-// estimates' individuals when both are on classes.
-void emllpair(emrun_t &a, emrun_t &b, double &la, double &lb)
-{
-  if (a.classes && b.classes) {
-    passpair(*a.s, *b.s, la, lb);
-    return;
-  }
-  la = emll(a);
-  lb = emll(b);
-}
-
-} // namespace
-
-int ehm(hfstate_t &s, geno_t *table)
-{
-  emrun_t r;
-  int status = embegin(r, s, table);
-  if (status != HF_OK)
-    return status;
-  emstart(r, emll(r));
-  while (!r.done) {
-    emstep(r);
-    emstepped(r, emll(r));
-  }
-  emend(r);
+  hf_result_t &r = s.result;
+  r.ll0 = l0;
+  r.ll1 = l1;
+  r.chi2 = 2 * (l1 - l0);
+  r.df = disseen - eqseen;
+  r.df_specified = dispec - eqspec;
+  r.iterations = iteration - 1;
+  r.capped = !emdone(s, gain, 0);
+  r.last_gain = gain;
+  r.full = s.h_sample + s.fulld;
+  r.partial = s.h_msample + s.d_msample;
+  r.nhap = 2 * (s.d_sample + s.d_msample) + (s.h_sample + s.h_msample);
+  r.nhaplotypes = rows;
   return HF_OK;
-}
-
-void ehmpair(hfstate_t &a, geno_t *ta, hfstate_t &b, geno_t *tb, int status[2])
-{
-  emrun_t ra, rb;
-  status[0] = embegin(ra, a, ta);
-  status[1] = embegin(rb, b, tb);
-  if (status[0] != HF_OK || status[1] != HF_OK) {
-    // One estimate alone: the other's data were refused.
-    if (status[0] == HF_OK)
-      status[0] = ehm(a, ta);
-    if (status[1] == HF_OK)
-      status[1] = ehm(b, tb);
-    return;
-  }
-  double la, lb;
-  emllpair(ra, rb, la, lb);
-  emstart(ra, la);
-  emstart(rb, lb);
-  while (!ra.done && !rb.done) {
-    emstep(ra);
-    emstep(rb);
-    emllpair(ra, rb, la, lb);
-    emstepped(ra, la);
-    emstepped(rb, lb);
-  }
-  for (emrun_t *r : {&ra, &rb})
-    while (!r->done) {
-      emstep(*r);
-      emstepped(*r, emll(*r));
-    }
-  emend(ra);
-  emend(rb);
 }

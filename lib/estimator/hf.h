@@ -234,9 +234,6 @@ double ll(const hfstate_t &s, const geno_t *table);
 
 // Haplotype-counting EM; ehm returns HF_OK or getp's code.
 int ehm(hfstate_t &s, geno_t *table);
-// The EMs of two states side by side, with the same results as ehm on each;
-// status[i] is ehm's code for the i-th.
-void ehmpair(hfstate_t &a, geno_t *ta, hfstate_t &b, geno_t *tb, int status[2]);
 // One step: the next h from the current one. Every record's gprob must
 // belong to the current h (genall after every change of h).
 void geth(hfstate_t &s, geno_t *table);

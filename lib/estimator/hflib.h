@@ -102,10 +102,6 @@ const int *hf_loci(const hfstate_t *s);
 // no typed individual. May be called again (for example after
 // hf_set_stoprule); each call starts afresh from linkage equilibrium.
 int hf_estimate(hfstate_t *s);
-// hf_estimate on two states at once (a and b distinct), each with the same
-// results and code as by itself; the two EMs take their steps side by side,
-// which on one core takes less time than one after the other.
-void hf_estimate_pair(hfstate_t *a, hfstate_t *b, int code[2]);
 
 // The results of the last hf_estimate.
 struct hf_result_t {

@@ -150,13 +150,6 @@ void scan_worker_free(scan_worker_t *w);
 scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
                        const std::vector<sample_t> &samples,
                        const std::vector<std::shared_ptr<const scan_marker_t>> &ms);
-// Two windows at once, on two distinct workers, each row the same as
-// scan_window's: their disequilibrium estimates take their steps side by
-// side (hf_estimate_pair).
-void scan_window_pair(scan_worker_t *const w[2], const scan_settings_t &set,
-                      const std::vector<sample_t> &samples,
-                      const std::vector<std::shared_ptr<const scan_marker_t>> *const ms[2],
-                      scan_row_t rows[2]);
 
 // The haplotype GLM of a window (glm_window.cpp): its fit, the haplotypes
 // spelled by position, and the work it reuses. The worker keeps the last

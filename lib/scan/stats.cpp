@@ -189,35 +189,20 @@ hfstate_t *state(scan_worker_t *w, int xdata, int which, const scan_settings_t &
   return s;
 }
 
-// Sets the individuals of group g on s; throws window_failed with what
-// before the estimator's reason.
-void set_group(hfstate_t *s, const std::vector<int> &alleles, const group_t &g, const std::string &what)
-{
-  int code = hf_set_classes(s, alleles.data(), static_cast<int>(alleles.size()), g.classes->data(),
-                            g.classes->size(), g.member.data(), g.member.size());
-  if (code == HF_ENOMEM)
-    throw std::bad_alloc();
-  if (code != HF_OK)
-    throw window_failed(what + brief(hf_message(s)));
-}
-
-// The result of s's estimate, whose code was code.
-const hf_result_t *estimated(hfstate_t *s, int code, const std::string &what)
-{
-  if (code == HF_ENOMEM)
-    throw std::bad_alloc();
-  if (code != HF_OK)
-    throw window_failed(what + brief(hf_message(s)));
-  return hf_result(s);
-}
-
 // Estimates the individuals of group g on s; the result, or window_failed
 // with what before the estimator's reason.
 const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles, const group_t &g,
                             const std::string &what)
 {
-  set_group(s, alleles, g, what);
-  return estimated(s, hf_estimate(s), what);
+  int code = hf_set_classes(s, alleles.data(), static_cast<int>(alleles.size()), g.classes->data(),
+                            g.classes->size(), g.member.data(), g.member.size());
+  if (code == HF_OK)
+    code = hf_estimate(s);
+  if (code == HF_ENOMEM)
+    throw std::bad_alloc();
+  if (code != HF_OK)
+    throw window_failed(what + brief(hf_message(s)));
+  return hf_result(s);
 }
 
 // The first marker at which no individual of the group is typed, or -1.
@@ -732,25 +717,15 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
   }
 }
 
-// The window up to its disequilibrium estimate: its classes and groups,
-// the row's counts, the state ld with the window's individuals set.
-struct window_est_t {
-  std::vector<int> alleles;
-  int xdata = 0;
-  hfstate_t *ld = nullptr;
-};
-
-void begin_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
-                  const std::vector<std::shared_ptr<const scan_marker_t>> &ms, scan_row_t &row,
-                  window_est_t &win)
+void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
+                 const std::vector<std::shared_ptr<const scan_marker_t>> &ms, scan_row_t &row)
 {
   for (const auto &m : ms)
     if (!m->problem.empty())
       throw window_failed(m->problem);
   const size_t nloci = ms.size();
-  const int xdata = win.xdata = x_chromosome(ms[0]->m.chrom) ? 1 : 0;
-  std::vector<int> &alleles = win.alleles;
-  alleles.resize(nloci);
+  const int xdata = x_chromosome(ms[0]->m.chrom) ? 1 : 0;
+  std::vector<int> alleles(nloci);
   long long haplotypes = 1;
   for (size_t l = 0; l < nloci; l++) {
     alleles[l] = static_cast<int>(ms[l]->m.alleles.size());
@@ -840,20 +815,8 @@ void begin_window(scan_worker_t *w, const scan_settings_t &set, const std::vecto
     throw window_failed(std::string("too many haplotype pairs (") + buf + ")");
   }
 
-  win.ld = state(w, xdata, LD, set);
-  set_group(win.ld, alleles, w->all, "");
-}
-
-// The window from its disequilibrium estimate on, whose code was code.
-void end_window(scan_worker_t *w, const scan_settings_t &set,
-                const std::vector<std::shared_ptr<const scan_marker_t>> &ms, scan_row_t &row,
-                const window_est_t &win, int code)
-{
-  const size_t nloci = ms.size();
-  const int xdata = win.xdata;
-  const std::vector<int> &alleles = win.alleles;
-  hfstate_t *ld = win.ld;
-  const hf_result_t *res = estimated(ld, code, "");
+  hfstate_t *ld = state(w, xdata, LD, set);
+  const hf_result_t *res = estimate(ld, alleles, w->all, "");
   row.ld_chi2 = res->chi2;
   row.ld_df = res->df;
   row.ld_p = hs_chi2_upper(res->chi2, res->df);
@@ -867,8 +830,7 @@ void end_window(scan_worker_t *w, const scan_settings_t &set,
     throw window_failed("no typed control");
   if (w->cc.empty())
     throw window_failed("no typed individual with the trait");
-  int l = untyped_locus(w->cc, nloci, xdata);
-  if (l >= 0)
+  if ((l = untyped_locus(w->cc, nloci, xdata)) >= 0)
     throw window_failed("no individual with the trait typed at " + ms[l]->m.name);
 
   // The pooled estimate does not involve the trait: one estimate serves the
@@ -905,10 +867,9 @@ const scan_glm_t &scan_worker_glm(const scan_worker_t *w)
   return w->glm;
 }
 
-namespace {
-
-// The row's window, before its statistics.
-scan_row_t row_of(const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
+scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
+                       const std::vector<sample_t> &samples,
+                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
 {
   scan_row_t row;
   const marker_t &first = ms.front()->m, &last = ms.back()->m;
@@ -918,15 +879,8 @@ scan_row_t row_of(const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
   row.first_pos = first.pos;
   row.last_pos = last.pos;
   row.n_markers = static_cast<int>(ms.size());
-  return row;
-}
-
-// Runs f on the row, which keeps the reason when f fails; false then.
-template <class F> bool guarded(scan_row_t &row, F f)
-{
   try {
-    f();
-    return true;
+    fill_window(w, set, samples, ms, row);
   } catch (const window_failed &e) {
     row.status = e.what();
   } catch (const std::bad_alloc &) {
@@ -934,56 +888,11 @@ template <class F> bool guarded(scan_row_t &row, F f)
   } catch (const std::exception &e) {
     row.status = std::string("failed: ") + e.what();
   }
-  return false;
-}
-
-// A window that failed part-way has only the tests that completed; a
-// partial permutation count is never shown.
-void settle(scan_row_t &row)
-{
+  // A window that failed part-way has only the tests that completed; a
+  // partial permutation count is never shown.
   if (row.status != "ok") {
     row.perm_n = row.perm_hits = -1;
     row.perm_p = NA;
   }
-}
-
-} // namespace
-
-scan_row_t scan_window(scan_worker_t *w, const scan_settings_t &set,
-                       const std::vector<sample_t> &samples,
-                       const std::vector<std::shared_ptr<const scan_marker_t>> &ms)
-{
-  scan_row_t row = row_of(ms);
-  guarded(row, [&] {
-    window_est_t win;
-    begin_window(w, set, samples, ms, row, win);
-    end_window(w, set, ms, row, win, hf_estimate(win.ld));
-  });
-  settle(row);
   return row;
-}
-
-void scan_window_pair(scan_worker_t *const w[2], const scan_settings_t &set,
-                      const std::vector<sample_t> &samples,
-                      const std::vector<std::shared_ptr<const scan_marker_t>> *const ms[2],
-                      scan_row_t rows[2])
-{
-  window_est_t win[2];
-  bool begun[2];
-  for (int i = 0; i < 2; i++) {
-    rows[i] = row_of(*ms[i]);
-    begun[i] = guarded(rows[i], [&] { begin_window(w[i], set, samples, *ms[i], rows[i], win[i]); });
-  }
-  int code[2] = {HF_OK, HF_OK};
-  if (begun[0] && begun[1])
-    hf_estimate_pair(win[0].ld, win[1].ld, code);
-  else
-    for (int i = 0; i < 2; i++)
-      if (begun[i])
-        code[i] = hf_estimate(win[i].ld);
-  for (int i = 0; i < 2; i++) {
-    if (begun[i])
-      guarded(rows[i], [&] { end_window(w[i], set, *ms[i], rows[i], win[i], code[i]); });
-    settle(rows[i]);
-  }
 }

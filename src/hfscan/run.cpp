@@ -40,11 +40,13 @@ struct done_t {
   scan_row_t row;    // --max-t in a single run: the row, written once fwer_p is known
 };
 
-// A window's row, formatted.
-done_t done_of(scan_row_t row, const scan_settings_t &set)
+// The row of one window, formatted.
+done_t run_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
+                  const markers_t &ms)
 {
   done_t d;
   try {
+    scan_row_t row = scan_window(w, set, samples, ms);
     d.ok = row.status == "ok";
     d.permutations = std::max(row.perm_n, 0L);
     if (set.maxt) {
@@ -61,22 +63,6 @@ done_t done_of(scan_row_t row, const scan_settings_t &set)
     d.text.clear();
   }
   return d;
-}
-
-// The row of one window, formatted.
-done_t run_window(scan_worker_t *w, const scan_settings_t &set, const std::vector<sample_t> &samples,
-                  const markers_t &ms)
-{
-  scan_row_t row;
-  try {
-    row = scan_window(w, set, samples, ms);
-  } catch (const std::bad_alloc &) {
-    done_t d;
-    d.ok = false;
-    d.permutations = 0;
-    return d;
-  }
-  return done_of(std::move(row), set);
 }
 
 // The windows in flight. The reader queues at most DEPTH windows per
@@ -228,12 +214,8 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
   // windows over to.
   const bool alone = o.jobs == 1;
   std::unique_ptr<pool_t> pooled(alone ? nullptr : new pool_t(set, samples, o.jobs));
-  // Alone, windows go two at a time, on two workers, their estimates side
-  // by side; held is the first of a pair until the second is read.
   std::unique_ptr<scan_worker_t, void (*)(scan_worker_t *)> worker(alone ? scan_worker_new() : nullptr,
-                                                                   scan_worker_free),
-      second(alone ? scan_worker_new() : nullptr, scan_worker_free);
-  markers_t held;
+                                                                   scan_worker_free);
   std::deque<std::shared_ptr<const scan_marker_t>> ring;  // kept markers [ring_lo, next_read)
   size_t ring_lo = 0, next_read = 0, written = lo;
   const size_t k = static_cast<size_t>(o.window);
@@ -260,19 +242,8 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
     }
     if (alone) {
       ms.assign(ring.begin(), ring.begin() + static_cast<long>(k));
-      if (held.empty()) {
-        held.swap(ms);
-        continue;
-      }
-      scan_worker_t *const both[2] = {worker.get(), second.get()};
-      const markers_t *const pair[2] = {&held, &ms};
-      scan_row_t rows[2];
-      scan_window_pair(both, set, samples, pair, rows);
-      held.clear();
-      for (scan_row_t &row : rows) {
-        done_t d = done_of(std::move(row), set);
-        write_row(d, set, out, tally);
-      }
+      done_t d = run_window(worker.get(), set, samples, ms);
+      write_row(d, set, out, tally);
       written = seq + 1;
       bar.update(written - lo);
       continue;
@@ -300,12 +271,6 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
     }
     pool.work.notify_one();
     bar.update(completed);
-  }
-  if (!held.empty()) {
-    done_t d = run_window(worker.get(), set, samples, held);
-    write_row(d, set, out, tally);
-    written = hi;
-    bar.update(written - lo);
   }
   while (written < hi) {
     pool_t &pool = *pooled;
