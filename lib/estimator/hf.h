@@ -119,7 +119,7 @@ struct hfstate_t {
   std::vector<size_t> layerfirst;
   std::vector<size_t> addslot;  // per stored addition, its place in rows or hmrows
   std::vector<int> hmmembers;  // the individuals whose genotype has a missing locus
-  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
+  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, else 2 or 4 lanes at most
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry

@@ -78,7 +78,8 @@ sample_t makesample(const case_t &c, uint64_t seed)
 
 // The same estimate from records one per individual (a) and from classes (b).
 // lanes: the width of the pass over the individuals on classes (0 the
-// widest the processor has, 2 the two-lane pass every processor runs).
+// widest the processor has, 4 at most four lanes, 2 the two-lane pass every
+// processor runs).
 void expectsame(const case_t &c, const sample_t &s, int lanes)
 {
   state_ptr a(hf_new(c.xdata), hf_free), b(hf_new(c.xdata), hf_free);
@@ -139,7 +140,7 @@ TEST(Classes, SameBitsAsOneRecordPerIndividual)
   for (const case_t &c : cases) {
     SCOPED_TRACE(c.name);
     sample_t s = makesample(c, 0x9E3779B97F4A7C15ULL + static_cast<uint64_t>(c.n));
-    for (int lanes : {0, 2}) {
+    for (int lanes : {0, 4, 2}) {
       SCOPED_TRACE(lanes);
       expectsame(c, s, lanes);
     }
