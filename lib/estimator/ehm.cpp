@@ -181,9 +181,11 @@ template <int W, int L> void setrows(hfstate_t &s)
   const size_t np = s.patterns.size();
   const bool layered = W / L <= 4;
   const additions_t *adds = s.adds.data();
-  // Once per estimate: where each stored addition goes, in rows or hmrows.
-  // The rows' zeros stay from step to step (freepossible empties them for
-  // the next estimate): each step writes the same entries.
+  // Once per estimate: where each stored addition goes, in rows or hmrows
+  // (the layers laid out whatever the width, so that the layout does not
+  // depend on the pass that made it). The rows' zeros stay from step to
+  // step (freepossible empties them for the next estimate): each step
+  // writes the same entries.
   if (s.rows.size() != np * W || s.addslot.size() != s.addk.size()) {
     s.rows.assign(np * W, 0.0);
     s.addslot.assign(s.addk.size(), 0);
@@ -196,7 +198,7 @@ template <int W, int L> void setrows(hfstate_t &s)
       if (a.to == ADD_C)
         for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
           s.addslot[e] = p * W + static_cast<size_t>(s.addk[e]);
-      if (a.to != ADD_HM || !layered)
+      if (a.to != ADD_HM)
         continue;
       // A genotype's terms to hm laid out in rows by layers, the j-th term
       // to a haplotype in layer j: a haplotype's terms keep their order.
@@ -214,10 +216,9 @@ template <int W, int L> void setrows(hfstate_t &s)
     }
     s.hmrows.assign(total * W, 0.0);
     s.hmmembers.clear();
-    if (layered)
-      for (size_t i = 0; i < s.memberpattern.size(); i++)
-        if (adds[static_cast<size_t>(s.memberpattern[i])].to == ADD_HM)
-          s.hmmembers.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < s.memberpattern.size(); i++)
+      if (adds[static_cast<size_t>(s.memberpattern[i])].to == ADD_HM)
+        s.hmmembers.push_back(static_cast<int>(i));
   }
   const size_t *slot = s.addslot.data();
   const double *addv = s.addv.data();

@@ -119,6 +119,10 @@ void expectsame(const case_t &c, const sample_t &s, int lanes)
   for (size_t q = 0; q < pa.pairs.size(); q++)
     EXPECT_TRUE(pa.pairs[q].a == pb.pairs[q].a && pa.pairs[q].b == pb.pairs[q].b &&
                 memcmp(&pa.pairs[q].p, &pb.pairs[q].p, sizeof(double)) == 0);
+  // Estimated again on the same data at another width: the same bits.
+  b->lanes = lanes == 2 ? 0 : 2;
+  ASSERT_EQ(hf_estimate(b.get()), HF_OK);
+  EXPECT_EQ(memcmp(&ra, hf_result(b.get()), sizeof ra), 0) << "again at " << b->lanes << " lanes";
 }
 
 TEST(Classes, SameBitsAsOneRecordPerIndividual)
@@ -128,6 +132,8 @@ TEST(Classes, SameBitsAsOneRecordPerIndividual)
       {"snps", 0, {2, 2, 2, 2}, 0.0, 0.0, 40, 600, 0},
       // Missing loci: their copies go through the completions.
       {"missing", 0, {2, 2, 2}, 0.3, 0.0, 30, 400, 0},
+      // Missing loci among 16 haplotypes: every width of the pass at 16.
+      {"missing16", 0, {2, 2, 2, 2}, 0.1, 0.0, 40, 500, 0},
       // X: one allele per locus for males, its own log-likelihood sum.
       {"x", 1, {2, 2, 3}, 0.2, 0.4, 30, 400, 0},
       // Many haplotypes (64): the additions one by one.
