@@ -482,22 +482,24 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     if (set.binary) {
       // Each sum in input order; an added +0 leaves a sum of non-negative
       // terms as it is, so the other group's term is 0 rather than a branch
-      // on the label. The copies are whole numbers, exact in any order.
-      double copies[2] = {0, 0}, cases = 0, controls = 0;
+      // on the label.
+      // The copies are counted as integers (in registers, not an array
+      // indexed by the label), exactly the doubles' whole-number sums.
+      size_t case_copies = 0, control_copies = 0;
+      double cases = 0, controls = 0;
       const double *mean = w->dosage.mean.data() + top;
       const int *genotype = genotype_of.data();
       for (size_t i = 0; i < n; i++) {
         const bool is_case = d.y[i] > 0.5;
-        if (xdata)
-          copies[is_case] += w->cc.record(i).sex == 0 ? 1 : 2;
-        else
-          copies[is_case] += 2;
+        const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
+        case_copies += is_case ? copies : 0;
+        control_copies += is_case ? 0 : copies;
         const double x = mean[static_cast<size_t>(genotype[i]) * k];
         cases += is_case ? x : 0.0;
         controls += is_case ? 0.0 : x;
       }
-      row.top_case_freq = cases / copies[1];
-      row.top_control_freq = controls / copies[0];
+      row.top_case_freq = cases / static_cast<double>(case_copies);
+      row.top_control_freq = controls / static_cast<double>(control_copies);
     }
   }
 
