@@ -172,6 +172,100 @@ void llterms(hfstate_t &s)
   }
 }
 
+// The rows that the pass below adds up: per distinct genotype typed
+// everywhere, its copies to c as a row of W numbers; with room in the
+// registers (layered), per genotype with a missing locus, its copies to hm
+// as rows in layers.
+template <int W, int L> void setrows(hfstate_t &s)
+{
+  const size_t np = s.patterns.size();
+  const bool layered = W / L <= 4;
+  const additions_t *adds = s.adds.data();
+  // Once per estimate: where each stored addition goes, in rows or hmrows
+  // (the layers laid out whatever the width, so that the layout does not
+  // depend on the pass that made it). The rows' zeros stay from step to
+  // step (freepossible empties them for the next estimate): each step
+  // writes the same entries.
+  if (s.rows.size() != np * W || s.addslot.size() != s.addk.size()) {
+    s.rows.assign(np * W, 0.0);
+    s.addslot.assign(s.addk.size(), 0);
+    s.layers.assign(np, 0);
+    s.layerfirst.assign(np, 0);
+    size_t total = 0;
+    int seen[W];
+    for (size_t p = 0; p < np; p++) {
+      const additions_t &a = adds[p];
+      if (a.to == ADD_C)
+        for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+          s.addslot[e] = p * W + static_cast<size_t>(s.addk[e]);
+      if (a.to != ADD_HM)
+        continue;
+      // A genotype's terms to hm laid out in rows by layers, the j-th term
+      // to a haplotype in layer j: a haplotype's terms keep their order.
+      for (int j = 0; j < W; j++)
+        seen[j] = 0;
+      int most = 0;
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++) {
+        const int k = s.addk[e];
+        s.addslot[e] = (total + static_cast<size_t>(seen[k])) * W + static_cast<size_t>(k);
+        most = std::max(most, ++seen[k]);
+      }
+      s.layers[p] = most;
+      s.layerfirst[p] = total;
+      total += static_cast<size_t>(most);
+    }
+    s.hmrows.assign(total * W, 0.0);
+    s.hmmembers.clear();
+    for (size_t i = 0; i < s.memberpattern.size(); i++)
+      if (adds[static_cast<size_t>(s.memberpattern[i])].to == ADD_HM)
+        s.hmmembers.push_back(static_cast<int>(i));
+  }
+  const size_t *slot = s.addslot.data();
+  const double *addv = s.addv.data();
+  double *rows = s.rows.data(), *hmrows = s.hmrows.data();
+  for (size_t p = 0; p < np; p++) {
+    const additions_t &a = adds[p];
+    double *to = a.to == ADD_C ? rows : layered && a.to == ADD_HM ? hmrows : nullptr;
+    if (to)
+      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+        to[slot[e]] = addv[e];
+  }
+}
+
+// The sums of hm over the individuals whose genotype has a missing locus
+// (hmmembers), in input order, each genotype's terms in its layers: every
+// haplotype's terms keep their order. The sums stay in registers.
+template <int W, class V, int L> __attribute__((always_inline)) inline void hmsweep(hfstate_t &s)
+{
+  static_assert(W / L <= 4, "hm in four vectors at most");
+  const V zero = {};
+  V h0 = zero, h1 = zero, h2 = zero, h3 = zero, x;
+  const int *member = s.memberpattern.data(), *layers = s.layers.data();
+  const size_t *layerfirst = s.layerfirst.data();
+  const double *hmrows = s.hmrows.data();
+  for (int i : s.hmmembers) {
+    const int p = member[i];
+    const double *row = hmrows + layerfirst[p] * W;
+    for (int j = 0; j < layers[p]; j++, row += W) {
+#define HF_ADDROW(j, acc)                                                                          \
+  if (W > L * (j)) {                                                                               \
+    memcpy(&x, row + L * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+      HF_ADDROW(0, h0)
+      HF_ADDROW(1, h1)
+      HF_ADDROW(2, h2)
+      HF_ADDROW(3, h3)
+#undef HF_ADDROW
+    }
+  }
+  const V hacc[4] = {h0, h1, h2, h3};
+  double sums[4 * L];
+  memcpy(sums, hacc, sizeof sums);
+  for (size_t k = 0; k < s.hapk.size(); k++)
+    s.hm[k] = sums[k];
+}
+
 // The pass below for W haplotypes or fewer (W a multiple of the lanes L of
 // the vector type V), every genotype stored: the copies that an individual
 // of a genotype typed at every locus adds to c form a row of W numbers (0
@@ -186,59 +280,9 @@ template <int W, bool HEMI, class V, int L>
 __attribute__((always_inline)) inline double passloop(hfstate_t &s)
 {
   static_assert(W % L == 0 && W / L <= 8, "a row is whole vectors, eight at most");
-  const size_t np = s.patterns.size(), nh = s.hapk.size();
-  // The rows' zeros stay from step to step of an estimate (freepossible
-  // empties them for the next): each step writes the same entries.
-  if (s.rows.size() != np * W)
-    s.rows.assign(np * W, 0.0);
-  for (size_t p = 0; p < np; p++) {
-    const additions_t &a = s.adds[p];
-    if (a.to == ADD_C)
-      for (int e = 0; e < a.n; e++)
-        s.rows[p * W + static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])] =
-            s.addv[a.first + static_cast<size_t>(e)];
-  }
-  // With room in the registers, hm is summed there too, a genotype's terms
-  // to hm laid out in rows by layers: a haplotype's terms keep their order.
-  const bool layered = W / L <= 4;
-  if (layered) {
-    if (s.layers.size() != np) {
-      s.layers.assign(np, 0);
-      s.layerfirst.assign(np, 0);
-      size_t total = 0;
-      std::vector<int> seen(W, 0);
-      for (size_t p = 0; p < np; p++) {
-        const additions_t &a = s.adds[p];
-        if (a.to != ADD_HM)
-          continue;
-        std::fill(seen.begin(), seen.end(), 0);
-        int most = 0;
-        for (int e = 0; e < a.n; e++)
-          most = std::max(most, ++seen[static_cast<size_t>(s.addk[a.first + static_cast<size_t>(e)])]);
-        s.layers[p] = most;
-        s.layerfirst[p] = total;
-        total += static_cast<size_t>(most);
-      }
-      s.hmrows.assign(total * W, 0.0);
-    }
-    int seen[W];
-    for (size_t p = 0; p < np; p++) {
-      const additions_t &a = s.adds[p];
-      if (a.to != ADD_HM)
-        continue;
-      for (int j = 0; j < W; j++)
-        seen[j] = 0;
-      double *first = s.hmrows.data() + s.layerfirst[p] * W;
-      for (int e = 0; e < a.n; e++) {
-        const size_t at = a.first + static_cast<size_t>(e);
-        const int k = s.addk[at];
-        first[static_cast<size_t>(seen[k]++) * W + static_cast<size_t>(k)] = s.addv[at];
-      }
-    }
-  }
-  const double *hmrows = s.hmrows.data();
-  const int *layers = s.layers.data();
-  const size_t *layerfirst = s.layerfirst.data();
+  const size_t nh = s.hapk.size();
+  constexpr bool layered = W / L <= 4;
+  setrows<W, L>(s);
   const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
@@ -248,44 +292,52 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   // memory, each addition then waiting on a store).
   const V zero = {};
   V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
-  V h0 = zero, h1 = zero, h2 = zero, h3 = zero;
   double diploid = 0, haploid = 0;
   const int *member = s.memberpattern.data();
   const size_t nmembers = s.memberpattern.size();
-  for (size_t i = 0; i < nmembers; i++) {
-    const int p = member[i];
-    diploid += logs[2 * p];
-    if (HEMI)
-      haploid += logs[2 * p + 1];
-    const additions_t &a = adds[p];
-    if (a.to == ADD_C) {
-      const double *row = rows + static_cast<size_t>(p) * W;
-      V x;
+  V x;
 #define HF_ADDROW(j, acc)                                                                          \
   if (W > L * (j)) {                                                                               \
     memcpy(&x, row + L * (j), sizeof x);                                                           \
     acc += x;                                                                                      \
   }
+  if constexpr (layered) {
+    // Every individual adds its genotype's row to c, a row of zeros for a
+    // genotype with a missing locus (no branch to mispredict); hm's sums
+    // follow over those individuals alone.
+    for (size_t i = 0; i < nmembers; i++) {
+      const int p = member[i];
+      diploid += logs[2 * p];
+      if (HEMI)
+        haploid += logs[2 * p + 1];
+      const double *row = rows + static_cast<size_t>(p) * W;
       HF_ADDROW(0, a0)
       HF_ADDROW(1, a1)
       HF_ADDROW(2, a2)
       HF_ADDROW(3, a3)
-      HF_ADDROW(4, a4)
-      HF_ADDROW(5, a5)
-      HF_ADDROW(6, a6)
-      HF_ADDROW(7, a7)
-    } else if (layered) {
-      const double *row = hmrows + layerfirst[p] * W;
-      for (int j = 0; j < layers[p]; j++, row += W) {
-        V x;
-        HF_ADDROW(0, h0)
-        HF_ADDROW(1, h1)
-        HF_ADDROW(2, h2)
-        HF_ADDROW(3, h3)
+    }
+    hmsweep<W, V, L>(s);
+  } else {
+    for (size_t i = 0; i < nmembers; i++) {
+      const int p = member[i];
+      diploid += logs[2 * p];
+      if (HEMI)
+        haploid += logs[2 * p + 1];
+      const additions_t &a = adds[p];
+      if (a.to == ADD_C) {
+        const double *row = rows + static_cast<size_t>(p) * W;
+        HF_ADDROW(0, a0)
+        HF_ADDROW(1, a1)
+        HF_ADDROW(2, a2)
+        HF_ADDROW(3, a3)
+        HF_ADDROW(4, a4)
+        HF_ADDROW(5, a5)
+        HF_ADDROW(6, a6)
+        HF_ADDROW(7, a7)
+      } else {
+        for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+          hm[addk[e]] += addv[e];
       }
-    } else {
-      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
-        hm[addk[e]] += addv[e];
     }
   }
 #undef HF_ADDROW
@@ -294,12 +346,6 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   memcpy(sums, acc, sizeof sums);
   for (size_t k = 0; k < nh; k++)
     s.c[k] = sums[k];
-  if (layered) {
-    const V hacc[4] = {h0, h1, h2, h3};
-    memcpy(sums, hacc, sizeof hacc);
-    for (size_t k = 0; k < nh; k++)
-      hm[k] = sums[k];
-  }
   return HEMI ? diploid + haploid : diploid;
 }
 
@@ -318,6 +364,15 @@ template <int W, bool HEMI> __attribute__((target("avx"))) double passquads(hfst
   return passloop<W, HEMI, quad_t, 4>(s);
 }
 
+typedef double oct_t __attribute__((vector_size(64)));
+
+// Eight lanes, for processors with AVX-512: half the additions of four
+// lanes for more than four haplotypes (the bits are the same again).
+template <int W, bool HEMI> __attribute__((target("avx512f"))) double passocts(hfstate_t &s)
+{
+  return passloop<W, HEMI, oct_t, 8>(s);
+}
+
 // The processor's features are read once at start-up by the compiler's
 // runtime; asking costs a load, so nothing is cached here.
 bool wide_vectors()
@@ -327,6 +382,8 @@ bool wide_vectors()
 
 template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
 {
+  if (s.lanes == 0 && nh > 4 && __builtin_cpu_supports("avx512f"))
+    return nh > 8 ? passocts<16, HEMI>(s) : passocts<8, HEMI>(s);
   if (s.lanes != 2 && wide_vectors())
     switch ((nh + 3) / 4) {
     case 0:
@@ -348,11 +405,12 @@ template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
   }
 }
 
-// One pass over the individuals of records set as classes, in input order:
-// every individual's expected copies added to c and hm as geth adds them,
-// and the log-likelihood as ll adds it up, both under the current h (every
-// distinct genotype's probability belongs to it).
-double passmembers(hfstate_t &s)
+// Makes the pass over the individuals of records set as classes ready: c
+// and hm at 0, each distinct genotype's copies and log-likelihood terms
+// under the current h. True when every genotype is stored and there are at
+// most 16 haplotypes (the passes in rows), with hemi telling whether some
+// genotype carries one allele.
+bool passready(hfstate_t &s, bool &hemi)
 {
   const size_t nh = s.hapk.size();
   double *c = s.c.data(), *hm = s.hm.data();
@@ -362,13 +420,19 @@ double passmembers(hfstate_t &s)
   }
   addlists(s);
   llterms(s);
-  bool stored = true, hemi = false;
+  bool stored = true;
+  hemi = false;
   for (const additions_t &a : s.adds) {
     stored = stored && a.to != ADD_FRESH;
     hemi = hemi || a.hemi;
   }
-  if (stored && nh <= 16)
-    return hemi ? passrows<true>(s, nh) : passrows<false>(s, nh);
+  return stored && nh <= 16;
+}
+
+// The pass of passmembers when some genotype is enumerated afresh.
+double passlists(hfstate_t &s)
+{
+  double *c = s.c.data(), *hm = s.hm.data();
   const int *addk = s.addk.data();
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();
@@ -386,6 +450,18 @@ double passmembers(hfstate_t &s)
       to[addk[e]] += addv[e];
   }
   return diploid + haploid;
+}
+
+// One pass over the individuals of records set as classes, in input order:
+// every individual's expected copies added to c and hm as geth adds them,
+// and the log-likelihood as ll adds it up, both under the current h (every
+// distinct genotype's probability belongs to it).
+double passmembers(hfstate_t &s)
+{
+  bool hemi;
+  if (passready(s, hemi))
+    return hemi ? passrows<true>(s, s.hapk.size()) : passrows<false>(s, s.hapk.size());
+  return passlists(s);
 }
 
 // The next h from the expected copies in c and hm.

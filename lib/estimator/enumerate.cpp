@@ -1,5 +1,6 @@
 #include "enumerate.h"
 
+#include <climits>
 #include <cmath>
 
 int hetloci(const hfstate_t &s, const int16_t *a1, const int16_t *a2, int *het)
@@ -26,9 +27,12 @@ void phasepair(const hfstate_t &s, const int16_t *a1, const int16_t *a2, const i
     }
 }
 
+// 2^(m - 1) phases for m heterozygous loci (0 for none), in an int.
 int nphases(int m)
 {
-  return static_cast<int>(pow(2.0, m - 1));
+  if (m <= 0)
+    return 0;
+  return m - 1 < 31 ? 1 << (m - 1) : INT_MAX;
 }
 
 int firstpair(hfstate_t &s, const geno_t &rec, completion_t &cp)

@@ -117,7 +117,9 @@ struct hfstate_t {
   std::vector<double> hmrows;
   std::vector<int> layers;
   std::vector<size_t> layerfirst;
-  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, 2 two lanes
+  std::vector<size_t> addslot;  // per stored addition, its place in rows or hmrows
+  std::vector<int> hmmembers;  // the individuals whose genotype has a missing locus
+  int lanes = 0;  // the pass's vector width: 0 the widest the processor has, else 2 or 4 lanes at most
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
   // c, hm haplotype vectors over the haplotypes that some record can carry

@@ -269,6 +269,7 @@ void freepossible(hfstate_t &s)
   s.rows.clear();
   s.hmrows.clear();
   s.layers.clear();
+  s.addslot.clear();
 }
 
 void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *), void *context)

@@ -104,7 +104,10 @@ struct scan_worker_t {
   // (cc), and the cases and controls among them.
   std::vector<geno_t> classes;
   group_t all, cc, ca, co;
-  std::vector<uint64_t> key;   // per sample: its genotype's key, then its class
+  // Per sample: its class among the window's (when typed), and where keys
+  // do not fit in 32 bits the genotype's key on the way there.
+  std::vector<uint32_t> cls;
+  std::vector<uint64_t> key;
   // Off the X chromosome, per sample the codes of the markers of packed_of
   // side by side (packed_bits in all), the first marker's highest: the next
   // window of the same markers but the first adds one code to them.
@@ -115,18 +118,19 @@ struct scan_worker_t {
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
   std::vector<uint64_t> seen;   // the keys met, in order
-  std::vector<size_t> sample_of;  // of all: the sample's input index
-  std::vector<size_t> tested;     // of cc: its index in all
+  // Sample indexes in 32 bits: the estimator numbers individuals with an int.
+  std::vector<uint32_t> sample_of;  // of all: the sample's input index
+  std::vector<uint32_t> tested;     // of cc: its index in all
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
   std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
   const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
-  std::vector<size_t> null_of;  // the samples the null model was fitted on
+  std::vector<uint32_t> null_of;  // the samples the null model was fitted on
   assoc_dosage_t dosage;
   assoc_test_t test;
-  std::vector<int> genotype, column;
+  std::vector<int> column;
   std::vector<uint32_t> order, members;
   std::vector<size_t> group_first;
   std::vector<double> work;
@@ -431,7 +435,8 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   d.binary = set.binary;
   d.n = n;
   d.p = 1 + set.ncov;
-  w->genotype.assign(w->post.pattern.begin(), w->post.pattern.end());
+  // Each tested individual's distinct genotype: the posteriors' pattern.
+  const std::vector<int> &genotype_of = w->post.pattern;
   // The null model, the trait and the design involve only the tested
   // samples: consecutive windows with the same ones share them.
   bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n &&
@@ -456,7 +461,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     for (size_t i = 0; i < n; i++)
       w->null_of.push_back(w->sample_of[w->tested[i]]);
   }
-  if (!assoc_score(d, w->null, w->dosage, w->genotype, set.variance, w->test))
+  if (!assoc_score(d, w->null, w->dosage, genotype_of, set.variance, w->test))
     throw window_failed(w->test.status);
   const assoc_test_t &t = w->test;
   row.assoc_chi2 = t.chi2;
@@ -477,22 +482,24 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     if (set.binary) {
       // Each sum in input order; an added +0 leaves a sum of non-negative
       // terms as it is, so the other group's term is 0 rather than a branch
-      // on the label. The copies are whole numbers, exact in any order.
-      double copies[2] = {0, 0}, cases = 0, controls = 0;
+      // on the label.
+      // The copies are counted as integers (in registers, not an array
+      // indexed by the label), exactly the doubles' whole-number sums.
+      size_t case_copies = 0, control_copies = 0;
+      double cases = 0, controls = 0;
       const double *mean = w->dosage.mean.data() + top;
-      const int *genotype = w->genotype.data();
+      const int *genotype = genotype_of.data();
       for (size_t i = 0; i < n; i++) {
         const bool is_case = d.y[i] > 0.5;
-        if (xdata)
-          copies[is_case] += w->cc.record(i).sex == 0 ? 1 : 2;
-        else
-          copies[is_case] += 2;
+        const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
+        case_copies += is_case ? copies : 0;
+        control_copies += is_case ? 0 : copies;
         const double x = mean[static_cast<size_t>(genotype[i]) * k];
         cases += is_case ? x : 0.0;
         controls += is_case ? 0.0 : x;
       }
-      row.top_case_freq = cases / copies[1];
-      row.top_control_freq = controls / copies[0];
+      row.top_case_freq = cases / static_cast<double>(case_copies);
+      row.top_control_freq = controls / static_cast<double>(control_copies);
     }
   }
 
@@ -505,12 +512,12 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   for (size_t i = 0; i < n; i++)
     w->tested_samples[i] = w->sample_of[w->tested[i]];
   score_permutations(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
-                     w->genotype, t, w->tested_samples, w->members, w->group_first, row);
+                     genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
 
 // Numbers keys[i] < bound densely, in order of first appearance, over the
 // samples whose flag is set (all when flags is null); returns the count.
-size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n, uint64_t bound)
+template <class K> size_t renumber(scan_worker_t *w, K *key, const uint8_t *flags, size_t n, uint64_t bound)
 {
   // Few possible keys: a table indexed by key, all -1 between calls.
   const uint64_t DIRECT = uint64_t(1) << 16;
@@ -527,7 +534,7 @@ size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n,
         d = static_cast<int>(w->seen.size());
         w->seen.push_back(key[i]);
       }
-      key[i] = static_cast<uint64_t>(d);
+      key[i] = static_cast<K>(d);
     }
     for (uint64_t k : w->seen)
       direct[k] = -1;
@@ -536,7 +543,7 @@ size_t renumber(scan_worker_t *w, uint64_t *key, const uint8_t *flags, size_t n,
   w->keys.reset(64);
   for (size_t i = 0; i < n; i++)
     if (!flags || flags[i])
-      key[i] = static_cast<uint64_t>(w->keys.find_or_add(key[i]));
+      key[i] = static_cast<K>(w->keys.find_or_add(key[i]));
   return w->keys.count;
 }
 
@@ -586,11 +593,21 @@ bool packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_
   return true;
 }
 
+// The classes of the renumbered keys into cls; returns their count.
+size_t classes_of_keys(scan_worker_t *w, size_t nclasses)
+{
+  const uint64_t *key = w->key.data();
+  uint32_t *cls = w->cls.data();
+  for (size_t i = 0; i < w->cls.size(); i++)
+    cls[i] = static_cast<uint32_t>(key[i]);
+  return nclasses;
+}
+
 // The window's distinct multilocus genotypes, as the estimator's records:
 // on the X chromosome a male carries one allele per locus (a heterozygous
 // call is missing) and individuals of unknown sex are left out; an
 // individual typed at no marker is left out too. On return w->typed[i]
-// tells whether sample i is kept and w->key[i] is then its class in
+// tells whether sample i is kept and w->cls[i] is then its class in
 // w->classes, numbered in order of first appearance; the record of a class
 // is that of its first individual. One pass per marker over the samples'
 // allele numbers builds each sample's key, a number in mixed radix with a
@@ -600,23 +617,25 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
                      const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata)
 {
   const size_t n = samples.size(), nloci = ms.size();
-  w->key.resize(n);
+  w->cls.resize(n);
   w->typed.resize(n);
-  uint64_t *key = w->key.data();
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
   if (!xdata && packed_keys(w, ms, n)) {
     // A missing call's code is 0 and no other's: an individual is typed in
     // the window when its codes are not all 0.
     const uint32_t *packed = w->packed.data();
+    uint32_t *cls = w->cls.data();
     for (size_t i = 0; i < n; i++) {
-      key[i] = packed[i];
+      cls[i] = packed[i];
       typed[i] = packed[i] != 0;
     }
     collapsed_classes(w, samples, ms, xdata,
-                      renumber(w, key, typed, n, uint64_t(1) << w->packed_bits));
+                      renumber(w, cls, typed, n, uint64_t(1) << w->packed_bits));
     return;
   }
+  w->key.resize(n);
+  uint64_t *key = w->key.data();
   // Keys that stay small without renumbering, off the X chromosome: one
   // pass over the samples takes every marker's digit.
   if (!xdata && nloci <= 8) {
@@ -643,7 +662,7 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
         key[i] = k;
         typed[i] = t;
       }
-      collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+      collapsed_classes(w, samples, ms, xdata, classes_of_keys(w, renumber(w, key, typed, n, bound)));
       return;
     }
     bound = 1;
@@ -683,7 +702,7 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   if (xdata)
     for (size_t i = 0; i < n; i++)
       typed[i] &= samples[i].sex != SEX_UNKNOWN;
-  collapsed_classes(w, samples, ms, xdata, renumber(w, key, typed, n, bound));
+  collapsed_classes(w, samples, ms, xdata, classes_of_keys(w, renumber(w, key, typed, n, bound)));
 }
 
 // One record per class, from its first individual.
@@ -692,7 +711,7 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
                        size_t nclasses)
 {
   const size_t n = samples.size(), nloci = ms.size();
-  const uint64_t *key = w->key.data();
+  const uint32_t *key = w->cls.data();
   const uint8_t *typed = w->typed.data();
   w->classes.resize(nclasses);
   size_t made = 0;
@@ -743,6 +762,8 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   // The individuals typed at some marker of the window, each in its class
   // of identical genotypes. The tested individuals are those with the
   // trait and every covariate (and a stratum, when there are strata).
+  if (samples.size() > INT_MAX)
+    throw window_failed("more individuals than the estimator can number");
   collapse_window(w, samples, ms, xdata);
   // Per sample, once for the run: 1 + its label when it is tested, 0 when
   // not (the settings stay the same from window to window).
@@ -767,22 +788,22 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   w->tested.resize(n);
   {
     const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
-    const uint64_t *key = w->key.data();
+    const uint32_t *key = w->cls.data();
     int *all = w->all.member.data(), *cc = w->cc.member.data();
     int8_t *label = w->label.data();
-    size_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
+    uint32_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
     size_t nall = 0, ncc = 0;
     for (size_t i = 0; i < n; i++) {
       if (!typed[i])
         continue;
       const int c = static_cast<int>(key[i]);
       if (testable[i]) {
-        tested[ncc] = nall;
+        tested[ncc] = static_cast<uint32_t>(nall);
         cc[ncc] = c;
         label[ncc] = static_cast<int8_t>(testable[i] - 1);
         ncc++;
       }
-      sample_of[nall] = i;
+      sample_of[nall] = static_cast<uint32_t>(i);
       all[nall] = c;
       nall++;
     }

@@ -78,7 +78,8 @@ sample_t makesample(const case_t &c, uint64_t seed)
 
 // The same estimate from records one per individual (a) and from classes (b).
 // lanes: the width of the pass over the individuals on classes (0 the
-// widest the processor has, 2 the two-lane pass every processor runs).
+// widest the processor has, 4 at most four lanes, 2 the two-lane pass every
+// processor runs).
 void expectsame(const case_t &c, const sample_t &s, int lanes)
 {
   state_ptr a(hf_new(c.xdata), hf_free), b(hf_new(c.xdata), hf_free);
@@ -118,6 +119,10 @@ void expectsame(const case_t &c, const sample_t &s, int lanes)
   for (size_t q = 0; q < pa.pairs.size(); q++)
     EXPECT_TRUE(pa.pairs[q].a == pb.pairs[q].a && pa.pairs[q].b == pb.pairs[q].b &&
                 memcmp(&pa.pairs[q].p, &pb.pairs[q].p, sizeof(double)) == 0);
+  // Estimated again on the same data at another width: the same bits.
+  b->lanes = lanes == 2 ? 0 : 2;
+  ASSERT_EQ(hf_estimate(b.get()), HF_OK);
+  EXPECT_EQ(memcmp(&ra, hf_result(b.get()), sizeof ra), 0) << "again at " << b->lanes << " lanes";
 }
 
 TEST(Classes, SameBitsAsOneRecordPerIndividual)
@@ -127,6 +132,8 @@ TEST(Classes, SameBitsAsOneRecordPerIndividual)
       {"snps", 0, {2, 2, 2, 2}, 0.0, 0.0, 40, 600, 0},
       // Missing loci: their copies go through the completions.
       {"missing", 0, {2, 2, 2}, 0.3, 0.0, 30, 400, 0},
+      // Missing loci among 16 haplotypes: every width of the pass at 16.
+      {"missing16", 0, {2, 2, 2, 2}, 0.1, 0.0, 40, 500, 0},
       // X: one allele per locus for males, its own log-likelihood sum.
       {"x", 1, {2, 2, 3}, 0.2, 0.4, 30, 400, 0},
       // Many haplotypes (64): the additions one by one.
@@ -139,7 +146,7 @@ TEST(Classes, SameBitsAsOneRecordPerIndividual)
   for (const case_t &c : cases) {
     SCOPED_TRACE(c.name);
     sample_t s = makesample(c, 0x9E3779B97F4A7C15ULL + static_cast<uint64_t>(c.n));
-    for (int lanes : {0, 2}) {
+    for (int lanes : {0, 4, 2}) {
       SCOPED_TRACE(lanes);
       expectsame(c, s, lanes);
     }
