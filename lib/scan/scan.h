@@ -115,6 +115,17 @@ struct scan_row_t {
 
 // The settings every window shares (stats.cpp), with the trait, the
 // covariates and the strata of every sample of the input.
+struct scan_settings_t;
+struct scan_perm_scratch_t;
+// The score test's permutations of a window (maxt.cpp's score_permutations,
+// with the BLAS behind them). A program that runs none leaves it unset and
+// so does not link them.
+using scan_permuter_t = void (*)(scan_perm_scratch_t &, const scan_settings_t &, uint64_t,
+                                 const assoc_null_t &, const assoc_dosage_t &,
+                                 const std::vector<int> &, const assoc_test_t &,
+                                 const std::vector<size_t> &, const std::vector<uint32_t> &,
+                                 const std::vector<size_t> &, scan_row_t &);
+
 struct scan_settings_t {
   double min_freq = HS_DEFAULT_MIN_FREQ;
   int em_max_iter = HS_DEFAULT_EM_STEPS;
@@ -135,6 +146,7 @@ struct scan_settings_t {
   bool glm = false;          // the haplotype GLM's likelihood-ratio test (glm.h)
   glm_settings_t glm_set;
   std::string glm_base;      // the base haplotype, spelled; "" the most frequent
+  scan_permuter_t permute = nullptr;  // score-test permutations; unset: none can run
 };
 
 // The estimator states of one thread, reused from window to window. A

@@ -507,12 +507,14 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     return;
   if (!std::isfinite(t.chi2))
     throw window_failed("score statistic is not a number");
+  if (!set.permute)
+    throw window_failed("score-test permutations are not part of this program");
   strata_groups(w, set);
   w->tested_samples.resize(n);
   for (size_t i = 0; i < n; i++)
     w->tested_samples[i] = w->sample_of[w->tested[i]];
-  score_permutations(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
-                     genotype_of, t, w->tested_samples, w->members, w->group_first, row);
+  set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
+                genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
 
 // Numbers keys[i] < bound densely, in order of first appearance, over the

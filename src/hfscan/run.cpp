@@ -353,6 +353,7 @@ int hfscanrun(int argc, char **argv)
     set.em_max_iter = o.em_max_iter;
     set.em_gain = o.em_gain;
     set.permutations = o.permutations;
+    set.permute = score_permutations;
     set.perm_hits = o.perm_hits;
     set.seed = o.seed;
     set.max_pairs = o.max_pairs;
