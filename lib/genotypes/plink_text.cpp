@@ -6,23 +6,36 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <string_view>
 
 #include "genotypes.h"
 
-std::vector<std::string> split_words(const std::string &line)
+namespace {
+
+// The words of line as views into it, split at blanks, tabs and carriage returns.
+void split_views(const std::string &line, std::vector<std::string_view> &words)
 {
-  std::vector<std::string> words;
+  words.clear();
+  const char *p = line.data();
   size_t i = 0, n = line.size();
   while (i < n) {
-    while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+    while (i < n && (p[i] == ' ' || p[i] == '\t' || p[i] == '\r'))
       i++;
     size_t start = i;
-    while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+    while (i < n && p[i] != ' ' && p[i] != '\t' && p[i] != '\r')
       i++;
     if (i > start)
-      words.push_back(line.substr(start, i - start));
+      words.emplace_back(p + start, i - start);
   }
-  return words;
+}
+
+} // namespace
+
+std::vector<std::string> split_words(const std::string &line)
+{
+  std::vector<std::string_view> views;
+  split_views(line, views);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 namespace {
@@ -140,12 +153,12 @@ struct ped_column_t {
   std::vector<int32_t> a32, b32; // -1: missing; used once wide
   bool wide = false;
 
-  int32_t code(const std::string &spelling)
+  int32_t code(std::string_view spelling)
   {
     for (size_t k = 0; k < spellings.size(); k++)
       if (spellings[k] == spelling)
         return static_cast<int32_t>(k);
-    spellings.push_back(spelling);
+    spellings.emplace_back(spelling);
     if (spellings.size() > 255 && !wide) {
       wide = true;
       for (uint8_t x : a8)
@@ -228,26 +241,27 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
   std::string line;
   int lineno = 0;
   const size_t expected = 6 + 2 * all.size();
+  std::vector<std::string_view> f;  // the line's fields, views into line
   while (std::getline(in, line)) {
     lineno++;
     if (blank(line))
       continue;
-    std::vector<std::string> f = split_words(line);
+    split_views(line, f);
     if (f.size() != expected)
       throw input_error(where(ped, lineno) + "expected " + std::to_string(expected) +
                          " fields (6 for the individual and 2 alleles for each of the " +
                          std::to_string(all.size()) + " markers of " + map + "), found " +
                          std::to_string(f.size()));
     sample_t s;
-    s.fid = f[0];
-    s.iid = f[1];
-    s.sex = plink_sex(f[4], where(ped, lineno));
-    s.status = plink_status(f[5], where(ped, lineno));
-    s.pheno = f[5];
+    s.fid = std::string(f[0]);
+    s.iid = std::string(f[1]);
+    s.sex = plink_sex(std::string(f[4]), where(ped, lineno));
+    s.pheno = std::string(f[5]);
+    s.status = plink_status(s.pheno, where(ped, lineno));
     s.line = lineno;
     add_sample(src->samples, seen, s, where(ped, lineno));
     for (size_t j = 0; j < keep.size(); j++) {
-      const std::string &a = f[6 + 2 * keep[j]], &b = f[7 + 2 * keep[j]];
+      const std::string_view a = f[6 + 2 * keep[j]], b = f[7 + 2 * keep[j]];
       ped_column_t &c = src->columns[j];
       // A call with one allele missing is missing as a whole.
       if (a != "0" && b != "0") {
