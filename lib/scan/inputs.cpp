@@ -52,15 +52,10 @@ void tell_note(const scan_voice_t &v, const std::string &line)
     tell(v, "note: " + line);
 }
 
-namespace {
-
 std::string plural(size_t n, const char *one, const char *many)
 {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
-
-
-} // namespace
 
 // The trait, the covariates and the strata of every sample into set; what
 // the user must know is said at once. A null model that cannot be fitted on

@@ -313,5 +313,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
 // A message on standard error under the program's name, and in the log
 // unless to_log is false (for what the log gives as a field of its own);
 // tell_note prefixes "note: ". Empty lines are not said.
+// "1 window", "2 windows".
+std::string plural(size_t n, const char *one, const char *many);
 void tell(const scan_voice_t &v, const std::string &line, bool to_log = true);
 void tell_note(const scan_voice_t &v, const std::string &line);

@@ -36,11 +36,6 @@ void tell(run_log_t &log, const std::string &line)
   log.line(line);
 }
 
-std::string plural(size_t n, const char *one, const char *many)
-{
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 const char *effect_name(glm_effect_t e)
 {
   switch (e) {

@@ -295,15 +295,6 @@ void scan_windows(marker_source_t &src, const std::vector<size_t> &starts, size_
 }
 
 
-std::string plural(size_t n, const char *one, const char *many)
-{
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-} // namespace
-
-namespace {
-
 std::string thousands(long n)
 {
   std::string s = std::to_string(n);
