@@ -232,6 +232,13 @@ template <int W, int L> void setrows(hfstate_t &s)
   }
 }
 
+// Adds the j-th vector of a row to acc, through x, when the row has it.
+#define HF_ADDROW(j, acc)                                                                          \
+  if (W > L * (j)) {                                                                               \
+    memcpy(&x, row + L * (j), sizeof x);                                                           \
+    acc += x;                                                                                      \
+  }
+
 // The sums of hm over the individuals whose genotype has a missing locus
 // (hmmembers), in input order, each genotype's terms in its layers: every
 // haplotype's terms keep their order. The sums stay in registers.
@@ -247,16 +254,10 @@ template <int W, class V, int L> __attribute__((always_inline)) inline void hmsw
     const int p = member[i];
     const double *row = hmrows + layerfirst[p] * W;
     for (int j = 0; j < layers[p]; j++, row += W) {
-#define HF_ADDROW(j, acc)                                                                          \
-  if (W > L * (j)) {                                                                               \
-    memcpy(&x, row + L * (j), sizeof x);                                                           \
-    acc += x;                                                                                      \
-  }
       HF_ADDROW(0, h0)
       HF_ADDROW(1, h1)
       HF_ADDROW(2, h2)
       HF_ADDROW(3, h3)
-#undef HF_ADDROW
     }
   }
   const V hacc[4] = {h0, h1, h2, h3};
@@ -296,11 +297,6 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   const int *member = s.memberpattern.data();
   const size_t nmembers = s.memberpattern.size();
   V x;
-#define HF_ADDROW(j, acc)                                                                          \
-  if (W > L * (j)) {                                                                               \
-    memcpy(&x, row + L * (j), sizeof x);                                                           \
-    acc += x;                                                                                      \
-  }
   if constexpr (layered) {
     // Every individual adds its genotype's row to c, a row of zeros for a
     // genotype with a missing locus (no branch to mispredict); hm's sums

@@ -247,19 +247,20 @@ std::unique_ptr<marker_source_t> open_ped(const std::string &ped, const std::str
     if (blank(line))
       continue;
     split_views(line, f);
+    const std::string at = where(ped, lineno);
     if (f.size() != expected)
-      throw input_error(where(ped, lineno) + "expected " + std::to_string(expected) +
+      throw input_error(at + "expected " + std::to_string(expected) +
                          " fields (6 for the individual and 2 alleles for each of the " +
                          std::to_string(all.size()) + " markers of " + map + "), found " +
                          std::to_string(f.size()));
     sample_t s;
     s.fid = std::string(f[0]);
     s.iid = std::string(f[1]);
-    s.sex = plink_sex(std::string(f[4]), where(ped, lineno));
+    s.sex = plink_sex(std::string(f[4]), at);
     s.pheno = std::string(f[5]);
-    s.status = plink_status(s.pheno, where(ped, lineno));
+    s.status = plink_status(s.pheno, at);
     s.line = lineno;
-    add_sample(src->samples, seen, s, where(ped, lineno));
+    add_sample(src->samples, seen, s, at);
     for (size_t j = 0; j < keep.size(); j++) {
       const std::string_view a = f[6 + 2 * keep[j]], b = f[7 + 2 * keep[j]];
       ped_column_t &c = src->columns[j];

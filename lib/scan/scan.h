@@ -113,8 +113,6 @@ struct scan_row_t {
   scan_row_t();
 };
 
-// The settings every window shares (stats.cpp), with the trait, the
-// covariates and the strata of every sample of the input.
 struct scan_settings_t;
 struct scan_perm_scratch_t;
 // The score test's permutations of a window (maxt.cpp's score_permutations,
@@ -126,6 +124,8 @@ using scan_permuter_t = void (*)(scan_perm_scratch_t &, const scan_settings_t &,
                                  const std::vector<size_t> &, const std::vector<uint32_t> &,
                                  const std::vector<size_t> &, scan_row_t &);
 
+// The settings every window shares (stats.cpp), with the trait, the
+// covariates and the strata of every sample of the input.
 struct scan_settings_t {
   double min_freq = HS_DEFAULT_MIN_FREQ;
   int em_max_iter = HS_DEFAULT_EM_STEPS;
@@ -313,7 +313,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
 // A message on standard error under the program's name, and in the log
 // unless to_log is false (for what the log gives as a field of its own);
 // tell_note prefixes "note: ". Empty lines are not said.
-// "1 window", "2 windows".
-std::string plural(size_t n, const char *one, const char *many);
 void tell(const scan_voice_t &v, const std::string &line, bool to_log = true);
 void tell_note(const scan_voice_t &v, const std::string &line);
+// "1 window", "2 windows".
+std::string plural(size_t n, const char *one, const char *many);
