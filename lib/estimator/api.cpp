@@ -345,7 +345,7 @@ int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
     if (st.member.empty())
       out.pattern = st.recpattern;
     else
-      out.pattern = st.memberpattern;
+      out.pattern = patternsof(st);
     out.first.assign(1, 0);
     out.pairs.clear();
     const double *h = st.h.data();

@@ -89,71 +89,82 @@ void countgenotype(hfstate_t &s, int p, double w, double total)
 // The haplotypes added to are found once per set of genotypes; a genotype
 // typed everywhere that no current haplotype can make adds 0 to each of
 // its phases' haplotypes (where the counting adds nothing: the same bits).
-void addlists(hfstate_t &s)
+// addlayout lays the lists out once per set of genotypes, addvalues fills
+// genotype p's under the current h (and its probability), addlists all.
+void addlayout(hfstate_t &s)
 {
-  const double *h = s.h.data();
-  const double w = 1.0;
   const size_t np = s.patterns.size();
-  if (s.adds.size() != np) {
-    s.adds.resize(np);
-    s.addk.clear();
-    for (size_t p = 0; p < np; p++) {
-      const pattern_t &pt = s.patterns[p];
-      additions_t &a = s.adds[p];
-      a.first = s.addk.size();
-      a.hemi = pt.hemi;
-      a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
-      if (pt.cached)
-        forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
-          if (pt.hemi || v.hom) {
-            s.addk.push_back(v.a[0]);
-            return;
-          }
-          for (int t = 0; t < v.n; t++) {
-            s.addk.push_back(v.a[t]);
-            s.addk.push_back(v.b[t]);
-          }
-        });
-      a.n = static_cast<int>(s.addk.size() - a.first);
-    }
-    s.addv.assign(s.addk.size(), 0.0);
-  }
+  if (s.adds.size() == np)
+    return;
+  s.adds.resize(np);
+  s.addk.clear();
   for (size_t p = 0; p < np; p++) {
     const pattern_t &pt = s.patterns[p];
     additions_t &a = s.adds[p];
-    a.prob = pt.prob;
-    if (a.to == ADD_FRESH)
-      continue;
-    double *val = s.addv.data() + a.first;
-    const double total = pt.prob;
-    if (pt.full && !pt.hemi) {
-      // One completion: its phases' stored shares of the probability.
-      const comp_t &cm = s.comps[pt.first];
-      if (cm.hom) {
-        val[0] = 2 * w;
-        continue;
-      }
-      const double *q = s.pairq.data() + cm.first;
-      for (int t = 0; t < cm.n; t++)
-        val[2 * t] = val[2 * t + 1] = total != 0 ? q[t] * w : 0.0;
-      continue;
-    }
-    const double u = total == 0 ? 0 : w / total;
-    size_t e = 0;
-    forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
-      if (pt.hemi) {
-        val[e++] = pt.full ? w : h[v.a[0]] * u;
-      } else if (v.hom) {
-        val[e++] = 2 * h[v.a[0]] * h[v.a[0]] * u;
-      } else {
-        for (int t = 0; t < v.n; t++) {
-          double share = v.q[t] * u;
-          val[e++] = share;
-          val[e++] = share;
+    a.first = s.addk.size();
+    a.hemi = pt.hemi;
+    a.to = pt.cached ? (pt.full ? ADD_C : ADD_HM) : ADD_FRESH;
+    if (pt.cached)
+      forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+        if (pt.hemi || v.hom) {
+          s.addk.push_back(v.a[0]);
+          return;
         }
-      }
-    });
+        for (int t = 0; t < v.n; t++) {
+          s.addk.push_back(v.a[t]);
+          s.addk.push_back(v.b[t]);
+        }
+      });
+    a.n = static_cast<int>(s.addk.size() - a.first);
   }
+  s.addv.assign(s.addk.size(), 0.0);
+}
+
+void addvalues(hfstate_t &s, size_t p)
+{
+  const double *h = s.h.data();
+  const double w = 1.0;
+  const pattern_t &pt = s.patterns[p];
+  additions_t &a = s.adds[p];
+  a.prob = pt.prob;
+  if (a.to == ADD_FRESH)
+    return;
+  double *val = s.addv.data() + a.first;
+  const double total = pt.prob;
+  if (pt.full && !pt.hemi) {
+    // One completion: its phases' stored shares of the probability.
+    const comp_t &cm = s.comps[pt.first];
+    if (cm.hom) {
+      val[0] = 2 * w;
+      return;
+    }
+    const double *q = s.pairq.data() + cm.first;
+    for (int t = 0; t < cm.n; t++)
+      val[2 * t] = val[2 * t + 1] = total != 0 ? q[t] * w : 0.0;
+    return;
+  }
+  const double u = total == 0 ? 0 : w / total;
+  size_t e = 0;
+  forcompletions(s, static_cast<int>(p), [&](const compview_t &v) {
+    if (pt.hemi) {
+      val[e++] = pt.full ? w : h[v.a[0]] * u;
+    } else if (v.hom) {
+      val[e++] = 2 * h[v.a[0]] * h[v.a[0]] * u;
+    } else {
+      for (int t = 0; t < v.n; t++) {
+        double share = v.q[t] * u;
+        val[e++] = share;
+        val[e++] = share;
+      }
+    }
+  });
+}
+
+void addlists(hfstate_t &s)
+{
+  addlayout(s);
+  for (size_t p = 0; p < s.patterns.size(); p++)
+    addvalues(s, p);
 }
 
 // Every distinct genotype's log-likelihood term, as ll adds it: to the
@@ -173,63 +184,77 @@ void llterms(hfstate_t &s)
 }
 
 // The rows that the pass below adds up: per distinct genotype typed
-// everywhere, its copies to c as a row of W numbers; with room in the
-// registers (layered), per genotype with a missing locus, its copies to hm
-// as rows in layers.
-template <int W, int L> void setrows(hfstate_t &s)
+// everywhere, its copies to c as a row of W numbers; per genotype with a
+// missing locus, its copies to hm as rows in layers (used when they fit in
+// the registers). rowlayout finds, once per estimate and width, where each
+// stored addition goes, in rows or hmrows (the layers laid out whatever the
+// vectors, so that the layout does not depend on the pass that made it).
+// The rows' zeros stay from step to step (freepossible empties them for the
+// next estimate): each step writes the same entries.
+void rowlayout(hfstate_t &s, int W)
 {
-  const size_t np = s.patterns.size();
-  const bool layered = W / L <= 4;
+  const size_t np = s.patterns.size(), width = static_cast<size_t>(W);
+  if (s.rows.size() == np * width && s.addslot.size() == s.addk.size())
+    return;
   const additions_t *adds = s.adds.data();
-  // Once per estimate: where each stored addition goes, in rows or hmrows
-  // (the layers laid out whatever the width, so that the layout does not
-  // depend on the pass that made it). The rows' zeros stay from step to
-  // step (freepossible empties them for the next estimate): each step
-  // writes the same entries.
-  if (s.rows.size() != np * W || s.addslot.size() != s.addk.size()) {
-    s.rows.assign(np * W, 0.0);
-    s.addslot.assign(s.addk.size(), 0);
-    s.layers.assign(np, 0);
-    s.layerfirst.assign(np, 0);
-    size_t total = 0;
-    int seen[W];
-    for (size_t p = 0; p < np; p++) {
-      const additions_t &a = adds[p];
-      if (a.to == ADD_C)
-        for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
-          s.addslot[e] = p * W + static_cast<size_t>(s.addk[e]);
-      if (a.to != ADD_HM)
-        continue;
-      // A genotype's terms to hm laid out in rows by layers, the j-th term
-      // to a haplotype in layer j: a haplotype's terms keep their order.
-      for (int j = 0; j < W; j++)
-        seen[j] = 0;
-      int most = 0;
-      for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++) {
-        const int k = s.addk[e];
-        s.addslot[e] = (total + static_cast<size_t>(seen[k])) * W + static_cast<size_t>(k);
-        most = std::max(most, ++seen[k]);
-      }
-      s.layers[p] = most;
-      s.layerfirst[p] = total;
-      total += static_cast<size_t>(most);
-    }
-    s.hmrows.assign(total * W, 0.0);
-    s.hmmembers.clear();
-    for (size_t i = 0; i < s.memberpattern.size(); i++)
-      if (adds[static_cast<size_t>(s.memberpattern[i])].to == ADD_HM)
-        s.hmmembers.push_back(static_cast<int>(i));
-  }
-  const size_t *slot = s.addslot.data();
-  const double *addv = s.addv.data();
-  double *rows = s.rows.data(), *hmrows = s.hmrows.data();
+  s.rows.assign(np * width, 0.0);
+  s.addslot.assign(s.addk.size(), 0);
+  s.layers.assign(np, 0);
+  s.layerfirst.assign(np, 0);
+  size_t total = 0;
+  int seen[16];
   for (size_t p = 0; p < np; p++) {
     const additions_t &a = adds[p];
-    double *to = a.to == ADD_C ? rows : layered && a.to == ADD_HM ? hmrows : nullptr;
-    if (to)
+    if (a.to == ADD_C)
       for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
-        to[slot[e]] = addv[e];
+        s.addslot[e] = p * width + static_cast<size_t>(s.addk[e]);
+    if (a.to != ADD_HM)
+      continue;
+    // A genotype's terms to hm laid out in rows by layers, the j-th term
+    // to a haplotype in layer j: a haplotype's terms keep their order.
+    for (int j = 0; j < W; j++)
+      seen[j] = 0;
+    int most = 0;
+    for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++) {
+      const int k = s.addk[e];
+      s.addslot[e] = (total + static_cast<size_t>(seen[k])) * width + static_cast<size_t>(k);
+      most = std::max(most, ++seen[k]);
+    }
+    s.layers[p] = most;
+    s.layerfirst[p] = total;
+    total += static_cast<size_t>(most);
   }
+  s.hmrows.assign(total * width, 0.0);
+  // The individuals with a missing locus, without a branch on each.
+  const std::vector<int> &patterns = patternsof(s);
+  std::vector<char> &tohm = s.patternflag;
+  tohm.resize(np);
+  bool some = false;
+  for (size_t p = 0; p < np; p++) {
+    tohm[p] = adds[p].to == ADD_HM;
+    some = some || tohm[p];
+  }
+  s.hmmembers.resize(some ? patterns.size() : 0);
+  size_t m = 0;
+  for (size_t i = 0; some && i < patterns.size(); i++) {
+    s.hmmembers[m] = static_cast<int>(i);
+    m += static_cast<size_t>(tohm[static_cast<size_t>(patterns[i])]);
+  }
+  s.hmmembers.resize(m);
+}
+
+// Genotype p's stored additions into its rows (those to hm only when the
+// pass takes them in layers).
+inline void copyrow(hfstate_t &s, size_t p, bool layered)
+{
+  const additions_t &a = s.adds[p];
+  double *to = a.to == ADD_C ? s.rows.data() : layered && a.to == ADD_HM ? s.hmrows.data() : nullptr;
+  if (!to)
+    return;
+  const size_t *slot = s.addslot.data();
+  const double *addv = s.addv.data();
+  for (size_t e = a.first, end = a.first + static_cast<size_t>(a.n); e < end; e++)
+    to[slot[e]] = addv[e];
 }
 
 // Adds the j-th vector of a row to acc, through x, when the row has it.
@@ -247,7 +272,7 @@ template <int W, class V, int L> __attribute__((always_inline)) inline void hmsw
   static_assert(W / L <= 4, "hm in four vectors at most");
   const V zero = {};
   V h0 = zero, h1 = zero, h2 = zero, h3 = zero, x;
-  const int *member = s.memberpattern.data(), *layers = s.layers.data();
+  const int *member = patternsof(s).data(), *layers = s.layers.data();
   const size_t *layerfirst = s.layerfirst.data();
   const double *hmrows = s.hmrows.data();
   for (int i : s.hmmembers) {
@@ -283,7 +308,6 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   static_assert(W % L == 0 && W / L <= 8, "a row is whole vectors, eight at most");
   const size_t nh = s.hapk.size();
   constexpr bool layered = W / L <= 4;
-  setrows<W, L>(s);
   const double *rows = s.rows.data(), *logs = s.logs.data(), *addv = s.addv.data();
   const int *addk = s.addk.data();
   const additions_t *adds = s.adds.data();
@@ -294,8 +318,8 @@ __attribute__((always_inline)) inline double passloop(hfstate_t &s)
   const V zero = {};
   V a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
   double diploid = 0, haploid = 0;
-  const int *member = s.memberpattern.data();
-  const size_t nmembers = s.memberpattern.size();
+  const int *member = patternsof(s).data();
+  const size_t nmembers = patternsof(s).size();
   V x;
   if constexpr (layered) {
     // Every individual adds its genotype's row to c, a row of zeros for a
@@ -376,28 +400,54 @@ bool wide_vectors()
   return __builtin_cpu_supports("avx");
 }
 
-template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
+// The pass's shape for nh <= 16 haplotypes: vectors of L lanes (the widest
+// the processor has, or s.lanes at most) and rows of W numbers, whole
+// vectors.
+void passshape(const hfstate_t &s, size_t nh, int &W, int &L)
 {
-  if (s.lanes == 0 && nh > 4 && __builtin_cpu_supports("avx512f"))
-    return nh > 8 ? passocts<16, HEMI>(s) : passocts<8, HEMI>(s);
-  if (s.lanes != 2 && wide_vectors())
-    switch ((nh + 3) / 4) {
-    case 0:
-    case 1: return passquads<4, HEMI>(s);
-    case 2: return passquads<8, HEMI>(s);
-    case 3: return passquads<12, HEMI>(s);
+  const int n = static_cast<int>(nh);
+  if (s.lanes == 0 && n > 4 && __builtin_cpu_supports("avx512f")) {
+    L = 8;
+    W = n > 8 ? 16 : 8;
+  } else if (s.lanes != 2 && wide_vectors()) {
+    L = 4;
+    W = 4 * std::max(1, std::min(4, (n + 3) / 4));
+  } else {
+    L = 2;
+    W = 2 * std::max(1, std::min(8, (n + 1) / 2));
+  }
+}
+
+template <bool HEMI> double passrows(hfstate_t &s, int W, int L)
+{
+  if (L == 8)
+    return W > 8 ? passocts<16, HEMI>(s) : passocts<8, HEMI>(s);
+  if (L == 4)
+    switch (W) {
+    case 4: return passquads<4, HEMI>(s);
+    case 8: return passquads<8, HEMI>(s);
+    case 12: return passquads<12, HEMI>(s);
     default: return passquads<16, HEMI>(s);
     }
-  switch ((nh + 1) / 2) {
-  case 0:
-  case 1: return passrows<2, HEMI>(s);
-  case 2: return passrows<4, HEMI>(s);
-  case 3: return passrows<6, HEMI>(s);
-  case 4: return passrows<8, HEMI>(s);
-  case 5: return passrows<10, HEMI>(s);
-  case 6: return passrows<12, HEMI>(s);
-  case 7: return passrows<14, HEMI>(s);
+  switch (W) {
+  case 2: return passrows<2, HEMI>(s);
+  case 4: return passrows<4, HEMI>(s);
+  case 6: return passrows<6, HEMI>(s);
+  case 8: return passrows<8, HEMI>(s);
+  case 10: return passrows<10, HEMI>(s);
+  case 12: return passrows<12, HEMI>(s);
+  case 14: return passrows<14, HEMI>(s);
   default: return passrows<16, HEMI>(s);
+  }
+}
+
+void zerocopies(hfstate_t &s)
+{
+  const size_t nh = s.hapk.size();
+  double *c = s.c.data(), *hm = s.hm.data();
+  for (size_t k = 0; k < nh; k++) {
+    c[k] = 0;
+    hm[k] = 0;
   }
 }
 
@@ -408,12 +458,7 @@ template <bool HEMI> double passrows(hfstate_t &s, size_t nh)
 // genotype carries one allele.
 bool passready(hfstate_t &s, bool &hemi)
 {
-  const size_t nh = s.hapk.size();
-  double *c = s.c.data(), *hm = s.hm.data();
-  for (size_t k = 0; k < nh; k++) {
-    c[k] = 0;
-    hm[k] = 0;
-  }
+  zerocopies(s);
   addlists(s);
   llterms(s);
   bool stored = true;
@@ -422,7 +467,7 @@ bool passready(hfstate_t &s, bool &hemi)
     stored = stored && a.to != ADD_FRESH;
     hemi = hemi || a.hemi;
   }
-  return stored && nh <= 16;
+  return stored && s.hapk.size() <= 16;
 }
 
 // The pass of passmembers when some genotype is enumerated afresh.
@@ -433,7 +478,7 @@ double passlists(hfstate_t &s)
   const double *addv = s.addv.data(), *logs = s.logs.data();
   const additions_t *adds = s.adds.data();
   double diploid = 0, haploid = 0;
-  for (int p : s.memberpattern) {
+  for (int p : patternsof(s)) {
     diploid += logs[2 * p];
     haploid += logs[2 * p + 1];
     const additions_t &a = adds[p];
@@ -455,9 +500,147 @@ double passlists(hfstate_t &s)
 double passmembers(hfstate_t &s)
 {
   bool hemi;
-  if (passready(s, hemi))
-    return hemi ? passrows<true>(s, s.hapk.size()) : passrows<false>(s, s.hapk.size());
-  return passlists(s);
+  if (!passready(s, hemi))
+    return passlists(s);
+  int W, L;
+  passshape(s, s.hapk.size(), W, L);
+  rowlayout(s, W);
+  const bool layered = W / L <= 4;
+  for (size_t p = 0; p < s.patterns.size(); p++)
+    copyrow(s, p, layered);
+  return hemi ? passrows<true>(s, W, L) : passrows<false>(s, W, L);
+}
+
+// Genotype p, typed everywhere, two alleles, stored: its probability under
+// the current h as patternprob takes it (keeping the phases' shares in
+// pairq), with its copies written straight into its row, as addvalues and
+// copyrow would write them: a phase's share on both its haplotypes, 2 on a
+// homozygote's.
+inline double fullrow(hfstate_t &s, size_t p)
+{
+  const comp_t &cm = s.comps[s.patterns[p].first];
+  const double *h = s.h.data();
+  const int *pa = s.pairsa.data() + cm.first, *pb = s.pairsb.data() + cm.first;
+  const size_t *slot = s.addslot.data() + s.adds[p].first;
+  double *rows = s.rows.data();
+  double prob = 0;
+  if (cm.hom) {
+    const double sub = h[pa[0]] * h[pa[0]];
+    prob += sub;
+    rows[slot[0]] = 2 * 1.0;
+    return prob;
+  }
+  double *q = s.pairq.data() + cm.first;
+  double sub = 0;
+  for (int t = 0; t < cm.n; t++) {
+    const double term = 2 * h[pa[t]] * h[pb[t]];
+    q[t] = term;
+    sub += term;
+  }
+  prob += sub;
+  for (int t = 0; t < cm.n; t++) {
+    double share = 0.0;
+    if (prob != 0) {
+      q[t] = q[t] / prob;
+      share = q[t] * 1.0;
+    }
+    rows[slot[2 * t]] = share;
+    rows[slot[2 * t + 1]] = share;
+  }
+  return prob;
+}
+
+// Genotype p, two alleles, a missing locus, stored: its probability under
+// the current h as patternprob takes it (keeping the phase terms in pairq),
+// with its copies to hm as addvalues computes them, written into its layers
+// when the pass takes them so (else into addv, which the pass reads).
+inline double partialrow(hfstate_t &s, size_t p, bool layered)
+{
+  const pattern_t &pt = s.patterns[p];
+  const comp_t *comps = s.comps.data() + pt.first;
+  const double *h = s.h.data();
+  const int *pairsa = s.pairsa.data(), *pairsb = s.pairsb.data();
+  double *pairq = s.pairq.data();
+  double prob = 0;
+  for (int j = 0; j < pt.ncomp; j++) {
+    const comp_t &cm = comps[j];
+    const int *pa = pairsa + cm.first, *pb = pairsb + cm.first;
+    double sub;
+    if (cm.hom) {
+      sub = h[pa[0]] * h[pa[0]];
+    } else {
+      sub = 0;
+      double *q = pairq + cm.first;
+      for (int t = 0; t < cm.n; t++) {
+        const double term = 2 * h[pa[t]] * h[pb[t]];
+        q[t] = term;
+        sub += term;
+      }
+    }
+    prob += sub;
+  }
+  const additions_t &a = s.adds[p];
+  const double u = prob == 0 ? 0 : 1.0 / prob;
+  const size_t *slot = s.addslot.data() + a.first;
+  double *val = s.addv.data() + a.first;
+  double *hmrows = s.hmrows.data();
+  size_t e = 0;
+  auto put = [&](double x) {
+    if (layered)
+      hmrows[slot[e]] = x;
+    else
+      val[e] = x;
+    e++;
+  };
+  for (int j = 0; j < pt.ncomp; j++) {
+    const comp_t &cm = comps[j];
+    const int *pa = pairsa + cm.first;
+    if (cm.hom) {
+      put(2 * h[pa[0]] * h[pa[0]] * u);
+      continue;
+    }
+    const double *q = pairq + cm.first;
+    for (int t = 0; t < cm.n; t++) {
+      const double share = q[t] * u;
+      put(share);
+      put(share);
+    }
+  }
+  return prob;
+}
+
+// One step on classes: every distinct genotype's probability under the
+// current h (genpatterns) and the pass over the individuals (passmembers).
+// When every genotype is stored, none carries one allele and there are at
+// most 16 haplotypes, each genotype goes from its phase terms to its row
+// at once: the same numbers, one walk instead of three.
+double stepclasses(hfstate_t &s)
+{
+  addlayout(s);
+  const size_t np = s.patterns.size();
+  bool rowsonly = s.hapk.size() <= 16;
+  for (size_t p = 0; rowsonly && p < np; p++)
+    rowsonly = s.adds[p].to != ADD_FRESH && !s.adds[p].hemi;
+  if (!rowsonly) {
+    genpatterns(s);
+    return passmembers(s);
+  }
+  int W, L;
+  passshape(s, s.hapk.size(), W, L);
+  rowlayout(s, W);
+  const bool layered = W / L <= 4;
+  zerocopies(s);
+  for (size_t p = 0; p < np; p++) {
+    pattern_t &pt = s.patterns[p];
+    if (s.adds[p].to == ADD_C) {
+      pt.prob = fullrow(s, p);
+    } else {
+      pt.prob = partialrow(s, p, layered);
+    }
+    s.adds[p].prob = pt.prob;
+  }
+  llterms(s);
+  return passrows<false>(s, W, L);
 }
 
 // The next h from the expected copies in c and hm.
@@ -539,8 +722,9 @@ int ehm(hfstate_t &s, geno_t *table)
   // last step counts in vain. On classes the records' gprob are set once,
   // from the last step's h: the pass reads the genotypes' probabilities.
   const bool classes = !s.member.empty();
-  classes ? genpatterns(s) : genall(s, table);
-  double l0 = classes ? passmembers(s) : ll(s, table);
+  if (!classes)
+    genall(s, table);
+  double l0 = classes ? stepclasses(s) : ll(s, table);
   s.l0 = l0;
   s.steps.clear();
 
@@ -552,8 +736,9 @@ int ehm(hfstate_t &s, geno_t *table)
     else
       geth(s, table);
     iteration++;
-    classes ? genpatterns(s) : genall(s, table);
-    l1 = classes ? passmembers(s) : ll(s, table);
+    if (!classes)
+      genall(s, table);
+    l1 = classes ? stepclasses(s) : ll(s, table);
     s.steps.push_back(l1);
     gain = l1 - previous;
     previous = l1;

@@ -43,7 +43,7 @@ double phasep(const hfstate_t &s, const int16_t *a1, const int16_t *a2)
 // The probability of a distinct genotype: the sum over its completions of
 // the probability of each complete genotype, itself the sum over its phases.
 // For a stored genotype the phase terms are kept for the next counting step.
-static double patternprob(hfstate_t &s, int p)
+double patternprob(hfstate_t &s, int p)
 {
   double prob = 0;
   const pattern_t &pt = s.patterns[p];
@@ -100,7 +100,7 @@ double ll(const hfstate_t &s, const geno_t *table)
     for (size_t p = 0; p < s.patterns.size(); p++)
       logs[p] = log(s.patterns[p].prob);
     double diploid = 0, haploid = 0;
-    for (int p : s.memberpattern) {
+    for (int p : patternsof(s)) {
       if (s.patterns[p].hemi) {
         if (s.patterns[p].prob > s.epsh)
           haploid += logs[p];

@@ -44,7 +44,7 @@ struct compview_t {
 
 // One distinct genotype of the sample; identical records share it.
 struct pattern_t {
-  geno_t rec;      // the genotype (alleles and sex of its first record)
+  int rec;         // its first record, in buildpossible's table
   int hemi;        // one allele per locus
   int full;        // typed at every locus
   int cached;      // completions and phases stored, not enumerated afresh
@@ -97,8 +97,10 @@ struct hfstate_t {
   int obscom = 0;
 
   // Records set as classes (hf_set_classes): the record of each individual,
-  // in input order, and its distinct genotype once they are found. Empty
-  // when every record stands for its own instances.
+  // in input order, and its distinct genotype once they are found (see
+  // patternsof: memberpattern stays empty when the records are the distinct
+  // genotypes, each its own). Empty when every record stands for its own
+  // instances.
   std::vector<int> member;
   std::vector<int> memberpattern;
   std::vector<size_t> classcount;                // hf_set_classes's scratch
@@ -119,6 +121,7 @@ struct hfstate_t {
   std::vector<size_t> layerfirst;
   std::vector<size_t> addslot;  // per stored addition, its place in rows or hmrows
   std::vector<int> hmmembers;  // the individuals whose genotype has a missing locus
+  std::vector<char> patternflag;  // rowlayout's scratch: per genotype, its copies go to hm
   int lanes = 0;  // the pass's vector width: 0 the widest the processor has, else 2 or 4 lanes at most
 
   // Frequencies: p allele frequencies, pm hemizygous allele counts; h, h0,
@@ -169,6 +172,7 @@ struct hfstate_t {
   // enumerated afresh in every step, with the same sums in the same order.
   std::vector<pattern_t> patterns;
   std::vector<int> recpattern;
+  const geno_t *patternrecs = nullptr;  // buildpossible's table, which patterns index
   std::vector<int> patternslot;  // buildpossible's table of distinct genotypes
   std::vector<comp_t> comps;
   std::vector<int> pairsa, pairsb;
@@ -230,6 +234,9 @@ double phasep(const hfstate_t &s, const int16_t *a1, const int16_t *a2);
 // probabilities only (the records' gprob then belong to an earlier h).
 void genall(hfstate_t &s, geno_t *table);
 void genpatterns(hfstate_t &s);
+// Distinct genotype p's probability under the current h (its stored phase
+// terms kept, as genpatterns keeps them).
+double patternprob(hfstate_t &s, int p);
 double ll(const hfstate_t &s, const geno_t *table);
 
 // Haplotype-counting EM; ehm returns HF_OK or getp's code.
@@ -246,6 +253,12 @@ bool emdone(const hfstate_t &s, double gain, int steps);
 // The machine precision: halves precis from 1 until precis + 1, rounded to a
 // double in tol, no longer exceeds 1; with IEEE doubles it ends at 2^-53.
 void machineprecision(hfstate_t &s);
+
+// The distinct genotype of each individual of records set as classes.
+inline const std::vector<int> &patternsof(const hfstate_t &s)
+{
+  return s.memberpattern.empty() ? s.member : s.memberpattern;
+}
 
 // The four haplotype vectors h, h0, c, hm of n entries each.
 void inith(hfstate_t &s, int n);

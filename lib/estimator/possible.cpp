@@ -140,19 +140,20 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   while (slots < 2 * static_cast<size_t>(s.obscom))
     slots *= 2;
   std::vector<int> &seen = s.patternslot;
+  s.patternrecs = table;
   seen.assign(slots, -1);
   s.patterns.clear();
   s.patterns.reserve(s.member.empty() ? 16 : static_cast<size_t>(s.obscom));
   s.recpattern.resize(s.obscom);
   for (int i = 0; i < s.obscom; i++) {
     size_t at = genohash(s, table[i]) & (slots - 1);
-    while (seen[at] >= 0 && !samegenotype(s, s.patterns[seen[at]].rec, table[i]))
+    while (seen[at] >= 0 && !samegenotype(s, table[s.patterns[seen[at]].rec], table[i]))
       at = (at + 1) & (slots - 1);
     if (seen[at] < 0) {
       seen[at] = static_cast<int>(s.patterns.size());
       s.patterns.emplace_back();  // every field 0
       pattern_t &pt = s.patterns.back();
-      pt.rec = table[i];
+      pt.rec = i;
       pt.hemi = hemizygous(s, table[i]);
       pt.full = typedeverywhere(s, table[i]);
     }
@@ -160,7 +161,7 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   }
   // Records of distinct genotypes are their own patterns.
   if (s.patterns.size() == static_cast<size_t>(s.obscom)) {
-    s.memberpattern.assign(s.member.begin(), s.member.end());
+    s.memberpattern.clear();
   } else {
     s.memberpattern.resize(s.member.size());
     for (size_t i = 0; i < s.member.size(); i++)
@@ -197,7 +198,7 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     bool fits = true;
     comp_t cm = {0, 0, s.pairsa.size()};
     enumerate(
-        s, pt.rec,
+        s, table[pt.rec],
         [&](int a, int b, int hom) {
           collect(a);
           if (b != a)
@@ -259,6 +260,7 @@ void freepossible(hfstate_t &s)
   s.hapk.clear();
   s.patterns.clear();
   s.recpattern.clear();
+  s.patternrecs = nullptr;
   s.comps.clear();
   s.pairsa.clear();
   s.pairsb.clear();
@@ -277,7 +279,7 @@ void enumeratefresh(hfstate_t &s, int p, void (*fn)(const compview_t &, void *),
   std::vector<int> a, b;
   int hom = 0;
   enumerate(
-      s, s.patterns[p].rec,
+      s, s.patternrecs[s.patterns[p].rec],
       [&](int ka, int kb, int h2) {
         a.push_back(hapindex(s, ka));
         b.push_back(hapindex(s, kb));

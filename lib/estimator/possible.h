@@ -14,8 +14,9 @@ int hapindex(const hfstate_t &s, int number);
 // The alleles of a haplotype number, locus 1 first.
 void hapalleles(const hfstate_t &s, int number, int16_t *a);
 
-// Finds the distinct genotypes and the haplotypes they can carry, stores
-// their pairs within the memory budget, and allocates h, h0, c and hm.
+// Finds the distinct genotypes of the records of table (which patterns name
+// by index: it must outlive the estimate) and the haplotypes they can carry,
+// stores their pairs within the memory budget, and allocates h, h0, c, hm.
 void buildpossible(hfstate_t &s, const geno_t *table);
 void freepossible(hfstate_t &s);
 
