@@ -222,11 +222,15 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     first.resize(nclasses + 1);  // each individual's class written at the next free place
     size_t *counts = count.data(), met = 0;
     int *firsts = first.data();
+    // The members are taken in the same pass.
+    st.member.resize(nmember);
+    int *members = st.member.data();
     for (size_t i = 0; i < nmember; i++) {
       int c = member[i];
       if (c < 0 || static_cast<size_t>(c) >= nclasses)
         return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
                        nclasses);
+      members[i] = c;
       firsts[met] = c;
       met += counts[c]++ == 0;
     }
@@ -259,15 +263,12 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     st.obscom = static_cast<int>(st.records.size());
     if (st.obscom == 0)
       return nothingtyped(st);
-    if (same) {
-      st.member.assign(member, member + nmember);
+    if (same)
       return HF_OK;
-    }
-    st.member.resize(nmember);
     size_t m = 0;
     for (size_t i = 0; i < nmember; i++) {
-      const int k = kept[member[i]];
-      st.member[m] = k;
+      const int k = kept[members[i]];
+      members[m] = k;
       m += k >= 0;
     }
     st.member.resize(m);
