@@ -630,16 +630,17 @@ double stepclasses(hfstate_t &s)
   rowlayout(s, W);
   const bool layered = W / L <= 4;
   zerocopies(s);
+  // Without a one-allele genotype, llterms' terms: each genotype's
+  // logarithm in the two-allele sum, +0 in the other.
+  s.logs.resize(2 * np);
+  double *logs = s.logs.data();
   for (size_t p = 0; p < np; p++) {
     pattern_t &pt = s.patterns[p];
-    if (s.adds[p].to == ADD_C) {
-      pt.prob = fullrow(s, p);
-    } else {
-      pt.prob = partialrow(s, p, layered);
-    }
+    pt.prob = s.adds[p].to == ADD_C ? fullrow(s, p) : partialrow(s, p, layered);
     s.adds[p].prob = pt.prob;
+    logs[2 * p] = log(pt.prob);
+    logs[2 * p + 1] = 0.0;
   }
-  llterms(s);
   return passrows<false>(s, W, L);
 }
 

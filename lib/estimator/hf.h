@@ -162,6 +162,7 @@ struct hfstate_t {
   size_t densebound = size_t(1) << 28;
   std::vector<uint64_t> carried;
   std::vector<int> rankbefore;
+  std::vector<int> happosition;  // buildpossible's scratch: each number's position, for few numbers
   int place[HF_MAXLOCI] = {};
 
   // Distinct genotypes and their stored completions and phases: the pattern

@@ -244,10 +244,22 @@ void buildpossible(hfstate_t &s, const geno_t *table)
     sortunique(s.hapk);
   }
 
-  // Haplotype numbers become positions in s.hapk.
-  for (size_t t = 0; t < s.pairsa.size(); t++) {
-    s.pairsa[t] = hapindex(s, s.pairsa[t]);
-    s.pairsb[t] = hapindex(s, s.pairsb[t]);
+  // Haplotype numbers become positions in s.hapk: through a table of every
+  // number when there are few (a window of a few markers), else by rank.
+  if (static_cast<size_t>(s.hapall) <= (size_t(1) << 16) && !s.hapk.empty() && s.hapk.back() <= s.hapall) {
+    std::vector<int> &at = s.happosition;
+    at.assign(static_cast<size_t>(s.hapall) + 1, -1);
+    for (size_t k = 0; k < s.hapk.size(); k++)
+      at[static_cast<size_t>(s.hapk[k])] = static_cast<int>(k);
+    for (size_t t = 0; t < s.pairsa.size(); t++) {
+      s.pairsa[t] = at[static_cast<size_t>(s.pairsa[t])];
+      s.pairsb[t] = at[static_cast<size_t>(s.pairsb[t])];
+    }
+  } else {
+    for (size_t t = 0; t < s.pairsa.size(); t++) {
+      s.pairsa[t] = hapindex(s, s.pairsa[t]);
+      s.pairsb[t] = hapindex(s, s.pairsb[t]);
+    }
   }
   s.pairq.assign(s.pairsa.size(), 0.0);
   inith(s, static_cast<int>(s.hapk.size()));
