@@ -73,7 +73,12 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
   if (n <= p)
     return fail(m, "null model: " + std::to_string(n) + " individuals for " + std::to_string(p) +
                        " coefficients");
-  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
+  // The intercept alone without an array: its column of ones for the fit.
+  std::vector<double> ones;
+  if (d.z.empty())
+    ones.assign(n, 1.0);
+  rowmap_t z(d.z.empty() ? ones.data() : d.z.data(), static_cast<Eigen::Index>(n),
+             static_cast<Eigen::Index>(p));
   Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
   if (!full_rank(z))
     return fail(m, "null model: the covariates are collinear (or constant) among the individuals tested");
@@ -217,11 +222,13 @@ void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<
                 const std::vector<int> &genotype, size_t k, double *cs)
 {
   const size_t n = d.n, p = d.p;
+  const bool ones = d.z.empty();
   for (size_t s = 0; s < p; s++) {
     pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
            a7 = {0, 0};
     for (size_t i = 0; i < n; i++) {
-      const double wz = m.w[i] * d.z[i * p + s];
+      // w_i times a one is w_i.
+      const double wz = ones ? m.w[i] : m.w[i] * d.z[i * p + s];
       const pair_t wzz = {wz, wz};
       const double *row = padded.data() + static_cast<size_t>(genotype[i]) * W;
       pair_t x;
@@ -308,16 +315,16 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   // Each c(s, j) sums its terms in input order; the sums are kept side by
   // side, a row of k per coefficient, so that they run together.
   matrix_t c(P, K), a(P, P);
-  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
+  const bool ones = d.z.empty();
   std::vector<double> cs(p * k, 0.0);
   if (k <= 16)
     cross_rows(d, m, x, genotype, cs.data());
   else
     for (size_t i = 0; i < n; i++) {
       const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
-      const double *zi = d.z.data() + i * p;
+      const double *zi = ones ? nullptr : d.z.data() + i * p;
       for (size_t s = 0; s < p; s++) {
-        const double wz = m.w[i] * zi[s];
+        const double wz = ones ? m.w[i] : m.w[i] * zi[s];
         double *cr = cs.data() + s * k;
         for (size_t j = 0; j < k; j++)
           cr[j] += wz * mean[j];
@@ -327,8 +334,11 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
     for (Eigen::Index j = 0; j < K; j++)
       c(s, j) = cs[static_cast<size_t>(s) * k + static_cast<size_t>(j)];
   // Z'WZ depends on the null model alone: fitted once, shared by windows.
-  std::vector<double> zwz;
+  std::vector<double> zwz, column;
   if (m.zwz.size() != p * p) {
+    if (ones)
+      column.assign(n, 1.0);
+    rowmap_t z(ones ? column.data() : d.z.data(), static_cast<Eigen::Index>(n), P);
     zwz.resize(p * p);
     sum_zwz(z, m.w, zwz.data());
   }

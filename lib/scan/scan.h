@@ -115,6 +115,15 @@ struct scan_row_t {
 
 struct scan_settings_t;
 struct scan_perm_scratch_t;
+// The score test's null model over the usual tested individuals: every
+// sample with the trait, every covariate and a stratum (where there are
+// strata), in input order. Its data keep n, p and z (empty for the intercept
+// alone), its fit the residuals, weights and Z'WZ, neither the trait nor the
+// means, which the score test does not read.
+struct scan_null_t {
+  assoc_data_t data;
+  assoc_null_t fit;
+};
 // The score test's permutations of a window (maxt.cpp's score_permutations,
 // with the BLAS behind them). A program that runs none leaves it unset and
 // so does not link them.
@@ -147,6 +156,11 @@ struct scan_settings_t {
   glm_settings_t glm_set;
   std::string glm_base;      // the base haplotype, spelled; "" the most frequent
   scan_permuter_t permute = nullptr;  // score-test permutations; unset: none can run
+  // The usual tested individuals' null model, fitted once for the run
+  // (read_association_inputs, for the score test) and read by every worker:
+  // a window that tests as many individuals tests these. Null: each window
+  // fits its own.
+  std::shared_ptr<const scan_null_t> null;
 };
 
 // The estimator states of one thread, reused from window to window. A

@@ -430,38 +430,47 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   const size_t k = modelled.size();
   assoc_dosages(w->post, w->column, k, set.variance == ASSOC_LOUIS, w->dosage);
 
-  // The tested individuals, with the null model's columns.
-  assoc_data_t &d = w->data;
-  d.binary = set.binary;
-  d.n = n;
-  d.p = 1 + set.ncov;
   // Each tested individual's distinct genotype: the posteriors' pattern.
   const std::vector<int> &genotype_of = w->post.pattern;
-  // The null model, the trait and the design involve only the tested
-  // samples: consecutive windows with the same ones share them.
-  bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n &&
-              d.y.size() == n && d.z.size() == n * d.p;
-  for (size_t i = 0; same && i < n; i++)
-    same = w->null_of[i] == w->sample_of[w->tested[i]];
-  if (!same) {
-    d.n = n;
-    d.y.resize(n);
-    d.z.resize(n * d.p);
-    for (size_t i = 0; i < n; i++) {
-      size_t s = w->sample_of[w->tested[i]];
-      d.y[i] = set.y[s];
-      d.z[i * d.p] = 1;
-      for (size_t c = 0; c < set.ncov; c++)
-        d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+  // The null model and the design involve only the tested samples. The
+  // tested samples lie among the usual ones, so a window that tests as many
+  // tests those, and reads the run's model; consecutive windows that test
+  // the same others share the worker's.
+  const bool usual = set.null && set.null->data.n == n;
+  if (!usual) {
+    assoc_data_t &d = w->data;
+    d.binary = set.binary;
+    d.p = 1 + set.ncov;
+    bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n;
+    for (size_t i = 0; same && i < n; i++)
+      same = w->null_of[i] == w->sample_of[w->tested[i]];
+    if (!same) {
+      d.n = n;
+      d.y.resize(n);
+      d.z.resize(set.ncov ? n * d.p : 0);
+      for (size_t i = 0; i < n; i++) {
+        size_t s = w->sample_of[w->tested[i]];
+        d.y[i] = set.y[s];
+        if (set.ncov) {
+          d.z[i * d.p] = 1;
+          for (size_t c = 0; c < set.ncov; c++)
+            d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+        }
+      }
+      w->null_of.clear();
+      bool fitted = assoc_fit_null(d, w->null);
+      if (!fitted)
+        throw window_failed(w->null.status);
+      for (size_t i = 0; i < n; i++)
+        w->null_of.push_back(w->sample_of[w->tested[i]]);
+      // The score test reads neither the trait nor the means.
+      d.y = std::vector<double>();
+      w->null.mu = std::vector<double>();
     }
-    w->null_of.clear();
-    bool fitted = assoc_fit_null(d, w->null);
-    if (!fitted)
-      throw window_failed(w->null.status);
-    for (size_t i = 0; i < n; i++)
-      w->null_of.push_back(w->sample_of[w->tested[i]]);
   }
-  if (!assoc_score(d, w->null, w->dosage, genotype_of, set.variance, w->test))
+  const assoc_data_t &d = usual ? set.null->data : w->data;
+  const assoc_null_t &null = usual ? set.null->fit : w->null;
+  if (!assoc_score(d, null, w->dosage, genotype_of, set.variance, w->test))
     throw window_failed(w->test.status);
   const assoc_test_t &t = w->test;
   row.assoc_chi2 = t.chi2;
@@ -490,7 +499,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       const double *mean = w->dosage.mean.data() + top;
       const int *genotype = genotype_of.data();
       for (size_t i = 0; i < n; i++) {
-        const bool is_case = d.y[i] > 0.5;
+        const bool is_case = w->label[i] != 0;
         const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
         case_copies += is_case ? copies : 0;
         control_copies += is_case ? 0 : copies;
@@ -513,7 +522,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   w->tested_samples.resize(n);
   for (size_t i = 0; i < n; i++)
     w->tested_samples[i] = w->sample_of[w->tested[i]];
-  set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
+  set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), null, w->dosage,
                 genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
 
