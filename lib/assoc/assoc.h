@@ -56,8 +56,7 @@ struct assoc_data_t {
 // not (collinear covariates, separation, no convergence).
 struct assoc_null_t {
   std::vector<double> beta;  // p coefficients
-  std::vector<double> mu;    // fitted means (the score test does not read them)
-  std::vector<double> r;     // residuals y - mu
+  std::vector<double> r;     // residuals y - mu, mu the fitted means
   std::vector<double> w;     // working weights: mu (1 - mu), or 1
   double phi = 1;            // dispersion: 1, or the residual variance
   // Z'WZ (p x p, row-major), summed over the individuals in input order;

@@ -172,7 +172,6 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
     if (d.p > 1)
       kept->data.z = std::move(d.z);
     kept->fit = std::move(null);
-    kept->fit.mu = std::vector<double>();
     set.null = std::move(kept);
   }
   return ts;

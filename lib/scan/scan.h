@@ -118,8 +118,7 @@ struct scan_perm_scratch_t;
 // The score test's null model over the usual tested individuals: every
 // sample with the trait, every covariate and a stratum (where there are
 // strata), in input order. Its data keep n, p and z (empty for the intercept
-// alone), its fit the residuals, weights and Z'WZ, neither the trait nor the
-// means, which the score test does not read.
+// alone), not the trait, which the score test does not read.
 struct scan_null_t {
   assoc_data_t data;
   assoc_null_t fit;

@@ -463,9 +463,8 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
         throw window_failed(w->null.status);
       for (size_t i = 0; i < n; i++)
         w->null_of.push_back(w->sample_of[w->tested[i]]);
-      // The score test reads neither the trait nor the means.
+      // The score test does not read the trait.
       d.y = std::vector<double>();
-      w->null.mu = std::vector<double>();
     }
   }
   const assoc_data_t &d = usual ? set.null->data : w->data;
