@@ -37,14 +37,21 @@ const double EPSH = 1e-6;
 enum { LD, POOLED, CASES, CONTROLS };
 
 // Individuals as the estimator takes them: the genotype class of each, in
-// input order, over the window's classes of identical genotypes.
+// input order, over the window's classes of identical genotypes. The
+// classes are the group's own, or those of another array that holds the
+// same (shared: nothing of its own).
 struct group_t {
   const std::vector<geno_t> *classes = nullptr;
-  std::vector<int> member;
-  size_t size() const { return member.size(); }
-  bool empty() const { return member.empty(); }
-  void clear() { member.clear(); }
-  void push_back(int c) { member.push_back(c); }
+  std::vector<int> own;
+  const int *member = nullptr;
+  size_t count = 0;
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  void clear() { own.clear(), member = own.data(), count = 0; }
+  void push_back(int c) { own.push_back(c), member = own.data(), count = own.size(); }
+  // n classes of its own, to be written.
+  int *hold(size_t n) { own.resize(n), member = own.data(), count = n; return own.data(); }
+  void share(const int *m, size_t n) { std::vector<int>().swap(own), member = m, count = n; }
   int operator[](size_t i) const { return member[i]; }
   const geno_t &record(size_t i) const { return (*classes)[static_cast<size_t>(member[i])]; }
 };
@@ -105,22 +112,22 @@ struct scan_worker_t {
   std::vector<geno_t> classes;
   group_t all, cc, ca, co;
   // Per sample: its class among the window's (when typed), and where keys
-  // do not fit in 32 bits the genotype's key on the way there.
+  // do not fit in 32 bits the genotype's key on the way there. Then, once
+  // the window's individuals are found, the class of each of all, in place
+  // (all's classes).
   std::vector<uint32_t> cls;
   std::vector<uint64_t> key;
-  // Off the X chromosome, per sample the codes of the markers of packed_of
-  // side by side (packed_bits in all), the first marker's highest: the next
-  // window of the same markers but the first adds one code to them.
-  std::vector<uint32_t> packed;
-  std::vector<std::shared_ptr<const scan_marker_t>> packed_of;
-  int packed_bits = 0;
   std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
   std::vector<uint64_t> seen;   // the keys met, in order
   // Sample indexes in 32 bits: the estimator numbers individuals with an int.
+  // Empty where they would be the identity: sample_of when every sample is
+  // typed (every_sample), tested and cc's own classes when every typed
+  // individual is tested (every_typed).
   std::vector<uint32_t> sample_of;  // of all: the sample's input index
   std::vector<uint32_t> tested;     // of cc: its index in all
+  bool every_sample = false, every_typed = false;
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
   std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
   const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
@@ -199,7 +206,7 @@ const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles, const
                             const std::string &what)
 {
   int code = hf_set_classes(s, alleles.data(), static_cast<int>(alleles.size()), g.classes->data(),
-                            g.classes->size(), g.member.data(), g.member.size());
+                            g.classes->size(), g.member, g.size());
   if (code == HF_OK)
     code = hf_estimate(s);
   if (code == HF_ENOMEM)
@@ -244,6 +251,13 @@ double frequency_of(const int *number, const double *h1, size_t n, int which)
 }
 
 
+// The input index of the sample of tested individual i.
+size_t tested_sample(const scan_worker_t *w, size_t i)
+{
+  const size_t j = w->every_typed ? i : w->tested[i];
+  return w->every_sample ? j : w->sample_of[j];
+}
+
 void split_by_label(scan_worker_t *w)
 {
   w->ca.clear();
@@ -276,7 +290,7 @@ std::string spell(hfstate_t *s, int number, const std::vector<std::shared_ptr<co
 // first[s + 1] - 1 index members.
 void strata_groups(scan_worker_t *w, const scan_settings_t &set)
 {
-  const size_t n = w->tested.size();
+  const size_t n = w->cc.size();
   w->members.clear();
   w->group_first.assign(1, 0);
   if (set.stratum.empty()) {
@@ -287,10 +301,10 @@ void strata_groups(scan_worker_t *w, const scan_settings_t &set)
   }
   int top = -1;
   for (size_t i = 0; i < n; i++)
-    top = std::max(top, set.stratum[w->sample_of[w->tested[i]]]);
+    top = std::max(top, set.stratum[tested_sample(w, i)]);
   for (int s = 0; s <= top; s++) {
     for (size_t i = 0; i < n; i++)
-      if (set.stratum[w->sample_of[w->tested[i]]] == s)
+      if (set.stratum[tested_sample(w, i)] == s)
         w->members.push_back(static_cast<uint32_t>(i));
     if (w->members.size() > w->group_first.back())
       w->group_first.push_back(w->members.size());
@@ -443,13 +457,13 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     d.p = 1 + set.ncov;
     bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n;
     for (size_t i = 0; same && i < n; i++)
-      same = w->null_of[i] == w->sample_of[w->tested[i]];
+      same = w->null_of[i] == tested_sample(w, i);
     if (!same) {
       d.n = n;
       d.y.resize(n);
       d.z.resize(set.ncov ? n * d.p : 0);
       for (size_t i = 0; i < n; i++) {
-        size_t s = w->sample_of[w->tested[i]];
+        size_t s = tested_sample(w, i);
         d.y[i] = set.y[s];
         if (set.ncov) {
           d.z[i * d.p] = 1;
@@ -462,7 +476,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       if (!fitted)
         throw window_failed(w->null.status);
       for (size_t i = 0; i < n; i++)
-        w->null_of.push_back(w->sample_of[w->tested[i]]);
+        w->null_of.push_back(tested_sample(w, i));
       // The score test does not read the trait.
       d.y = std::vector<double>();
     }
@@ -520,7 +534,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   strata_groups(w, set);
   w->tested_samples.resize(n);
   for (size_t i = 0; i < n; i++)
-    w->tested_samples[i] = w->sample_of[w->tested[i]];
+    w->tested_samples[i] = tested_sample(w, i);
   set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), null, w->dosage,
                 genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
@@ -561,46 +575,59 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
                        const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
                        size_t nclasses);
 
-// The packed codes of the window ms into w->packed, from those of the last
-// window when it held the same markers but the last; false when the codes
-// take more than 32 bits or a marker has none.
-bool packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
-                 size_t n)
+// The codes of one sample's markers side by side, the first marker's
+// highest.
+template <int L> void pack_codes(const uint8_t *const *code, const int *shift, size_t n, uint32_t *out)
+{
+  for (size_t i = 0; i < n; i++) {
+    uint32_t k = 0;
+    for (int l = 0; l < L; l++)
+      k = (k << shift[l]) | code[l][i];
+    out[i] = k;
+  }
+}
+
+// Each sample's codes of the window ms packed into w->cls, w->typed[i] set
+// when they are not all 0 (a missing call's code is 0 and no other's);
+// the bits taken, or -1 (and nothing done) when the codes take more than
+// 32 bits or a marker has none.
+int packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                size_t n)
 {
   const size_t nloci = ms.size();
   int bits = 0;
   for (const auto &m : ms) {
     if (m->code.size() != n)
-      return false;
+      return -1;
     bits += m->code_bits;
   }
   if (bits > 32)
-    return false;
-  bool follows = w->packed_of.size() == nloci && w->packed.size() == n;
-  for (size_t l = 0; follows && l + 1 < nloci; l++)
-    follows = w->packed_of[l + 1] == ms[l];
-  w->packed_of.clear();
-  w->packed.resize(n);
-  uint32_t *packed = w->packed.data();
-  if (follows) {
-    const uint8_t *code = ms[nloci - 1]->code.data();
-    const int shift = ms[nloci - 1]->code_bits;
-    const uint32_t mask = bits == 32 ? ~uint32_t(0) : (uint32_t(1) << bits) - 1;
-    for (size_t i = 0; i < n; i++)
-      packed[i] = ((packed[i] << shift) | code[i]) & mask;
-  } else {
-    for (size_t i = 0; i < n; i++)
-      packed[i] = 0;
-    for (size_t l = 0; l < nloci; l++) {
-      const uint8_t *code = ms[l]->code.data();
-      const int shift = ms[l]->code_bits;
-      for (size_t i = 0; i < n; i++)
-        packed[i] = (packed[i] << shift) | code[i];
-    }
+    return -1;
+  // At least two bits a marker: at most 16 markers.
+  const uint8_t *code[16];
+  int shift[16];
+  for (size_t l = 0; l < nloci; l++) {
+    code[l] = ms[l]->code.data();
+    shift[l] = ms[l]->code_bits;
   }
-  w->packed_of = ms;
-  w->packed_bits = bits;
-  return true;
+  uint32_t *cls = w->cls.data();
+  switch (nloci) {
+  case 2: pack_codes<2>(code, shift, n, cls); break;
+  case 3: pack_codes<3>(code, shift, n, cls); break;
+  case 4: pack_codes<4>(code, shift, n, cls); break;
+  case 5: pack_codes<5>(code, shift, n, cls); break;
+  case 6: pack_codes<6>(code, shift, n, cls); break;
+  default:
+    for (size_t i = 0; i < n; i++)
+      cls[i] = 0;
+    for (size_t l = 0; l < nloci; l++)
+      for (size_t i = 0; i < n; i++)
+        cls[i] = (cls[i] << shift[l]) | code[l][i];
+  }
+  uint8_t *typed = w->typed.data();
+  for (size_t i = 0; i < n; i++)
+    typed[i] = cls[i] != 0;
+  return bits;
 }
 
 // The classes of the renumbered keys into cls; returns their count.
@@ -631,17 +658,9 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   w->typed.resize(n);
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
-  if (!xdata && packed_keys(w, ms, n)) {
-    // A missing call's code is 0 and no other's: an individual is typed in
-    // the window when its codes are not all 0.
-    const uint32_t *packed = w->packed.data();
-    uint32_t *cls = w->cls.data();
-    for (size_t i = 0; i < n; i++) {
-      cls[i] = packed[i];
-      typed[i] = packed[i] != 0;
-    }
-    collapsed_classes(w, samples, ms, xdata,
-                      renumber(w, cls, typed, n, uint64_t(1) << w->packed_bits));
+  int bits = xdata ? -1 : packed_keys(w, ms, n);
+  if (bits >= 0) {
+    collapsed_classes(w, samples, ms, xdata, renumber(w, w->cls.data(), typed, n, uint64_t(1) << bits));
     return;
   }
   w->key.resize(n);
@@ -791,37 +810,52 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     }
     w->testable_of = &set;
   }
-  w->all.member.resize(n);
-  w->cc.member.resize(n);
-  w->label.resize(n);
-  w->sample_of.resize(n);
-  w->tested.resize(n);
+  // all's classes are written over the samples' (the class of sample i goes
+  // to place nall <= i); arrays that would be the identity are not made.
   {
     const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
-    const uint32_t *key = w->cls.data();
-    int *all = w->all.member.data(), *cc = w->cc.member.data();
+    size_t nall = 0, ncc = 0;
+    for (size_t i = 0; i < n; i++) {
+      nall += typed[i];
+      ncc += typed[i] & (testable[i] != 0);
+    }
+    w->every_sample = nall == n;
+    w->every_typed = ncc == nall;
+    if (w->every_sample)
+      std::vector<uint32_t>().swap(w->sample_of);
+    else
+      w->sample_of.resize(nall);
+    if (w->every_typed)
+      std::vector<uint32_t>().swap(w->tested);
+    else
+      w->tested.resize(ncc);
+    w->label.resize(ncc);
+    uint32_t *cls = w->cls.data();
+    int *cc = w->every_typed ? nullptr : w->cc.hold(ncc);
     int8_t *label = w->label.data();
     uint32_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
-    size_t nall = 0, ncc = 0;
+    nall = ncc = 0;
     for (size_t i = 0; i < n; i++) {
       if (!typed[i])
         continue;
-      const int c = static_cast<int>(key[i]);
+      const uint32_t c = cls[i];
       if (testable[i]) {
-        tested[ncc] = static_cast<uint32_t>(nall);
-        cc[ncc] = c;
+        if (cc) {
+          tested[ncc] = static_cast<uint32_t>(nall);
+          cc[ncc] = static_cast<int>(c);
+        }
         label[ncc] = static_cast<int8_t>(testable[i] - 1);
         ncc++;
       }
-      sample_of[nall] = static_cast<uint32_t>(i);
-      all[nall] = c;
+      if (!w->every_sample)
+        sample_of[nall] = static_cast<uint32_t>(i);
+      cls[nall] = c;
       nall++;
     }
-    w->all.member.resize(nall);
-    w->sample_of.resize(nall);
-    w->cc.member.resize(ncc);
-    w->label.resize(ncc);
-    w->tested.resize(ncc);
+    // Class numbers lie below INT_MAX (the individuals do): the same bits as int.
+    w->all.share(reinterpret_cast<const int *>(cls), nall);
+    if (!cc)
+      w->cc.share(w->all.member, nall);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
@@ -875,9 +909,9 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   if (set.lrt)
     lrt_window(w, set, ms, alleles, xdata, pooled, row);
   else if (set.glm) {
-    std::vector<size_t> tested(w->tested.size());
+    std::vector<size_t> tested(w->cc.size());
     for (size_t i = 0; i < tested.size(); i++)
-      tested[i] = w->sample_of[w->tested[i]];
+      tested[i] = tested_sample(w, i);
     std::string why = glm_window(w->glm, set, ms, pooled, tested, row);
     if (!why.empty())
       throw window_failed(why);
