@@ -59,16 +59,26 @@ bool take_association_option(cmdline_t &c, scan_options_t &o);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
 // spelling over the alleles called in any sample): m.alleles[k - 1] spells
-// allele k; a[i] <= b[i] are sample i's two numbers, 0 for a missing call.
-// problem says why no window can use the marker ("" when it can).
-// code[i] = a[i] (A + 1) + b[i] for A alleles, in code_bits bits (0 for a
-// missing call); empty when A > 15.
+// allele k; first(i) <= second(i) are sample i's two numbers, 0 for a
+// missing call. problem says why no window can use the marker ("" when it
+// can). For A <= 15 alleles each sample's numbers are held as one byte,
+// code[i] = a (A + 1) + b in code_bits bits (0 for a missing call), and a
+// and b are empty; for more alleles a and b hold them and code is empty.
 struct scan_marker_t {
   marker_t m;
   std::vector<int16_t> a, b;
   std::vector<uint8_t> code;
   int code_bits = 0;
   std::string problem;
+  size_t calls() const { return code.empty() ? a.size() : code.size(); }
+  int16_t first(size_t i) const
+  {
+    return code.empty() ? a[i] : static_cast<int16_t>(code[i] / (m.alleles.size() + 1));
+  }
+  int16_t second(size_t i) const
+  {
+    return code.empty() ? b[i] : static_cast<int16_t>(code[i] % (m.alleles.size() + 1));
+  }
 };
 std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);
 

@@ -669,6 +669,7 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   // pass over the samples takes every marker's digit.
   if (!xdata && nloci <= 8) {
     const int16_t *as[8], *bs[8];
+    const uint8_t *cs[8];
     uint64_t digit[8], base[8];
     bool small = true;
     for (size_t l = 0; l < nloci; l++) {
@@ -679,14 +680,18 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
       bound *= small ? base[l] : 1;
       as[l] = ms[l]->a.data();
       bs[l] = ms[l]->b.data();
+      cs[l] = ms[l]->code.empty() ? nullptr : ms[l]->code.data();
     }
     if (small) {
+      // A marker's code is its digit, and 0 only for a missing call.
       for (size_t i = 0; i < n; i++) {
         uint64_t k = 0;
         bool t = false;
         for (size_t l = 0; l < nloci; l++) {
-          k = k * base[l] + static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
-          t = t || as[l][i] > 0;
+          const uint64_t d = cs[l] ? cs[l][i]
+                                   : static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
+          k = k * base[l] + d;
+          t = t || d > 0;
         }
         key[i] = k;
         typed[i] = t;
@@ -706,22 +711,30 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
     const uint64_t A = ms[l]->m.alleles.size(), base = (A + 1) * (A + 1);
     if (bound > (uint64_t(1) << 62) / base)
       bound = std::max<size_t>(1, renumber(w, key, nullptr, n, bound));
-    const int16_t *a = ms[l]->a.data(), *b = ms[l]->b.data();
-    if (!xdata) {
+    const scan_marker_t &mk = *ms[l];
+    if (!xdata && !mk.code.empty()) {
+      const uint8_t *c = mk.code.data();
+      for (size_t i = 0; i < n; i++) {
+        key[i] = key[i] * base + c[i];
+        typed[i] |= c[i] > 0;
+      }
+    } else if (!xdata) {
+      const int16_t *a = mk.a.data(), *b = mk.b.data();
       for (size_t i = 0; i < n; i++) {
         key[i] = key[i] * base + static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
         typed[i] |= a[i] > 0;
       }
     } else {
       for (size_t i = 0; i < n; i++) {
+        const int16_t a = mk.first(i), b = mk.second(i);
         uint64_t code;
         if (samples[i].sex == SEX_MALE) {
-          int16_t one = a[i] == b[i] ? a[i] : 0;
+          int16_t one = a == b ? a : 0;
           code = static_cast<uint64_t>(one);
           typed[i] |= one > 0;
         } else {
-          code = static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
-          typed[i] |= a[i] > 0;
+          code = static_cast<uint64_t>(a) * (A + 1) + static_cast<uint64_t>(b);
+          typed[i] |= a > 0;
         }
         key[i] = key[i] * base + code;
       }
@@ -754,7 +767,7 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
     bool male = xdata && samples[i].sex == SEX_MALE;
     r.sex = static_cast<int16_t>(xdata && !male ? 1 : 0);
     for (size_t l = 0; l < nloci; l++) {
-      int16_t a = ms[l]->a[i], b = ms[l]->b[i];
+      int16_t a = ms[l]->first(i), b = ms[l]->second(i);
       if (male) {
         r.allele[l] = a == b ? a : 0;
       } else {

@@ -28,8 +28,8 @@ std::vector<std::string> numbered(marker_source_t &src)
     for (const std::string &a : m->m.alleles)
       s += a + ",";
     s += "|";
-    for (size_t i = 0; i < m->a.size(); i++)
-      s += std::to_string(m->a[i]) + "/" + std::to_string(m->b[i]) + " ";
+    for (size_t i = 0; i < m->calls(); i++)
+      s += std::to_string(m->first(i)) + "/" + std::to_string(m->second(i)) + " ";
     out.push_back(s + m->problem);
   }
   return out;
