@@ -121,20 +121,20 @@ struct scan_worker_t {
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
   std::vector<uint64_t> seen;   // the keys met, in order
-  // Sample indexes in 32 bits: the estimator numbers individuals with an int.
-  // Empty where they would be the identity: sample_of when every sample is
-  // typed (every_sample), tested and cc's own classes when every typed
-  // individual is tested (every_typed).
-  std::vector<uint32_t> sample_of;  // of all: the sample's input index
-  std::vector<uint32_t> tested;     // of cc: its index in all
-  bool every_sample = false, every_typed = false;
+  // The tested individuals are the samples typed and testable, in input
+  // order (each_tested); cc holds classes of its own only when some typed
+  // individual is not tested (else it shares all's).
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
   std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
   const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
-  std::vector<uint32_t> null_of;  // the samples the null model was fitted on
+  // The testable samples left out (untyped) of the window whose tested
+  // individuals the worker's null model was fitted on; fitted says whether
+  // there is one.
+  std::vector<uint32_t> null_left;
+  bool fitted = false;
   assoc_dosage_t dosage;
   assoc_test_t test;
   std::vector<int> column;
@@ -251,11 +251,15 @@ double frequency_of(const int *number, const double *h1, size_t n, int which)
 }
 
 
-// The input index of the sample of tested individual i.
-size_t tested_sample(const scan_worker_t *w, size_t i)
+// f(i, s) for each tested individual i, s the input index of its sample, in
+// input order.
+template <class F> void each_tested(const scan_worker_t *w, F f)
 {
-  const size_t j = w->every_typed ? i : w->tested[i];
-  return w->every_sample ? j : w->sample_of[j];
+  const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+  const size_t n = w->typed.size();
+  for (size_t s = 0, i = 0; s < n; s++)
+    if (typed[s] && testable[s])
+      f(i++, s);
 }
 
 void split_by_label(scan_worker_t *w)
@@ -300,12 +304,12 @@ void strata_groups(scan_worker_t *w, const scan_settings_t &set)
     return;
   }
   int top = -1;
-  for (size_t i = 0; i < n; i++)
-    top = std::max(top, set.stratum[tested_sample(w, i)]);
-  for (int s = 0; s <= top; s++) {
-    for (size_t i = 0; i < n; i++)
-      if (set.stratum[tested_sample(w, i)] == s)
+  each_tested(w, [&](size_t, size_t s) { top = std::max(top, set.stratum[s]); });
+  for (int st = 0; st <= top; st++) {
+    each_tested(w, [&](size_t i, size_t s) {
+      if (set.stratum[s] == st)
         w->members.push_back(static_cast<uint32_t>(i));
+    });
     if (w->members.size() > w->group_first.back())
       w->group_first.push_back(w->members.size());
   }
@@ -455,28 +459,36 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     assoc_data_t &d = w->data;
     d.binary = set.binary;
     d.p = 1 + set.ncov;
-    bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n;
-    for (size_t i = 0; same && i < n; i++)
-      same = w->null_of[i] == tested_sample(w, i);
+    // The tested samples are the testable ones but those untyped in the
+    // window: the same as at the last fit when the same are left out.
+    const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+    const size_t N = w->typed.size();
+    bool same = w->fitted && w->null.status.empty() && d.n == n;
+    size_t k = 0;
+    for (size_t s = 0; same && s < N; s++)
+      if (testable[s] && !typed[s])
+        same = k < w->null_left.size() && w->null_left[k++] == s;
+    same = same && k == w->null_left.size();
     if (!same) {
+      w->fitted = false;
       d.n = n;
       d.y.resize(n);
       d.z.resize(set.ncov ? n * d.p : 0);
-      for (size_t i = 0; i < n; i++) {
-        size_t s = tested_sample(w, i);
+      each_tested(w, [&](size_t i, size_t s) {
         d.y[i] = set.y[s];
         if (set.ncov) {
           d.z[i * d.p] = 1;
           for (size_t c = 0; c < set.ncov; c++)
             d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
         }
-      }
-      w->null_of.clear();
-      bool fitted = assoc_fit_null(d, w->null);
-      if (!fitted)
+      });
+      if (!assoc_fit_null(d, w->null))
         throw window_failed(w->null.status);
-      for (size_t i = 0; i < n; i++)
-        w->null_of.push_back(tested_sample(w, i));
+      w->null_left.clear();
+      for (size_t s = 0; s < N; s++)
+        if (testable[s] && !typed[s])
+          w->null_left.push_back(static_cast<uint32_t>(s));
+      w->fitted = true;
       // The score test does not read the trait.
       d.y = std::vector<double>();
     }
@@ -533,8 +545,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     throw window_failed("score-test permutations are not part of this program");
   strata_groups(w, set);
   w->tested_samples.resize(n);
-  for (size_t i = 0; i < n; i++)
-    w->tested_samples[i] = tested_sample(w, i);
+  each_tested(w, [&](size_t i, size_t s) { w->tested_samples[i] = s; });
   set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), null, w->dosage,
                 genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
@@ -824,7 +835,8 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     w->testable_of = &set;
   }
   // all's classes are written over the samples' (the class of sample i goes
-  // to place nall <= i); arrays that would be the identity are not made.
+  // to place nall <= i); cc has classes of its own only when some typed
+  // individual is not tested.
   {
     const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
     size_t nall = 0, ncc = 0;
@@ -832,36 +844,22 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
       nall += typed[i];
       ncc += typed[i] & (testable[i] != 0);
     }
-    w->every_sample = nall == n;
-    w->every_typed = ncc == nall;
-    if (w->every_sample)
-      std::vector<uint32_t>().swap(w->sample_of);
-    else
-      w->sample_of.resize(nall);
-    if (w->every_typed)
-      std::vector<uint32_t>().swap(w->tested);
-    else
-      w->tested.resize(ncc);
+    const bool every_typed = ncc == nall;
     w->label.resize(ncc);
     uint32_t *cls = w->cls.data();
-    int *cc = w->every_typed ? nullptr : w->cc.hold(ncc);
+    int *cc = every_typed ? nullptr : w->cc.hold(ncc);
     int8_t *label = w->label.data();
-    uint32_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
     nall = ncc = 0;
     for (size_t i = 0; i < n; i++) {
       if (!typed[i])
         continue;
       const uint32_t c = cls[i];
       if (testable[i]) {
-        if (cc) {
-          tested[ncc] = static_cast<uint32_t>(nall);
+        if (cc)
           cc[ncc] = static_cast<int>(c);
-        }
         label[ncc] = static_cast<int8_t>(testable[i] - 1);
         ncc++;
       }
-      if (!w->every_sample)
-        sample_of[nall] = static_cast<uint32_t>(i);
       cls[nall] = c;
       nall++;
     }
@@ -923,8 +921,7 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     lrt_window(w, set, ms, alleles, xdata, pooled, row);
   else if (set.glm) {
     std::vector<size_t> tested(w->cc.size());
-    for (size_t i = 0; i < tested.size(); i++)
-      tested[i] = tested_sample(w, i);
+    each_tested(w, [&](size_t i, size_t s) { tested[i] = s; });
     std::string why = glm_window(w->glm, set, ms, pooled, tested, row);
     if (!why.empty())
       throw window_failed(why);
