@@ -278,7 +278,6 @@ std::unique_ptr<marker_source_t> open_vcf(const std::string &path, const selecto
   if (n == 0)
     throw input_error(path + ": the file has no sample columns");
   std::set<std::string> seen;
-  src->samples.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; i++) {
     sample_t s;
     s.iid = src->h.hdr->samples[i];
