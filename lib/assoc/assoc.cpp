@@ -73,20 +73,26 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
   if (n <= p)
     return fail(m, "null model: " + std::to_string(n) + " individuals for " + std::to_string(p) +
                        " coefficients");
-  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
+  // The intercept alone without an array (ones): a row's linear predictor
+  // is then beta_0, which is 1 beta_0, and a term z_ic z_ic' is a one; a
+  // column of ones is of full rank.
+  const bool ones = d.z.empty();
+  rowmap_t z(ones ? nullptr : d.z.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
   Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
-  if (!full_rank(z))
+  if (!ones && !full_rank(z))
     return fail(m, "null model: the covariates are collinear (or constant) among the individuals tested");
-  m.mu.assign(n, 0);
+  vector_t beta;
+  auto eta = [&](size_t i) {
+    return ones ? beta(0) : z.row(static_cast<Eigen::Index>(i)).dot(beta);
+  };
   m.r.assign(n, 0);
   m.w.assign(n, 1);
-  vector_t beta;
   if (!d.binary) {
-    beta = matrix_t(z).colPivHouseholderQr().solve(y);
+    beta = ones ? matrix_t(matrix_t::Ones(static_cast<Eigen::Index>(n), 1)).colPivHouseholderQr().solve(y)
+                : matrix_t(z).colPivHouseholderQr().solve(y);
     double rss = 0;
     for (size_t i = 0; i < n; i++) {
-      double mu = z.row(static_cast<Eigen::Index>(i)).dot(beta);
-      m.mu[i] = mu;
+      double mu = eta(i);
       m.r[i] = d.y[i] - mu;
       rss += m.r[i] * m.r[i];
     }
@@ -110,14 +116,12 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
     beta(0) = std::log(ybar / (1 - ybar));
     double dev_old = std::numeric_limits<double>::infinity();
     bool converged = false;
-    vector_t eta(static_cast<Eigen::Index>(n));
+    // Through the iterations r holds the fitted means, the residuals after.
     for (int it = 1; it <= IRLS_MAX; it++) {
       double dev = 0;
       for (size_t i = 0; i < n; i++) {
-        double e = z.row(static_cast<Eigen::Index>(i)).dot(beta);
-        eta(static_cast<Eigen::Index>(i)) = e;
-        double mu = 1 / (1 + std::exp(-e));
-        m.mu[i] = mu;
+        double mu = 1 / (1 + std::exp(-eta(i)));
+        m.r[i] = mu;
         m.w[i] = mu * (1 - mu);
         dev += d.y[i] > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
       }
@@ -129,13 +133,19 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
         break;
       }
       dev_old = dev;
-      // Newton step: (Z'WZ) beta = Z'(W eta + y - mu).
+      // Newton step: (Z'WZ) beta = Z'(W eta + y - mu), eta that of the
+      // means above (the same beta).
       matrix_t a = matrix_t::Zero(static_cast<Eigen::Index>(p), static_cast<Eigen::Index>(p));
       vector_t b = vector_t::Zero(static_cast<Eigen::Index>(p));
       for (size_t i = 0; i < n; i++) {
-        auto zi = z.row(static_cast<Eigen::Index>(i));
         double wi = m.w[i];
-        double work = wi * eta(static_cast<Eigen::Index>(i)) + (d.y[i] - m.mu[i]);
+        double work = wi * eta(i) + (d.y[i] - m.r[i]);
+        if (ones) {
+          b(0) += work;
+          a(0, 0) += wi;
+          continue;
+        }
+        auto zi = z.row(static_cast<Eigen::Index>(i));
         for (size_t c = 0; c < p; c++) {
           b(static_cast<Eigen::Index>(c)) += zi(static_cast<Eigen::Index>(c)) * work;
           for (size_t c2 = 0; c2 < p; c2++)
@@ -151,15 +161,22 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
       return fail(m, "null model: the logistic regression did not converge in " +
                          std::to_string(IRLS_MAX) + " steps");
     for (size_t i = 0; i < n; i++) {
-      if (m.mu[i] < SEPARATED || m.mu[i] > 1 - SEPARATED)
+      if (m.r[i] < SEPARATED || m.r[i] > 1 - SEPARATED)
         return fail(m, "null model: the covariates separate cases from controls");
-      m.r[i] = d.y[i] - m.mu[i];
+      m.r[i] = d.y[i] - m.r[i];
     }
     m.phi = 1;
   }
   m.beta.assign(beta.data(), beta.data() + beta.size());
   m.zwz.resize(p * p);
-  sum_zwz(z, m.w, m.zwz.data());
+  if (ones) {
+    // w_i 1 1 summed in input order.
+    double sum = 0;
+    for (size_t i = 0; i < n; i++)
+      sum += m.w[i];
+    m.zwz[0] = sum;
+  } else
+    sum_zwz(z, m.w, m.zwz.data());
   return true;
 }
 
@@ -217,11 +234,13 @@ void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<
                 const std::vector<int> &genotype, size_t k, double *cs)
 {
   const size_t n = d.n, p = d.p;
+  const bool ones = d.z.empty();
   for (size_t s = 0; s < p; s++) {
     pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
            a7 = {0, 0};
     for (size_t i = 0; i < n; i++) {
-      const double wz = m.w[i] * d.z[i * p + s];
+      // w_i times a one is w_i.
+      const double wz = ones ? m.w[i] : m.w[i] * d.z[i * p + s];
       const pair_t wzz = {wz, wz};
       const double *row = padded.data() + static_cast<size_t>(genotype[i]) * W;
       pair_t x;
@@ -308,16 +327,16 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   // Each c(s, j) sums its terms in input order; the sums are kept side by
   // side, a row of k per coefficient, so that they run together.
   matrix_t c(P, K), a(P, P);
-  rowmap_t z(d.z.data(), static_cast<Eigen::Index>(n), P);
+  const bool ones = d.z.empty();
   std::vector<double> cs(p * k, 0.0);
   if (k <= 16)
     cross_rows(d, m, x, genotype, cs.data());
   else
     for (size_t i = 0; i < n; i++) {
       const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
-      const double *zi = d.z.data() + i * p;
+      const double *zi = ones ? nullptr : d.z.data() + i * p;
       for (size_t s = 0; s < p; s++) {
-        const double wz = m.w[i] * zi[s];
+        const double wz = ones ? m.w[i] : m.w[i] * zi[s];
         double *cr = cs.data() + s * k;
         for (size_t j = 0; j < k; j++)
           cr[j] += wz * mean[j];
@@ -329,8 +348,12 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   // Z'WZ depends on the null model alone: fitted once, shared by windows.
   std::vector<double> zwz;
   if (m.zwz.size() != p * p) {
-    zwz.resize(p * p);
-    sum_zwz(z, m.w, zwz.data());
+    zwz.assign(p * p, 0.0);
+    if (ones)
+      for (size_t i = 0; i < n; i++)
+        zwz[0] += m.w[i];
+    else
+      sum_zwz(rowmap_t(d.z.data(), static_cast<Eigen::Index>(n), P), m.w, zwz.data());
   }
   const double *az = zwz.empty() ? m.zwz.data() : zwz.data();
   for (Eigen::Index s = 0; s < P; s++)

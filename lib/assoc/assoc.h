@@ -42,7 +42,9 @@
 enum assoc_variance_t { ASSOC_CONDITIONAL = 0, ASSOC_LOUIS = 1 };
 
 // The individuals of the test: the trait y (binary: 1 case, 0 control) and
-// the null model's columns, row-major n x p, column 0 the intercept.
+// the null model's columns, row-major n x p, column 0 the intercept. With
+// the intercept alone (p == 1) z may be left empty: the same column of ones,
+// with no array. The score test reads n, p and z alone (y only the fit).
 struct assoc_data_t {
   bool binary = true;
   size_t n = 0, p = 0;
@@ -54,8 +56,7 @@ struct assoc_data_t {
 // not (collinear covariates, separation, no convergence).
 struct assoc_null_t {
   std::vector<double> beta;  // p coefficients
-  std::vector<double> mu;    // fitted means
-  std::vector<double> r;     // residuals y - mu
+  std::vector<double> r;     // residuals y - mu, mu the fitted means
   std::vector<double> w;     // working weights: mu (1 - mu), or 1
   double phi = 1;            // dispersion: 1, or the residual variance
   // Z'WZ (p x p, row-major), summed over the individuals in input order;

@@ -63,6 +63,18 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
   std::ifstream in(path);
   if (!in)
     throw input_error(path + ": cannot open the individual file");
+  // As many samples as lines, reserved at once: a vector grown by doubling
+  // would hold up to twice the samples while it grows.
+  {
+    size_t lines = 0;
+    char buf[1 << 16];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0)
+      for (std::streamsize k = 0; k < in.gcount(); k++)
+        lines += buf[k] == '\n';
+    samples.reserve(lines + 1);
+    in.clear();
+    in.seekg(0);
+  }
   std::set<std::string> seen;
   std::string line;
   int lineno = 0;

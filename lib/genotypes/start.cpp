@@ -4,11 +4,11 @@ run_start_t start_run(const input_options_t &in, const std::string &input, run_l
                       const std::function<void(const std::string &)> &tell,
                       const std::string &sex_prefix, const std::string &none_kept)
 {
-  run_start_t r;
-  r.src = open_input(input, in.sel, true, r.plink);
+  bool plink = true;
+  std::unique_ptr<marker_source_t> opened = open_input(input, in.sel, true, plink);
+  run_start_t r(std::move(opened), plink);
   for (const std::string &w : r.src->warnings)
     tell("warning: " + w);
-  r.samples = r.src->samples;
   if (!in.sex_file.empty()) {
     std::string note = table_note(in.sex_file, apply_sex_table(in.sex_file, "sex", r.samples, r.plink));
     if (!note.empty())

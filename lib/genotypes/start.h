@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "genotypes.h"
@@ -13,8 +14,14 @@
 
 struct run_start_t {
   std::unique_ptr<marker_source_t> src;
-  std::vector<sample_t> samples;  // the input's, with --sex-file applied
+  // The input's samples, held once: the source's own, with --sex-file's
+  // sexes written into them (the readers use only their count and names).
+  std::vector<sample_t> &samples;
   bool plink = true;              // a PLINK input (samples with families)
+  run_start_t(std::unique_ptr<marker_source_t> s, bool is_plink)
+      : src(std::move(s)), samples(src->samples), plink(is_plink)
+  {
+  }
 };
 
 // tell says a line to the user (and the log, as the program does);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -68,7 +69,7 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   trait_t trait = read_trait(samples, o.pheno, o.pheno_col, o.trait, plink);
   tell_note(voice, table_note(o.pheno, trait));
   set.binary = trait.binary;
-  set.y = trait.y;
+  set.y = std::move(trait.y);
   size_t with_trait = 0, cases = 0;
   for (size_t i = 0; i < n; i++)
     if (!std::isnan(set.y[i])) {
@@ -128,6 +129,8 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   assoc_data_t d;
   d.binary = set.binary;
   d.p = 1 + set.ncov;
+  d.y.reserve(with_trait);
+  d.z.reserve(with_trait * d.p);
   size_t left = 0;
   for (size_t i = 0; i < n; i++) {
     if (std::isnan(set.y[i]))
@@ -159,5 +162,17 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   if (!set.lrt && !assoc_fit_null(d, null))
     throw input_error((o.covar.empty() ? std::string("the trait") : o.covar) + ": " + null.status +
                        " (over the " + plural(d.n, "individual", "individuals") + " with complete data)");
+  if (!set.lrt && !set.glm) {
+    // Kept for the windows that test every one of these individuals, as
+    // the score test reads it.
+    auto kept = std::make_shared<scan_null_t>();
+    kept->data.binary = d.binary;
+    kept->data.n = d.n;
+    kept->data.p = d.p;
+    if (d.p > 1)
+      kept->data.z = std::move(d.z);
+    kept->fit = std::move(null);
+    set.null = std::move(kept);
+  }
   return ts;
 }

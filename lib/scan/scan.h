@@ -59,16 +59,26 @@ bool take_association_option(cmdline_t &c, scan_options_t &o);
 
 // One kept marker, its alleles numbered as hfimport numbers them (ascending
 // spelling over the alleles called in any sample): m.alleles[k - 1] spells
-// allele k; a[i] <= b[i] are sample i's two numbers, 0 for a missing call.
-// problem says why no window can use the marker ("" when it can).
-// code[i] = a[i] (A + 1) + b[i] for A alleles, in code_bits bits (0 for a
-// missing call); empty when A > 15.
+// allele k; first(i) <= second(i) are sample i's two numbers, 0 for a
+// missing call. problem says why no window can use the marker ("" when it
+// can). For A <= 15 alleles each sample's numbers are held as one byte,
+// code[i] = a (A + 1) + b in code_bits bits (0 for a missing call), and a
+// and b are empty; for more alleles a and b hold them and code is empty.
 struct scan_marker_t {
   marker_t m;
   std::vector<int16_t> a, b;
   std::vector<uint8_t> code;
   int code_bits = 0;
   std::string problem;
+  size_t calls() const { return code.empty() ? a.size() : code.size(); }
+  int16_t first(size_t i) const
+  {
+    return code.empty() ? a[i] : static_cast<int16_t>(code[i] / (m.alleles.size() + 1));
+  }
+  int16_t second(size_t i) const
+  {
+    return code.empty() ? b[i] : static_cast<int16_t>(code[i] % (m.alleles.size() + 1));
+  }
 };
 std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc);
 
@@ -115,6 +125,14 @@ struct scan_row_t {
 
 struct scan_settings_t;
 struct scan_perm_scratch_t;
+// The score test's null model over the usual tested individuals: every
+// sample with the trait, every covariate and a stratum (where there are
+// strata), in input order. Its data keep n, p and z (empty for the intercept
+// alone), not the trait, which the score test does not read.
+struct scan_null_t {
+  assoc_data_t data;
+  assoc_null_t fit;
+};
 // The score test's permutations of a window (maxt.cpp's score_permutations,
 // with the BLAS behind them). A program that runs none leaves it unset and
 // so does not link them.
@@ -147,6 +165,11 @@ struct scan_settings_t {
   glm_settings_t glm_set;
   std::string glm_base;      // the base haplotype, spelled; "" the most frequent
   scan_permuter_t permute = nullptr;  // score-test permutations; unset: none can run
+  // The usual tested individuals' null model, fitted once for the run
+  // (read_association_inputs, for the score test) and read by every worker:
+  // a window that tests as many individuals tests these. Null: each window
+  // fits its own.
+  std::shared_ptr<const scan_null_t> null;
 };
 
 // The estimator states of one thread, reused from window to window. A

@@ -37,14 +37,21 @@ const double EPSH = 1e-6;
 enum { LD, POOLED, CASES, CONTROLS };
 
 // Individuals as the estimator takes them: the genotype class of each, in
-// input order, over the window's classes of identical genotypes.
+// input order, over the window's classes of identical genotypes. The
+// classes are the group's own, or those of another array that holds the
+// same (shared: nothing of its own).
 struct group_t {
   const std::vector<geno_t> *classes = nullptr;
-  std::vector<int> member;
-  size_t size() const { return member.size(); }
-  bool empty() const { return member.empty(); }
-  void clear() { member.clear(); }
-  void push_back(int c) { member.push_back(c); }
+  std::vector<int> own;
+  const int *member = nullptr;
+  size_t count = 0;
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  void clear() { own.clear(), member = own.data(), count = 0; }
+  void push_back(int c) { own.push_back(c), member = own.data(), count = own.size(); }
+  // n classes of its own, to be written.
+  int *hold(size_t n) { own.resize(n), member = own.data(), count = n; return own.data(); }
+  void share(const int *m, size_t n) { std::vector<int>().swap(own), member = m, count = n; }
   int operator[](size_t i) const { return member[i]; }
   const geno_t &record(size_t i) const { return (*classes)[static_cast<size_t>(member[i])]; }
 };
@@ -105,29 +112,29 @@ struct scan_worker_t {
   std::vector<geno_t> classes;
   group_t all, cc, ca, co;
   // Per sample: its class among the window's (when typed), and where keys
-  // do not fit in 32 bits the genotype's key on the way there.
+  // do not fit in 32 bits the genotype's key on the way there. Then, once
+  // the window's individuals are found, the class of each of all, in place
+  // (all's classes).
   std::vector<uint32_t> cls;
   std::vector<uint64_t> key;
-  // Off the X chromosome, per sample the codes of the markers of packed_of
-  // side by side (packed_bits in all), the first marker's highest: the next
-  // window of the same markers but the first adds one code to them.
-  std::vector<uint32_t> packed;
-  std::vector<std::shared_ptr<const scan_marker_t>> packed_of;
-  int packed_bits = 0;
   std::vector<uint8_t> typed;  // per sample: typed at some marker of the window
   keymap_t keys;
   std::vector<int> direct;      // classes by key, for few possible keys
   std::vector<uint64_t> seen;   // the keys met, in order
-  // Sample indexes in 32 bits: the estimator numbers individuals with an int.
-  std::vector<uint32_t> sample_of;  // of all: the sample's input index
-  std::vector<uint32_t> tested;     // of cc: its index in all
+  // The tested individuals are the samples typed and testable, in input
+  // order (each_tested); cc holds classes of its own only when some typed
+  // individual is not tested (else it shares all's).
   std::vector<int8_t> label;      // of cc: 1 case, 0 control
   std::vector<uint8_t> testable;  // per sample: 0 not tested, else 1 + its label
   const scan_settings_t *testable_of = nullptr;  // the settings testable was made for
   hf_posterior_t post;
   assoc_data_t data;
   assoc_null_t null;
-  std::vector<uint32_t> null_of;  // the samples the null model was fitted on
+  // The testable samples left out (untyped) of the window whose tested
+  // individuals the worker's null model was fitted on; fitted says whether
+  // there is one.
+  std::vector<uint32_t> null_left;
+  bool fitted = false;
   assoc_dosage_t dosage;
   assoc_test_t test;
   std::vector<int> column;
@@ -199,7 +206,7 @@ const hf_result_t *estimate(hfstate_t *s, const std::vector<int> &alleles, const
                             const std::string &what)
 {
   int code = hf_set_classes(s, alleles.data(), static_cast<int>(alleles.size()), g.classes->data(),
-                            g.classes->size(), g.member.data(), g.member.size());
+                            g.classes->size(), g.member, g.size());
   if (code == HF_OK)
     code = hf_estimate(s);
   if (code == HF_ENOMEM)
@@ -244,6 +251,17 @@ double frequency_of(const int *number, const double *h1, size_t n, int which)
 }
 
 
+// f(i, s) for each tested individual i, s the input index of its sample, in
+// input order.
+template <class F> void each_tested(const scan_worker_t *w, F f)
+{
+  const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+  const size_t n = w->typed.size();
+  for (size_t s = 0, i = 0; s < n; s++)
+    if (typed[s] && testable[s])
+      f(i++, s);
+}
+
 void split_by_label(scan_worker_t *w)
 {
   w->ca.clear();
@@ -276,7 +294,7 @@ std::string spell(hfstate_t *s, int number, const std::vector<std::shared_ptr<co
 // first[s + 1] - 1 index members.
 void strata_groups(scan_worker_t *w, const scan_settings_t &set)
 {
-  const size_t n = w->tested.size();
+  const size_t n = w->cc.size();
   w->members.clear();
   w->group_first.assign(1, 0);
   if (set.stratum.empty()) {
@@ -286,12 +304,12 @@ void strata_groups(scan_worker_t *w, const scan_settings_t &set)
     return;
   }
   int top = -1;
-  for (size_t i = 0; i < n; i++)
-    top = std::max(top, set.stratum[w->sample_of[w->tested[i]]]);
-  for (int s = 0; s <= top; s++) {
-    for (size_t i = 0; i < n; i++)
-      if (set.stratum[w->sample_of[w->tested[i]]] == s)
+  each_tested(w, [&](size_t, size_t s) { top = std::max(top, set.stratum[s]); });
+  for (int st = 0; st <= top; st++) {
+    each_tested(w, [&](size_t i, size_t s) {
+      if (set.stratum[s] == st)
         w->members.push_back(static_cast<uint32_t>(i));
+    });
     if (w->members.size() > w->group_first.back())
       w->group_first.push_back(w->members.size());
   }
@@ -430,38 +448,54 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   const size_t k = modelled.size();
   assoc_dosages(w->post, w->column, k, set.variance == ASSOC_LOUIS, w->dosage);
 
-  // The tested individuals, with the null model's columns.
-  assoc_data_t &d = w->data;
-  d.binary = set.binary;
-  d.n = n;
-  d.p = 1 + set.ncov;
   // Each tested individual's distinct genotype: the posteriors' pattern.
   const std::vector<int> &genotype_of = w->post.pattern;
-  // The null model, the trait and the design involve only the tested
-  // samples: consecutive windows with the same ones share them.
-  bool same = w->null_of.size() == n && w->null.status.empty() && d.n == n &&
-              d.y.size() == n && d.z.size() == n * d.p;
-  for (size_t i = 0; same && i < n; i++)
-    same = w->null_of[i] == w->sample_of[w->tested[i]];
-  if (!same) {
-    d.n = n;
-    d.y.resize(n);
-    d.z.resize(n * d.p);
-    for (size_t i = 0; i < n; i++) {
-      size_t s = w->sample_of[w->tested[i]];
-      d.y[i] = set.y[s];
-      d.z[i * d.p] = 1;
-      for (size_t c = 0; c < set.ncov; c++)
-        d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+  // The null model and the design involve only the tested samples. The
+  // tested samples lie among the usual ones, so a window that tests as many
+  // tests those, and reads the run's model; consecutive windows that test
+  // the same others share the worker's.
+  const bool usual = set.null && set.null->data.n == n;
+  if (!usual) {
+    assoc_data_t &d = w->data;
+    d.binary = set.binary;
+    d.p = 1 + set.ncov;
+    // The tested samples are the testable ones but those untyped in the
+    // window: the same as at the last fit when the same are left out.
+    const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
+    const size_t N = w->typed.size();
+    bool same = w->fitted && w->null.status.empty() && d.n == n;
+    size_t k = 0;
+    for (size_t s = 0; same && s < N; s++)
+      if (testable[s] && !typed[s])
+        same = k < w->null_left.size() && w->null_left[k++] == s;
+    same = same && k == w->null_left.size();
+    if (!same) {
+      w->fitted = false;
+      d.n = n;
+      d.y.resize(n);
+      d.z.resize(set.ncov ? n * d.p : 0);
+      each_tested(w, [&](size_t i, size_t s) {
+        d.y[i] = set.y[s];
+        if (set.ncov) {
+          d.z[i * d.p] = 1;
+          for (size_t c = 0; c < set.ncov; c++)
+            d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
+        }
+      });
+      if (!assoc_fit_null(d, w->null))
+        throw window_failed(w->null.status);
+      w->null_left.clear();
+      for (size_t s = 0; s < N; s++)
+        if (testable[s] && !typed[s])
+          w->null_left.push_back(static_cast<uint32_t>(s));
+      w->fitted = true;
+      // The score test does not read the trait.
+      d.y = std::vector<double>();
     }
-    w->null_of.clear();
-    bool fitted = assoc_fit_null(d, w->null);
-    if (!fitted)
-      throw window_failed(w->null.status);
-    for (size_t i = 0; i < n; i++)
-      w->null_of.push_back(w->sample_of[w->tested[i]]);
   }
-  if (!assoc_score(d, w->null, w->dosage, genotype_of, set.variance, w->test))
+  const assoc_data_t &d = usual ? set.null->data : w->data;
+  const assoc_null_t &null = usual ? set.null->fit : w->null;
+  if (!assoc_score(d, null, w->dosage, genotype_of, set.variance, w->test))
     throw window_failed(w->test.status);
   const assoc_test_t &t = w->test;
   row.assoc_chi2 = t.chi2;
@@ -490,7 +524,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       const double *mean = w->dosage.mean.data() + top;
       const int *genotype = genotype_of.data();
       for (size_t i = 0; i < n; i++) {
-        const bool is_case = d.y[i] > 0.5;
+        const bool is_case = w->label[i] != 0;
         const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
         case_copies += is_case ? copies : 0;
         control_copies += is_case ? 0 : copies;
@@ -511,9 +545,8 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     throw window_failed("score-test permutations are not part of this program");
   strata_groups(w, set);
   w->tested_samples.resize(n);
-  for (size_t i = 0; i < n; i++)
-    w->tested_samples[i] = w->sample_of[w->tested[i]];
-  set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), w->null, w->dosage,
+  each_tested(w, [&](size_t i, size_t s) { w->tested_samples[i] = s; });
+  set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), null, w->dosage,
                 genotype_of, t, w->tested_samples, w->members, w->group_first, row);
 }
 
@@ -553,46 +586,59 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
                        const std::vector<std::shared_ptr<const scan_marker_t>> &ms, int xdata,
                        size_t nclasses);
 
-// The packed codes of the window ms into w->packed, from those of the last
-// window when it held the same markers but the last; false when the codes
-// take more than 32 bits or a marker has none.
-bool packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
-                 size_t n)
+// The codes of one sample's markers side by side, the first marker's
+// highest.
+template <int L> void pack_codes(const uint8_t *const *code, const int *shift, size_t n, uint32_t *out)
+{
+  for (size_t i = 0; i < n; i++) {
+    uint32_t k = 0;
+    for (int l = 0; l < L; l++)
+      k = (k << shift[l]) | code[l][i];
+    out[i] = k;
+  }
+}
+
+// Each sample's codes of the window ms packed into w->cls, w->typed[i] set
+// when they are not all 0 (a missing call's code is 0 and no other's);
+// the bits taken, or -1 (and nothing done) when the codes take more than
+// 32 bits or a marker has none.
+int packed_keys(scan_worker_t *w, const std::vector<std::shared_ptr<const scan_marker_t>> &ms,
+                size_t n)
 {
   const size_t nloci = ms.size();
   int bits = 0;
   for (const auto &m : ms) {
     if (m->code.size() != n)
-      return false;
+      return -1;
     bits += m->code_bits;
   }
   if (bits > 32)
-    return false;
-  bool follows = w->packed_of.size() == nloci && w->packed.size() == n;
-  for (size_t l = 0; follows && l + 1 < nloci; l++)
-    follows = w->packed_of[l + 1] == ms[l];
-  w->packed_of.clear();
-  w->packed.resize(n);
-  uint32_t *packed = w->packed.data();
-  if (follows) {
-    const uint8_t *code = ms[nloci - 1]->code.data();
-    const int shift = ms[nloci - 1]->code_bits;
-    const uint32_t mask = bits == 32 ? ~uint32_t(0) : (uint32_t(1) << bits) - 1;
-    for (size_t i = 0; i < n; i++)
-      packed[i] = ((packed[i] << shift) | code[i]) & mask;
-  } else {
-    for (size_t i = 0; i < n; i++)
-      packed[i] = 0;
-    for (size_t l = 0; l < nloci; l++) {
-      const uint8_t *code = ms[l]->code.data();
-      const int shift = ms[l]->code_bits;
-      for (size_t i = 0; i < n; i++)
-        packed[i] = (packed[i] << shift) | code[i];
-    }
+    return -1;
+  // At least two bits a marker: at most 16 markers.
+  const uint8_t *code[16];
+  int shift[16];
+  for (size_t l = 0; l < nloci; l++) {
+    code[l] = ms[l]->code.data();
+    shift[l] = ms[l]->code_bits;
   }
-  w->packed_of = ms;
-  w->packed_bits = bits;
-  return true;
+  uint32_t *cls = w->cls.data();
+  switch (nloci) {
+  case 2: pack_codes<2>(code, shift, n, cls); break;
+  case 3: pack_codes<3>(code, shift, n, cls); break;
+  case 4: pack_codes<4>(code, shift, n, cls); break;
+  case 5: pack_codes<5>(code, shift, n, cls); break;
+  case 6: pack_codes<6>(code, shift, n, cls); break;
+  default:
+    for (size_t i = 0; i < n; i++)
+      cls[i] = 0;
+    for (size_t l = 0; l < nloci; l++)
+      for (size_t i = 0; i < n; i++)
+        cls[i] = (cls[i] << shift[l]) | code[l][i];
+  }
+  uint8_t *typed = w->typed.data();
+  for (size_t i = 0; i < n; i++)
+    typed[i] = cls[i] != 0;
+  return bits;
 }
 
 // The classes of the renumbered keys into cls; returns their count.
@@ -623,17 +669,9 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   w->typed.resize(n);
   uint8_t *typed = w->typed.data();
   uint64_t bound = xdata ? 2 : 1;  // every key lies below it
-  if (!xdata && packed_keys(w, ms, n)) {
-    // A missing call's code is 0 and no other's: an individual is typed in
-    // the window when its codes are not all 0.
-    const uint32_t *packed = w->packed.data();
-    uint32_t *cls = w->cls.data();
-    for (size_t i = 0; i < n; i++) {
-      cls[i] = packed[i];
-      typed[i] = packed[i] != 0;
-    }
-    collapsed_classes(w, samples, ms, xdata,
-                      renumber(w, cls, typed, n, uint64_t(1) << w->packed_bits));
+  int bits = xdata ? -1 : packed_keys(w, ms, n);
+  if (bits >= 0) {
+    collapsed_classes(w, samples, ms, xdata, renumber(w, w->cls.data(), typed, n, uint64_t(1) << bits));
     return;
   }
   w->key.resize(n);
@@ -642,6 +680,7 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
   // pass over the samples takes every marker's digit.
   if (!xdata && nloci <= 8) {
     const int16_t *as[8], *bs[8];
+    const uint8_t *cs[8];
     uint64_t digit[8], base[8];
     bool small = true;
     for (size_t l = 0; l < nloci; l++) {
@@ -652,14 +691,18 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
       bound *= small ? base[l] : 1;
       as[l] = ms[l]->a.data();
       bs[l] = ms[l]->b.data();
+      cs[l] = ms[l]->code.empty() ? nullptr : ms[l]->code.data();
     }
     if (small) {
+      // A marker's code is its digit, and 0 only for a missing call.
       for (size_t i = 0; i < n; i++) {
         uint64_t k = 0;
         bool t = false;
         for (size_t l = 0; l < nloci; l++) {
-          k = k * base[l] + static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
-          t = t || as[l][i] > 0;
+          const uint64_t d = cs[l] ? cs[l][i]
+                                   : static_cast<uint64_t>(as[l][i]) * digit[l] + static_cast<uint64_t>(bs[l][i]);
+          k = k * base[l] + d;
+          t = t || d > 0;
         }
         key[i] = k;
         typed[i] = t;
@@ -679,22 +722,30 @@ void collapse_window(scan_worker_t *w, const std::vector<sample_t> &samples,
     const uint64_t A = ms[l]->m.alleles.size(), base = (A + 1) * (A + 1);
     if (bound > (uint64_t(1) << 62) / base)
       bound = std::max<size_t>(1, renumber(w, key, nullptr, n, bound));
-    const int16_t *a = ms[l]->a.data(), *b = ms[l]->b.data();
-    if (!xdata) {
+    const scan_marker_t &mk = *ms[l];
+    if (!xdata && !mk.code.empty()) {
+      const uint8_t *c = mk.code.data();
+      for (size_t i = 0; i < n; i++) {
+        key[i] = key[i] * base + c[i];
+        typed[i] |= c[i] > 0;
+      }
+    } else if (!xdata) {
+      const int16_t *a = mk.a.data(), *b = mk.b.data();
       for (size_t i = 0; i < n; i++) {
         key[i] = key[i] * base + static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
         typed[i] |= a[i] > 0;
       }
     } else {
       for (size_t i = 0; i < n; i++) {
+        const int16_t a = mk.first(i), b = mk.second(i);
         uint64_t code;
         if (samples[i].sex == SEX_MALE) {
-          int16_t one = a[i] == b[i] ? a[i] : 0;
+          int16_t one = a == b ? a : 0;
           code = static_cast<uint64_t>(one);
           typed[i] |= one > 0;
         } else {
-          code = static_cast<uint64_t>(a[i]) * (A + 1) + static_cast<uint64_t>(b[i]);
-          typed[i] |= a[i] > 0;
+          code = static_cast<uint64_t>(a) * (A + 1) + static_cast<uint64_t>(b);
+          typed[i] |= a > 0;
         }
         key[i] = key[i] * base + code;
       }
@@ -727,7 +778,7 @@ void collapsed_classes(scan_worker_t *w, const std::vector<sample_t> &samples,
     bool male = xdata && samples[i].sex == SEX_MALE;
     r.sex = static_cast<int16_t>(xdata && !male ? 1 : 0);
     for (size_t l = 0; l < nloci; l++) {
-      int16_t a = ms[l]->a[i], b = ms[l]->b[i];
+      int16_t a = ms[l]->first(i), b = ms[l]->second(i);
       if (male) {
         r.allele[l] = a == b ? a : 0;
       } else {
@@ -783,37 +834,39 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
     }
     w->testable_of = &set;
   }
-  w->all.member.resize(n);
-  w->cc.member.resize(n);
-  w->label.resize(n);
-  w->sample_of.resize(n);
-  w->tested.resize(n);
+  // all's classes are written over the samples' (the class of sample i goes
+  // to place nall <= i); cc has classes of its own only when some typed
+  // individual is not tested.
   {
     const uint8_t *typed = w->typed.data(), *testable = w->testable.data();
-    const uint32_t *key = w->cls.data();
-    int *all = w->all.member.data(), *cc = w->cc.member.data();
-    int8_t *label = w->label.data();
-    uint32_t *sample_of = w->sample_of.data(), *tested = w->tested.data();
     size_t nall = 0, ncc = 0;
+    for (size_t i = 0; i < n; i++) {
+      nall += typed[i];
+      ncc += typed[i] & (testable[i] != 0);
+    }
+    const bool every_typed = ncc == nall;
+    w->label.resize(ncc);
+    uint32_t *cls = w->cls.data();
+    int *cc = every_typed ? nullptr : w->cc.hold(ncc);
+    int8_t *label = w->label.data();
+    nall = ncc = 0;
     for (size_t i = 0; i < n; i++) {
       if (!typed[i])
         continue;
-      const int c = static_cast<int>(key[i]);
+      const uint32_t c = cls[i];
       if (testable[i]) {
-        tested[ncc] = static_cast<uint32_t>(nall);
-        cc[ncc] = c;
+        if (cc)
+          cc[ncc] = static_cast<int>(c);
         label[ncc] = static_cast<int8_t>(testable[i] - 1);
         ncc++;
       }
-      sample_of[nall] = static_cast<uint32_t>(i);
-      all[nall] = c;
+      cls[nall] = c;
       nall++;
     }
-    w->all.member.resize(nall);
-    w->sample_of.resize(nall);
-    w->cc.member.resize(ncc);
-    w->label.resize(ncc);
-    w->tested.resize(ncc);
+    // Class numbers lie below INT_MAX (the individuals do): the same bits as int.
+    w->all.share(reinterpret_cast<const int *>(cls), nall);
+    if (!cc)
+      w->cc.share(w->all.member, nall);
   }
   if (w->all.empty())
     throw window_failed(xdata ? "no typed individual of known sex" : "no typed individual");
@@ -867,9 +920,8 @@ void fill_window(scan_worker_t *w, const scan_settings_t &set, const std::vector
   if (set.lrt)
     lrt_window(w, set, ms, alleles, xdata, pooled, row);
   else if (set.glm) {
-    std::vector<size_t> tested(w->tested.size());
-    for (size_t i = 0; i < tested.size(); i++)
-      tested[i] = w->sample_of[w->tested[i]];
+    std::vector<size_t> tested(w->cc.size());
+    each_tested(w, [&](size_t i, size_t s) { tested[i] = s; });
     std::string why = glm_window(w->glm, set, ms, pooled, tested, row);
     if (!why.empty())
       throw window_failed(why);

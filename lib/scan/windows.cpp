@@ -72,14 +72,15 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
                   std::to_string(HF_MAXALLELES);
     return sm;
   }
-  sm->a.resize(n);
-  sm->b.resize(n);
   const bool coded = count <= 15;
   const int digit = count + 1;
   if (coded) {
     while ((1 << sm->code_bits) < digit * digit)
       sm->code_bits++;
     sm->code.resize(n);
+  } else {
+    sm->a.resize(n);
+    sm->b.resize(n);
   }
   int16_t *a = sm->a.data(), *b = sm->b.data();
   uint8_t *code = coded ? sm->code.data() : nullptr;
@@ -90,10 +91,12 @@ std::shared_ptr<scan_marker_t> number_marker(const marker_calls_t &mc)
       x = std::min(u, v);
       y = std::max(u, v);
     }
-    a[i] = static_cast<int16_t>(x);
-    b[i] = static_cast<int16_t>(y);
-    if (coded)
+    if (coded) {
       code[i] = static_cast<uint8_t>(x * digit + y);
+    } else {
+      a[i] = static_cast<int16_t>(x);
+      b[i] = static_cast<int16_t>(y);
+    }
   }
   return sm;
 }

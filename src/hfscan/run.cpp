@@ -163,7 +163,7 @@ void count_x_het(const scan_marker_t &sm, const std::vector<sample_t> &samples, 
     return;
   size_t calls = 0;
   for (size_t i = 0; i < samples.size(); i++)
-    calls += samples[i].sex == SEX_MALE && sm.a[i] > 0 && sm.a[i] != sm.b[i];
+    calls += samples[i].sex == SEX_MALE && sm.first(i) > 0 && sm.first(i) != sm.second(i);
   tally.x_het_calls += calls;
   tally.x_het_markers += calls > 0;
 }

@@ -1,6 +1,7 @@
 // hfscan's pieces that need no estimator: the marker-by-marker reader over
 // every input kind, windows and parts, draws, tail probabilities, the row
-// format and the options.
+// format and the options; and whole windows through the run's shared null
+// model against the window's own fit.
 
 #include <cmath>
 #include <map>
@@ -28,8 +29,8 @@ std::vector<std::string> numbered(marker_source_t &src)
     for (const std::string &a : m->m.alleles)
       s += a + ",";
     s += "|";
-    for (size_t i = 0; i < m->a.size(); i++)
-      s += std::to_string(m->a[i]) + "/" + std::to_string(m->b[i]) + " ";
+    for (size_t i = 0; i < m->calls(); i++)
+      s += std::to_string(m->first(i)) + "/" + std::to_string(m->second(i)) + " ";
     out.push_back(s + m->problem);
   }
   return out;
@@ -322,4 +323,92 @@ TEST(MaxT, FamilyWisePFromTheLargestStatisticPerDf)
     EXPECT_EQ(scan_fwer(min_p, c.p), c.fwer) << c.p;
   EXPECT_TRUE(std::isnan(scan_fwer(min_p, std::nan(""))));
   EXPECT_EQ(scan_fwer({std::nan(""), 0.5}, 0.6), 2.0 / 3);
+}
+
+// The run's null model (the usual tested individuals, fitted once) stands for
+// a window's own fit: each window's row is the same bytes with it and
+// without it, when every individual is typed and tested, when some are
+// untyped or have no covariate, for a binary and a quantitative trait, with
+// and without a covariate, and on the X chromosome with the sexes mixed.
+TEST(Windows, SharedNullModelGivesTheRowsOfTheWindowsOwnFit)
+{
+  struct {
+    bool binary;
+    bool covariate;
+    const char *chrom;
+    double miss;     // share of missing calls
+    double no_cov;   // share of samples without the covariate
+  } cases[] = {{true, false, "1", 0.0, 0.0},  {true, true, "1", 0.2, 0.1},
+               {false, false, "1", 0.3, 0.0}, {false, true, "X", 0.1, 0.2},
+               {true, false, "X", 0.0, 0.0}};
+  for (const auto &c : cases) {
+    const size_t n = 120, nm = 6;
+    uint64_t x = 12345;
+    auto unif = [&x] {
+      x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+      return static_cast<double>(x >> 11) / 9007199254740992.0;
+    };
+    std::vector<sample_t> samples(n);
+    scan_settings_t set;
+    set.assoc = true;
+    set.binary = c.binary;
+    set.permutations = 0;
+    set.ncov = c.covariate ? 1 : 0;
+    for (size_t i = 0; i < n; i++) {
+      samples[i].sex = 1 + static_cast<int>(i % 2);
+      set.y.push_back(c.binary ? (unif() < 0.4 ? 1.0 : 0.0) : unif() * 3 - 1);
+      if (c.covariate)
+        set.cov.push_back(unif() < c.no_cov ? std::nan("") : 20 + 40 * unif());
+    }
+    std::vector<std::shared_ptr<const scan_marker_t>> markers;
+    for (size_t m = 0; m < nm; m++) {
+      marker_calls_t mc;
+      mc.marker.chrom = c.chrom;
+      mc.marker.name = "m" + std::to_string(m);
+      mc.marker.pos = static_cast<long>(100 * (m + 1));
+      mc.marker.index = static_cast<int>(m + 1);
+      mc.spellings = {"A", "C", "G"};
+      for (size_t i = 0; i < n; i++) {
+        bool missing = unif() < c.miss;
+        int a = unif() < 0.6 ? 0 : 1, b = unif() < 0.3 ? 2 : 1;
+        if (samples[i].sex == SEX_MALE && std::string(c.chrom) == "X")
+          b = a;
+        mc.a.push_back(missing ? -1 : a);
+        mc.b.push_back(missing ? -1 : b);
+      }
+      markers.push_back(number_marker(mc));
+    }
+    // The usual tested individuals' model, as the run fits it.
+    auto null = std::make_shared<scan_null_t>();
+    null->data.binary = c.binary;
+    null->data.p = 1 + set.ncov;
+    for (size_t i = 0; i < n; i++) {
+      if (c.covariate && std::isnan(set.cov[i]))
+        continue;
+      null->data.y.push_back(set.y[i]);
+      if (c.covariate) {
+        null->data.z.push_back(1);
+        null->data.z.push_back(set.cov[i]);
+      }
+      null->data.n++;
+    }
+    ASSERT_TRUE(assoc_fit_null(null->data, null->fit)) << null->fit.status;
+    scan_settings_t shared = set;
+    shared.null = null;
+    scan_worker_t *own = scan_worker_new(), *with = scan_worker_new();
+    size_t usual = 0;
+    for (size_t w = 0; w + 3 <= nm; w++) {
+      std::vector<std::shared_ptr<const scan_marker_t>> ms(markers.begin() + static_cast<long>(w),
+                                                           markers.begin() + static_cast<long>(w + 3));
+      scan_row_t a = scan_window(own, set, samples, ms), b = scan_window(with, shared, samples, ms);
+      EXPECT_EQ(scan_format(a), scan_format(b)) << c.chrom << " " << c.binary << " window " << w;
+      EXPECT_EQ(a.status, "ok");
+      usual += b.n_assoc == static_cast<long>(null->data.n);
+    }
+    scan_worker_free(own);
+    scan_worker_free(with);
+    if (c.miss == 0 && std::string(c.chrom) == "1") {
+      EXPECT_EQ(usual, nm - 2);  // every window read the shared model
+    }
+  }
 }
