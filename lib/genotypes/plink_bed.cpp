@@ -64,8 +64,9 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
   if (!in)
     throw input_error(path + ": cannot open the individual file");
   // As many samples as lines, reserved at once: a vector grown by doubling
-  // would hold up to twice the samples while it grows.
-  {
+  // would hold up to twice the samples while it grows. (A file that cannot
+  // be read twice, such as a pipe, is read once.)
+  if (in.tellg() == std::streampos(0)) {
     size_t lines = 0;
     char buf[1 << 16];
     while (in.read(buf, sizeof buf) || in.gcount() > 0)
@@ -74,6 +75,8 @@ void read_fam(const std::string &path, std::vector<sample_t> &samples)
     samples.reserve(lines + 1);
     in.clear();
     in.seekg(0);
+    if (!in)
+      throw input_error(path + ": cannot read the individual file");
   }
   std::set<std::string> seen;
   std::string line;
