@@ -234,13 +234,17 @@ void rowlayout(hfstate_t &s, int W)
     tohm[p] = adds[p].to == ADD_HM;
     some = some || tohm[p];
   }
-  s.hmmembers.resize(some ? patterns.size() : 0);
+  size_t count = 0;
+  for (size_t i = 0; some && i < patterns.size(); i++)
+    count += static_cast<size_t>(tohm[static_cast<size_t>(patterns[i])]);
+  // One place to spare: every individual writes its place, taken or not.
+  s.hmmembers.resize(count + 1);
   size_t m = 0;
-  for (size_t i = 0; some && i < patterns.size(); i++) {
+  for (size_t i = 0; count && i < patterns.size(); i++) {
     s.hmmembers[m] = static_cast<int>(i);
     m += static_cast<size_t>(tohm[static_cast<size_t>(patterns[i])]);
   }
-  s.hmmembers.resize(m);
+  s.hmmembers.resize(count);
 }
 
 // Genotype p's stored additions into its rows (those to hm only when the
