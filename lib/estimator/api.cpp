@@ -23,6 +23,8 @@ void resetdata(hfstate_t &s)
   freepossible(s);
   s.records.clear();
   s.member.clear();
+  s.members = nullptr;
+  s.nmembers = 0;
   s.memberpattern.clear();
   s.obscom = 0;
   s.estimated = 0;
@@ -222,15 +224,11 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     first.resize(nclasses + 1);  // each individual's class written at the next free place
     size_t *counts = count.data(), met = 0;
     int *firsts = first.data();
-    // The members are taken in the same pass.
-    st.member.resize(nmember);
-    int *members = st.member.data();
     for (size_t i = 0; i < nmember; i++) {
       int c = member[i];
       if (c < 0 || static_cast<size_t>(c) >= nclasses)
         return hf_fail(st, HF_EDATA, "individual %zu: class %d, of %zu classes numbered from 0\n", i + 1, c,
                        nclasses);
-      members[i] = c;
       firsts[met] = c;
       met += counts[c]++ == 0;
     }
@@ -263,15 +261,23 @@ int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *cl
     st.obscom = static_cast<int>(st.records.size());
     if (st.obscom == 0)
       return nothingtyped(st);
-    if (same)
+    // Classes kept under their own numbers are read where they are.
+    if (same) {
+      st.members = member;
+      st.nmembers = nmember;
       return HF_OK;
+    }
+    st.member.resize(nmember);
+    int *members = st.member.data();
     size_t m = 0;
     for (size_t i = 0; i < nmember; i++) {
-      const int k = kept[members[i]];
+      const int k = kept[member[i]];
       members[m] = k;
       m += k >= 0;
     }
     st.member.resize(m);
+    st.members = st.member.data();
+    st.nmembers = m;
     return HF_OK;
   } catch (const std::bad_alloc &) {
     return hf_nomemory(st);
@@ -343,10 +349,12 @@ int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
   if (!st.estimated)
     return hf_fail(st, HF_EUSAGE, "the posteriors need an estimate\n");
   try {
-    if (st.member.empty())
+    if (st.nmembers == 0) {
       out.pattern = st.recpattern;
-    else
-      out.pattern = patternsof(st);
+    } else {
+      const memberview_t v = patternsof(st);
+      out.pattern.assign(v.begin(), v.end());
+    }
     out.first.assign(1, 0);
     out.pairs.clear();
     const double *h = st.h.data();

@@ -226,7 +226,7 @@ void rowlayout(hfstate_t &s, int W)
   }
   s.hmrows.assign(total * width, 0.0);
   // The individuals with a missing locus, without a branch on each.
-  const std::vector<int> &patterns = patternsof(s);
+  const memberview_t patterns = patternsof(s);
   std::vector<char> &tohm = s.patternflag;
   tohm.resize(np);
   bool some = false;
@@ -672,7 +672,7 @@ void counting(hfstate_t &s, geno_t *table, int i)
 
 void geth(hfstate_t &s, geno_t *table)
 {
-  if (!s.member.empty()) {
+  if (s.nmembers != 0) {
     passmembers(s);
     newh(s);
     return;
@@ -726,7 +726,7 @@ int ehm(hfstate_t &s, geno_t *table)
   // under h and the expected copies that make the next h; a pass after the
   // last step counts in vain. On classes the records' gprob are set once,
   // from the last step's h: the pass reads the genotypes' probabilities.
-  const bool classes = !s.member.empty();
+  const bool classes = s.nmembers != 0;
   if (!classes)
     genall(s, table);
   double l0 = classes ? stepclasses(s) : ll(s, table);

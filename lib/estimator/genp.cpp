@@ -92,7 +92,7 @@ void genall(hfstate_t &s, geno_t *table)
 
 double ll(const hfstate_t &s, const geno_t *table)
 {
-  if (!s.member.empty()) {
+  if (s.nmembers != 0) {
     // Classes: one term of one instance per individual, in input order, as
     // records one per individual would add them; the logarithm is taken
     // once per distinct genotype.

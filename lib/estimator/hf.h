@@ -97,10 +97,13 @@ struct hfstate_t {
   int obscom = 0;
 
   // Records set as classes (hf_set_classes): the record of each individual,
-  // in input order, and its distinct genotype once they are found (see
-  // patternsof: memberpattern stays empty when the records are the distinct
-  // genotypes, each its own). Empty when every record stands for its own
-  // instances.
+  // in input order (members, nmembers: the caller's array when its classes
+  // are the records, else member), and its distinct genotype once they are
+  // found (see patternsof: memberpattern stays empty when the records are
+  // the distinct genotypes, each its own). nmembers is 0 when every record
+  // stands for its own instances.
+  const int *members = nullptr;
+  size_t nmembers = 0;
   std::vector<int> member;
   std::vector<int> memberpattern;
   std::vector<size_t> classcount;                // hf_set_classes's scratch
@@ -256,9 +259,20 @@ bool emdone(const hfstate_t &s, double gain, int steps);
 void machineprecision(hfstate_t &s);
 
 // The distinct genotype of each individual of records set as classes.
-inline const std::vector<int> &patternsof(const hfstate_t &s)
+struct memberview_t {
+  const int *p;
+  size_t n;
+  const int *data() const { return p; }
+  size_t size() const { return n; }
+  const int *begin() const { return p; }
+  const int *end() const { return p + n; }
+  int operator[](size_t i) const { return p[i]; }
+};
+inline memberview_t patternsof(const hfstate_t &s)
 {
-  return s.memberpattern.empty() ? s.member : s.memberpattern;
+  if (!s.memberpattern.empty())
+    return {s.memberpattern.data(), s.memberpattern.size()};
+  return {s.members, s.nmembers};
 }
 
 // The four haplotype vectors h, h0, c, hm of n entries each.

@@ -75,7 +75,9 @@ int hf_set_data(hfstate_t *s, const int *alleles, int nloci, const geno_t *recor
 // order of their first individual, their instances the individuals' count,
 // and hf_posteriors' pattern is indexed by individual (those of dropped
 // classes left out). HF_EDATA as hf_set_data, or for a member outside
-// 0 .. nclasses - 1.
+// 0 .. nclasses - 1. member is read where it is, not copied, when every
+// class is kept under its own number: it must stay as it is until the
+// state's next data (the estimate and every result read it).
 int hf_set_classes(hfstate_t *s, const int *alleles, int nloci, const geno_t *classes, size_t nclasses,
                    const int *member, size_t n);
 

@@ -143,7 +143,7 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   s.patternrecs = table;
   seen.assign(slots, -1);
   s.patterns.clear();
-  s.patterns.reserve(s.member.empty() ? 16 : static_cast<size_t>(s.obscom));
+  s.patterns.reserve(s.nmembers == 0 ? 16 : static_cast<size_t>(s.obscom));
   s.recpattern.resize(s.obscom);
   for (int i = 0; i < s.obscom; i++) {
     size_t at = genohash(s, table[i]) & (slots - 1);
@@ -163,9 +163,9 @@ void buildpossible(hfstate_t &s, const geno_t *table)
   if (s.patterns.size() == static_cast<size_t>(s.obscom)) {
     s.memberpattern.clear();
   } else {
-    s.memberpattern.resize(s.member.size());
-    for (size_t i = 0; i < s.member.size(); i++)
-      s.memberpattern[i] = s.recpattern[s.member[i]];
+    s.memberpattern.resize(s.nmembers);
+    for (size_t i = 0; i < s.nmembers; i++)
+      s.memberpattern[i] = s.recpattern[static_cast<size_t>(s.members[i])];
   }
 
   // One walk over every genotype: the haplotype numbers it can carry, and
