@@ -56,9 +56,11 @@ void check_numbering(const marker_calls_t &mc)
   fuzz_check(sm->problem.empty(), "a usable marker has no problem");
   fuzz_check(std::vector<std::string>(used.begin(), used.end()) == sm->m.alleles,
              "alleles are the called spellings in ascending order");
-  fuzz_check(sm->a.size() == mc.a.size() && sm->b.size() == mc.b.size(), "one call per sample");
+  fuzz_check(sm->calls() == mc.a.size(), "one call per sample");
+  fuzz_check(used.size() <= 15 ? sm->a.empty() && sm->code.size() == mc.a.size() : sm->code.empty(),
+             "a code per sample up to 15 alleles, allele numbers beyond");
   for (size_t i = 0; i < mc.a.size(); i++) {
-    int x = sm->a[i], y = sm->b[i];
+    int x = sm->first(i), y = sm->second(i);
     if (mc.a[i] < 0) {
       fuzz_check(x == 0 && y == 0, "a missing call is 0");
       continue;
