@@ -64,9 +64,26 @@ void sum_zwz(const rowmap_t &z, const std::vector<double> &w, double *out)
     }
 }
 
+// The trait of individual i, from the doubles or the bytes of a binary one.
+inline double trait(const assoc_data_t &d, size_t i)
+{
+  return d.y.empty() ? static_cast<double>(d.cases[i]) : d.y[i];
+}
+
+// Individual i's residual and weight, from the arrays or, without them,
+// from the trait and the one fitted mean.
+inline double residual(const assoc_data_t &d, const assoc_null_t &m, size_t i)
+{
+  return m.arrays ? m.r[i] : trait(d, i) - m.mu;
+}
+inline double weight(const assoc_null_t &m, size_t i)
+{
+  return m.arrays ? m.w[i] : m.w1;
+}
+
 } // namespace
 
-bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
 {
   const size_t n = d.n, p = d.p;
   m = assoc_null_t();
@@ -77,37 +94,59 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
   // is then beta_0, which is 1 beta_0, and a term z_ic z_ic' is a one; a
   // column of ones is of full rank.
   const bool ones = d.z.empty();
+  if (d.y.size() != n && d.cases.size() != n)
+    return fail(m, "null model: the trait is not given for every individual");
   rowmap_t z(ones ? nullptr : d.z.data(), static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(p));
-  Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
   if (!ones && !full_rank(z))
     return fail(m, "null model: the covariates are collinear (or constant) among the individuals tested");
   vector_t beta;
   auto eta = [&](size_t i) {
     return ones ? beta(0) : z.row(static_cast<Eigen::Index>(i)).dot(beta);
   };
-  m.r.assign(n, 0);
-  m.w.assign(n, 1);
+  // Without arrays (the intercept alone) the fitted mean and weight are
+  // the same for everyone: held once, in m.mu and m.w1, and each array
+  // entry below is then that one value.
+  m.arrays = arrays || !ones;
+  if (m.arrays) {
+    m.r.assign(n, 0);
+    m.w.assign(n, 1);
+  }
+  auto setmean = [&](size_t i, double mu) {
+    if (m.arrays)
+      m.r[i] = mu, m.w[i] = mu * (1 - mu);
+    else
+      m.mu = mu, m.w1 = mu * (1 - mu);
+  };
+  // Through the iterations r holds the fitted means, the residuals after.
+  auto mean = [&](size_t i) { return m.arrays ? m.r[i] : m.mu; };
   if (!d.binary) {
+    if (d.y.size() != n)
+      return fail(m, "null model: a quantitative trait comes as numbers");
+    Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
     beta = ones ? matrix_t(matrix_t::Ones(static_cast<Eigen::Index>(n), 1)).colPivHouseholderQr().solve(y)
                 : matrix_t(z).colPivHouseholderQr().solve(y);
     double rss = 0;
     for (size_t i = 0; i < n; i++) {
       double mu = eta(i);
-      m.r[i] = d.y[i] - mu;
-      rss += m.r[i] * m.r[i];
+      double r = trait(d, i) - mu;
+      if (m.arrays)
+        m.r[i] = r;
+      else
+        m.mu = mu;
+      rss += r * r;
     }
     m.phi = rss / static_cast<double>(n - p);
     // A trait that the covariates fit exactly has no residual variance.
     double scale = 0;
     for (size_t i = 0; i < n; i++)
-      scale += d.y[i] * d.y[i];
+      scale += trait(d, i) * trait(d, i);
     if (!(m.phi > 1e-24 * scale / static_cast<double>(n)) || !std::isfinite(m.phi))
       return fail(m, "null model: the trait does not vary around the covariates' fit");
     m.iterations = 1;
   } else {
     double cases = 0;
     for (size_t i = 0; i < n; i++)
-      cases += d.y[i];
+      cases += trait(d, i);
     if (!(cases > 0) || !(cases < static_cast<double>(n)))
       return fail(m, cases > 0 ? "no control among the individuals tested"
                                : "no case among the individuals tested");
@@ -116,14 +155,12 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
     beta(0) = std::log(ybar / (1 - ybar));
     double dev_old = std::numeric_limits<double>::infinity();
     bool converged = false;
-    // Through the iterations r holds the fitted means, the residuals after.
     for (int it = 1; it <= IRLS_MAX; it++) {
       double dev = 0;
       for (size_t i = 0; i < n; i++) {
         double mu = 1 / (1 + std::exp(-eta(i)));
-        m.r[i] = mu;
-        m.w[i] = mu * (1 - mu);
-        dev += d.y[i] > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
+        setmean(i, mu);
+        dev += trait(d, i) > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
       }
       m.iterations = it;
       if (!std::isfinite(dev))
@@ -138,8 +175,8 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
       matrix_t a = matrix_t::Zero(static_cast<Eigen::Index>(p), static_cast<Eigen::Index>(p));
       vector_t b = vector_t::Zero(static_cast<Eigen::Index>(p));
       for (size_t i = 0; i < n; i++) {
-        double wi = m.w[i];
-        double work = wi * eta(i) + (d.y[i] - m.r[i]);
+        double wi = weight(m, i);
+        double work = wi * eta(i) + (trait(d, i) - mean(i));
         if (ones) {
           b(0) += work;
           a(0, 0) += wi;
@@ -161,9 +198,10 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
       return fail(m, "null model: the logistic regression did not converge in " +
                          std::to_string(IRLS_MAX) + " steps");
     for (size_t i = 0; i < n; i++) {
-      if (m.r[i] < SEPARATED || m.r[i] > 1 - SEPARATED)
+      if (mean(i) < SEPARATED || mean(i) > 1 - SEPARATED)
         return fail(m, "null model: the covariates separate cases from controls");
-      m.r[i] = d.y[i] - m.r[i];
+      if (m.arrays)
+        m.r[i] = trait(d, i) - m.r[i];
     }
     m.phi = 1;
   }
@@ -173,7 +211,7 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m)
     // w_i 1 1 summed in input order.
     double sum = 0;
     for (size_t i = 0; i < n; i++)
-      sum += m.w[i];
+      sum += weight(m, i);
     m.zwz[0] = sum;
   } else
     sum_zwz(z, m.w, m.zwz.data());
@@ -240,7 +278,7 @@ void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<
            a7 = {0, 0};
     for (size_t i = 0; i < n; i++) {
       // w_i times a one is w_i.
-      const double wz = ones ? m.w[i] : m.w[i] * d.z[i * p + s];
+      const double wz = ones ? weight(m, i) : m.w[i] * d.z[i * p + s];
       const pair_t wzz = {wz, wz};
       const double *row = padded.data() + static_cast<size_t>(genotype[i]) * W;
       pair_t x;
@@ -300,15 +338,20 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
     t.status = "no haplotype is frequent enough to model";
     return false;
   }
+  if (!m.arrays && d.y.size() != n && d.cases.size() != n) {
+    t.status = "the null model's residuals need the trait";
+    return false;
+  }
   // Sums over the individuals of each distinct genotype: residuals, squared
   // residuals and weights.
   std::vector<double> rg(G, 0.0), r2g(G, 0.0), wg(G, 0.0);
   for (size_t i = 0; i < n; i++) {
     size_t g = static_cast<size_t>(genotype[i]);
-    rg[g] += m.r[i];
+    const double r = residual(d, m, i);
+    rg[g] += r;
     if (variance == ASSOC_LOUIS)
-      r2g[g] += m.r[i] * m.r[i];
-    wg[g] += m.w[i];
+      r2g[g] += r * r;
+    wg[g] += weight(m, i);
   }
   vector_t u = vector_t::Zero(K);
   matrix_t vxx = matrix_t::Zero(K, K);
@@ -336,7 +379,7 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
       const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;
       const double *zi = ones ? nullptr : d.z.data() + i * p;
       for (size_t s = 0; s < p; s++) {
-        const double wz = ones ? m.w[i] : m.w[i] * zi[s];
+        const double wz = ones ? weight(m, i) : m.w[i] * zi[s];
         double *cr = cs.data() + s * k;
         for (size_t j = 0; j < k; j++)
           cr[j] += wz * mean[j];
@@ -351,7 +394,7 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
     zwz.assign(p * p, 0.0);
     if (ones)
       for (size_t i = 0; i < n; i++)
-        zwz[0] += m.w[i];
+        zwz[0] += weight(m, i);
     else
       sum_zwz(rowmap_t(d.z.data(), static_cast<Eigen::Index>(n), P), m.w, zwz.data());
   }
@@ -417,6 +460,8 @@ double assoc_permuted(const assoc_null_t &m, const assoc_dosage_t &x,
                       const std::vector<uint32_t> &order, std::vector<double> &work)
 {
   const size_t k = x.k, G = x.genotypes, n = genotype.size();
+  if (!m.arrays)
+    return NA;
   work.assign(G + k, 0.0);
   double *rg = work.data();
   for (size_t i = 0; i < n; i++)

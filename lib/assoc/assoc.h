@@ -44,11 +44,15 @@ enum assoc_variance_t { ASSOC_CONDITIONAL = 0, ASSOC_LOUIS = 1 };
 // The individuals of the test: the trait y (binary: 1 case, 0 control) and
 // the null model's columns, row-major n x p, column 0 the intercept. With
 // the intercept alone (p == 1) z may be left empty: the same column of ones,
-// with no array. The score test reads n, p and z alone (y only the fit).
+// with no array. A binary trait may come as cases (1 a case, 0 a control:
+// a byte for each individual) with y empty: the same values. The score test
+// reads n, p and z alone (the trait only the fit), but for a model without
+// arrays (assoc_null_t::arrays).
 struct assoc_data_t {
   bool binary = true;
   size_t n = 0, p = 0;
   std::vector<double> y;
+  std::vector<uint8_t> cases;
   std::vector<double> z;
 };
 
@@ -58,6 +62,14 @@ struct assoc_null_t {
   std::vector<double> beta;  // p coefficients
   std::vector<double> r;     // residuals y - mu, mu the fitted means
   std::vector<double> w;     // working weights: mu (1 - mu), or 1
+  // With the intercept alone every individual has the same fitted mean mu
+  // and weight w1. A model fitted without arrays keeps those two and no r
+  // and w: individual i's residual is y_i - mu, its weight w1 (the same
+  // IEEE values the arrays would hold), and the score test reads the trait
+  // from the data. It costs nothing per individual beyond the trait; the
+  // permutations (assoc_permuted, the batches) need the arrays.
+  bool arrays = true;
+  double mu = 0, w1 = 1;
   double phi = 1;            // dispersion: 1, or the residual variance
   // Z'WZ (p x p, row-major), summed over the individuals in input order;
   // empty when not fitted here (assoc_score then sums it itself).
@@ -67,8 +79,9 @@ struct assoc_null_t {
 };
 // Fits the null model; false (with m.status) when it cannot be used. The
 // dispersion of a linear model is the residual sum of squares over n - p,
-// as haplo.score takes it.
-bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m);
+// as haplo.score takes it. arrays false keeps a model of the intercept
+// alone (z empty) without its arrays (above); with covariates it is ignored.
+bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays = true);
 
 // Expected copies of the modelled haplotypes for every distinct genotype
 // of a window (mean[g * k + j]) and, for the Louis variance, the expected

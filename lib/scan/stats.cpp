@@ -469,28 +469,44 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       if (testable[s] && !typed[s])
         same = k < w->null_left.size() && w->null_left[k++] == s;
     same = same && k == w->null_left.size();
+    // Without covariates or permutations the model keeps no residuals and
+    // weights, but the trait (a byte an individual when binary): the
+    // score test takes each from it and the one fitted mean.
+    const bool arrays = set.ncov > 0 || set.permutations > 0;
     if (!same) {
       w->fitted = false;
       d.n = n;
-      d.y.resize(n);
+      // A binary trait is 0 or 1: as bytes, the same values.
+      std::vector<double>().swap(d.y);
+      std::vector<uint8_t>().swap(d.cases);
+      if (set.binary)
+        d.cases.resize(n);
+      else
+        d.y.resize(n);
       d.z.resize(set.ncov ? n * d.p : 0);
       each_tested(w, [&](size_t i, size_t s) {
-        d.y[i] = set.y[s];
+        if (set.binary)
+          d.cases[i] = set.y[s] > 0.5;
+        else
+          d.y[i] = set.y[s];
         if (set.ncov) {
           d.z[i * d.p] = 1;
           for (size_t c = 0; c < set.ncov; c++)
             d.z[i * d.p + 1 + c] = set.cov[s * set.ncov + c];
         }
       });
-      if (!assoc_fit_null(d, w->null))
+      if (!assoc_fit_null(d, w->null, arrays))
         throw window_failed(w->null.status);
       w->null_left.clear();
       for (size_t s = 0; s < N; s++)
         if (testable[s] && !typed[s])
           w->null_left.push_back(static_cast<uint32_t>(s));
       w->fitted = true;
-      // The score test does not read the trait.
-      d.y = std::vector<double>();
+      // The score test reads the trait only through a model without arrays.
+      if (w->null.arrays) {
+        std::vector<double>().swap(d.y);
+        std::vector<uint8_t>().swap(d.cases);
+      }
     }
   }
   const assoc_data_t &d = usual ? set.null->data : w->data;
@@ -543,6 +559,9 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
     throw window_failed("score statistic is not a number");
   if (!set.permute)
     throw window_failed("score-test permutations are not part of this program");
+  // They move each individual's residual: a model without arrays has none.
+  if (!null.arrays)
+    throw window_failed("the null model holds no residuals to permute");
   strata_groups(w, set);
   w->tested_samples.resize(n);
   each_tested(w, [&](size_t i, size_t s) { w->tested_samples[i] = s; });

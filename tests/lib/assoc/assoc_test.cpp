@@ -204,9 +204,10 @@ TEST(Score, BatchedPermutationsAreTheOneAtATimeStatistics)
   }
 }
 
-// The intercept alone given as no array of z is the column of ones: the
-// same bits in the fit and the score, whether the score takes Z'WZ from the
-// fit or sums it itself, and past 16 modelled haplotypes (the sums one at a
+// The intercept alone given as no array of z is the column of ones, and a
+// model of it without residual and weight arrays is those arrays: the same
+// bits in the fit and the score, whether the score takes Z'WZ from the fit
+// or sums it itself, and past 16 modelled haplotypes (the sums one at a
 // time).
 TEST(Score, InterceptWithoutAnArrayIsTheColumnOfOnes)
 {
@@ -236,22 +237,37 @@ TEST(Score, InterceptWithoutAnArrayIsTheColumnOfOnes)
     }
     assoc_data_t full = data_of(c.binary, y), bare = full;
     bare.z.clear();
-    assoc_null_t mf, mb;
-    ASSERT_TRUE(assoc_fit_null(full, mf) && assoc_fit_null(bare, mb));
+    // Without arrays: one mean and weight, the trait read by the score test
+    // (a binary one as bytes).
+    assoc_data_t slim = bare;
+    if (c.binary) {
+      slim.cases.assign(y.begin(), y.end());
+      slim.y.clear();
+    }
+    assoc_null_t mf, mb, ms;
+    ASSERT_TRUE(assoc_fit_null(full, mf) && assoc_fit_null(bare, mb) && assoc_fit_null(slim, ms, false));
     EXPECT_EQ(mf.r, mb.r);
     EXPECT_EQ(mf.w, mb.w);
-    EXPECT_EQ(mf.beta, mb.beta);
-    EXPECT_EQ(mf.zwz, mb.zwz);
-    EXPECT_EQ(mf.phi, mb.phi);
+    EXPECT_TRUE(ms.r.empty() && ms.w.empty());
+    for (size_t i = 0; i < n; i++)
+      ASSERT_TRUE(mf.r[i] == y[i] - ms.mu && mf.w[i] == ms.w1) << i;
+    for (const assoc_null_t *m : {&mb, &ms}) {
+      EXPECT_EQ(mf.beta, m->beta);
+      EXPECT_EQ(mf.zwz, m->zwz);
+      EXPECT_EQ(mf.phi, m->phi);
+    }
     if (c.own_zwz)
-      mf.zwz.clear(), mb.zwz.clear();
+      mf.zwz.clear(), mb.zwz.clear(), ms.zwz.clear();
     assoc_dosage_t x;
     assoc_dosages(post, column, c.k, c.variance == ASSOC_LOUIS, x);
-    assoc_test_t tf, tb;
+    assoc_test_t tf, tb, ts;
     ASSERT_TRUE(assoc_score(full, mf, x, genotype, c.variance, tf)) << tf.status;
     ASSERT_TRUE(assoc_score(bare, mb, x, genotype, c.variance, tb)) << tb.status;
-    EXPECT_EQ(tf.chi2, tb.chi2) << c.binary << " " << c.k;
-    EXPECT_EQ(tf.u, tb.u);
-    EXPECT_EQ(tf.proj, tb.proj);
+    ASSERT_TRUE(assoc_score(slim, ms, x, genotype, c.variance, ts)) << ts.status;
+    for (const assoc_test_t *t : {&tb, &ts}) {
+      EXPECT_EQ(tf.chi2, t->chi2) << c.binary << " " << c.k;
+      EXPECT_EQ(tf.u, t->u);
+      EXPECT_EQ(tf.proj, t->proj);
+    }
   }
 }
