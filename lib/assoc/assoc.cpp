@@ -269,7 +269,7 @@ typedef double pair_t __attribute__((vector_size(16)));
 // order, as one at a time would.
 template <int W>
 void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<double> &padded,
-                const std::vector<int> &genotype, size_t k, double *cs)
+                const int *genotype, size_t k, double *cs)
 {
   const size_t n = d.n, p = d.p;
   const bool ones = d.z.empty();
@@ -306,7 +306,7 @@ void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<
 }
 
 void cross_rows(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
-                const std::vector<int> &genotype, double *cs)
+                const int *genotype, double *cs)
 {
   const size_t k = x.k, G = x.genotypes, W = (k + 1) / 2 * 2;
   std::vector<double> padded(G * W, 0.0);
@@ -328,7 +328,7 @@ void cross_rows(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage
 } // namespace
 
 bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
-                 const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t)
+                 const int *genotype, assoc_variance_t variance, assoc_test_t &t)
 {
   const size_t n = d.n, p = d.p, k = x.k, G = x.genotypes;
   const Eigen::Index K = static_cast<Eigen::Index>(k), P = static_cast<Eigen::Index>(p);

@@ -95,7 +95,7 @@ void assoc_dosages(const hf_posterior_t &post, const std::vector<int> &column, s
                    bool second, assoc_dosage_t &out);
 
 // The test. genotype[i] is the distinct genotype of individual i of the
-// data. status is "" when the statistic is sound.
+// data (n of them). status is "" when the statistic is sound.
 struct assoc_test_t {
   double chi2 = 0;
   int df = 0;
@@ -105,7 +105,12 @@ struct assoc_test_t {
   std::string status;
 };
 bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
-                 const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t);
+                 const int *genotype, assoc_variance_t variance, assoc_test_t &t);
+inline bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
+                        const std::vector<int> &genotype, assoc_variance_t variance, assoc_test_t &t)
+{
+  return assoc_score(d, m, x, genotype.data(), variance, t);
+}
 
 // The statistic with the residuals permuted: residual r[order[i]] goes to
 // individual i; the variance stays that of the observed data. work is

@@ -343,18 +343,35 @@ void hf_hapalleles(const hfstate_t *s, int number, int16_t *alleles)
   hapalleles(*s, number, alleles);
 }
 
-int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
+size_t hf_patterns(const hfstate_t *s, const int **pattern)
+{
+  const hfstate_t &st = *s;
+  *pattern = nullptr;
+  if (!st.estimated)
+    return 0;
+  if (st.nmembers == 0) {
+    *pattern = st.recpattern.data();
+    return st.recpattern.size();
+  }
+  const memberview_t v = patternsof(st);
+  *pattern = v.data();
+  return v.size();
+}
+
+namespace {
+
+int posteriors(hfstate_t *s, hf_posterior_t &out, bool pattern)
 {
   hfstate_t &st = *s;
   if (!st.estimated)
     return hf_fail(st, HF_EUSAGE, "the posteriors need an estimate\n");
   try {
-    if (st.nmembers == 0) {
-      out.pattern = st.recpattern;
-    } else {
-      const memberview_t v = patternsof(st);
-      out.pattern.assign(v.begin(), v.end());
-    }
+    const int *p;
+    const size_t n = hf_patterns(s, &p);
+    if (pattern)
+      out.pattern.assign(p, p + n);
+    else
+      std::vector<int>().swap(out.pattern);
     out.first.assign(1, 0);
     out.pairs.clear();
     const double *h = st.h.data();
@@ -392,4 +409,16 @@ int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
   } catch (const std::bad_alloc &) {
     return hf_nomemory(st);
   }
+}
+
+} // namespace
+
+int hf_posteriors(hfstate_t *s, hf_posterior_t &out)
+{
+  return posteriors(s, out, true);
+}
+
+int hf_posterior_pairs(hfstate_t *s, hf_posterior_t &out)
+{
+  return posteriors(s, out, false);
 }

@@ -149,6 +149,13 @@ struct hf_posterior_t {
 };
 // HF_EUSAGE before hf_estimate, HF_ENOMEM when memory runs out.
 int hf_posteriors(hfstate_t *s, hf_posterior_t &out);
+// The same without pattern (left empty), for a caller that reads it where
+// the state holds it (hf_patterns) instead of a copy.
+int hf_posterior_pairs(hfstate_t *s, hf_posterior_t &out);
+// hf_posteriors' pattern where the state holds it, in *pattern; returns the
+// number of records (0, with *pattern null, before hf_estimate). It stays
+// valid until the state's next data.
+size_t hf_patterns(const hfstate_t *s, const int **pattern);
 
 // The report, whole or in sections, after hf_estimate. Sections in report
 // order; HF_REPORT_ALL is all of them.

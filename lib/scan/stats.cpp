@@ -143,6 +143,7 @@ struct scan_worker_t {
   std::vector<double> work;
   scan_perm_scratch_t perm;            // the score test's permutations
   std::vector<size_t> tested_samples;  // of cc: the sample's input index
+  std::vector<int> genotype;           // of cc, for the permutations: its distinct genotype
   scan_glm_t glm;
 };
 
@@ -428,11 +429,14 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
                   hfstate_t *pooled, scan_row_t &row)
 {
   const size_t n = w->cc.size();
-  if (hf_posteriors(pooled, w->post) == HF_ENOMEM)
+  // The pairs; each individual's genotype is read where the estimator
+  // holds it (the window's classes), not copied.
+  if (hf_posterior_pairs(pooled, w->post) == HF_ENOMEM)
     throw std::bad_alloc();
+  const int *genotype_of;
   // Record i of the pooled estimate is tested individual i: every record
   // is typed somewhere, so the estimator keeps them all.
-  if (w->post.pattern.size() != n)
+  if (hf_patterns(pooled, &genotype_of) != n)
     throw window_failed("the pooled estimate lost records");
   const int *number;
   const double *h1, *h0;
@@ -448,8 +452,6 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   const size_t k = modelled.size();
   assoc_dosages(w->post, w->column, k, set.variance == ASSOC_LOUIS, w->dosage);
 
-  // Each tested individual's distinct genotype: the posteriors' pattern.
-  const std::vector<int> &genotype_of = w->post.pattern;
   // The null model and the design involve only the tested samples. The
   // tested samples lie among the usual ones, so a window that tests as many
   // tests those, and reads the run's model; consecutive windows that test
@@ -538,7 +540,7 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       size_t case_copies = 0, control_copies = 0;
       double cases = 0, controls = 0;
       const double *mean = w->dosage.mean.data() + top;
-      const int *genotype = genotype_of.data();
+      const int *genotype = genotype_of;
       for (size_t i = 0; i < n; i++) {
         const bool is_case = w->label[i] != 0;
         const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
@@ -563,10 +565,11 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
   if (!null.arrays)
     throw window_failed("the null model holds no residuals to permute");
   strata_groups(w, set);
+  w->genotype.assign(genotype_of, genotype_of + n);
   w->tested_samples.resize(n);
   each_tested(w, [&](size_t i, size_t s) { w->tested_samples[i] = s; });
   set.permute(w->perm, set, static_cast<uint64_t>(ms[0]->m.index), null, w->dosage,
-                genotype_of, t, w->tested_samples, w->members, w->group_first, row);
+                w->genotype, t, w->tested_samples, w->members, w->group_first, row);
 }
 
 // Numbers keys[i] < bound densely, in order of first appearance, over the
