@@ -123,8 +123,9 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
     if (d.y.size() != n)
       return fail(m, "null model: a quantitative trait comes as numbers");
     Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
-    beta = ones ? matrix_t(matrix_t::Ones(static_cast<Eigen::Index>(n), 1)).colPivHouseholderQr().solve(y)
-                : matrix_t(z).colPivHouseholderQr().solve(y);
+    // Decomposed in place: no copy of the design beside the one made here.
+    matrix_t design = ones ? matrix_t(matrix_t::Ones(static_cast<Eigen::Index>(n), 1)) : matrix_t(z);
+    beta = Eigen::ColPivHouseholderQR<Eigen::Ref<matrix_t>>(design).solve(y);
     double rss = 0;
     for (size_t i = 0; i < n; i++) {
       double mu = eta(i);
