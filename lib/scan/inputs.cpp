@@ -129,8 +129,9 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
   assoc_data_t d;
   d.binary = set.binary;
   d.p = 1 + set.ncov;
+  // The intercept alone is no array (the column of ones, the same bits).
   d.y.reserve(with_trait);
-  d.z.reserve(with_trait * d.p);
+  d.z.reserve(set.ncov ? with_trait * d.p : 0);
   size_t left = 0;
   for (size_t i = 0; i < n; i++) {
     if (std::isnan(set.y[i]))
@@ -145,9 +146,11 @@ trait_summary_t read_association_inputs(const scan_options_t &o, const std::vect
       continue;
     }
     d.y.push_back(set.y[i]);
-    d.z.push_back(1);
-    for (size_t c = 0; c < set.ncov; c++)
-      d.z.push_back(set.cov[i * set.ncov + c]);
+    if (set.ncov) {
+      d.z.push_back(1);
+      for (size_t c = 0; c < set.ncov; c++)
+        d.z.push_back(set.cov[i * set.ncov + c]);
+    }
     d.n++;
   }
   ts.left = left;
