@@ -64,6 +64,32 @@ void sum_zwz(const rowmap_t &z, const std::vector<double> &w, double *out)
     }
 }
 
+} // namespace
+
+// The least-squares intercept of y (n >= 2) as a Householder QR of the
+// column of ones gives it (Golub and Van Loan, Matrix Computations, 4th ed.,
+// algorithms 5.1.1 and 5.2.1), in the operations and order of Eigen's
+// ColPivHouseholderQR on that column, without the column or a copy of y:
+// the reflector of a column of ones is known in closed form (its tail's
+// squared norm is n - 1 exactly, each entry of its essential part 1 / (1 -
+// beta)), and the intercept reads the first entry of Q'y alone.
+double assoc_intercept(const double *y, size_t n)
+{
+  const double c0 = 1;
+  const double beta = -std::sqrt(c0 * c0 + static_cast<double>(n - 1));
+  const double essential = c0 / (c0 - beta);
+  const double tau = (beta - c0) / beta;
+  // v'y over the tail, one term after another, as Eigen sums that dot
+  // product with its vectorisation off (as it is built here).
+  double tmp = essential * y[1];
+  for (size_t i = 2; i < n; i++)
+    tmp += essential * y[i];
+  tmp += y[0];
+  return (y[0] - tau * tmp) / beta;
+}
+
+namespace {
+
 // The trait of individual i, from the doubles or the bytes of a binary one.
 inline double trait(const assoc_data_t &d, size_t i)
 {
@@ -123,9 +149,14 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
     if (d.y.size() != n)
       return fail(m, "null model: a quantitative trait comes as numbers");
     Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
-    // Decomposed in place: no copy of the design beside the one made here.
-    matrix_t design = ones ? matrix_t(matrix_t::Ones(static_cast<Eigen::Index>(n), 1)) : matrix_t(z);
-    beta = Eigen::ColPivHouseholderQR<Eigen::Ref<matrix_t>>(design).solve(y);
+    if (ones) {
+      beta.resize(1);
+      beta(0) = assoc_intercept(d.y.data(), n);
+    } else {
+      // Decomposed in place: no copy of the design beside the one made here.
+      matrix_t design(z);
+      beta = Eigen::ColPivHouseholderQR<Eigen::Ref<matrix_t>>(design).solve(y);
+    }
     double rss = 0;
     for (size_t i = 0; i < n; i++) {
       double mu = eta(i);

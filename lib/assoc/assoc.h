@@ -83,6 +83,11 @@ struct assoc_null_t {
 // alone (z empty) without its arrays (above); with covariates it is ignored.
 bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays = true);
 
+// The least-squares intercept of y[0 .. n - 1] (n >= 2): the same bits as
+// the QR solution on a column of ones that the fit of a linear model with
+// covariates takes, without that column.
+double assoc_intercept(const double *y, size_t n);
+
 // Expected copies of the modelled haplotypes for every distinct genotype
 // of a window (mean[g * k + j]) and, for the Louis variance, the expected
 // products of copies (second[(g * k + j) * k + l]). column[a] is the column
