@@ -96,12 +96,7 @@ inline double trait(const assoc_data_t &d, size_t i)
   return d.y.empty() ? static_cast<double>(d.cases[i]) : d.y[i];
 }
 
-// Individual i's residual and weight, from the arrays or, without them,
-// from the trait and the one fitted mean.
-inline double residual(const assoc_data_t &d, const assoc_null_t &m, size_t i)
-{
-  return m.arrays ? m.r[i] : trait(d, i) - m.mu;
-}
+// Individual i's weight, from the array or, without it, the one weight.
 inline double weight(const assoc_null_t &m, size_t i)
 {
   return m.arrays ? m.w[i] : m.w1;
@@ -176,9 +171,17 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
       return fail(m, "null model: the trait does not vary around the covariates' fit");
     m.iterations = 1;
   } else {
+    // The trait's loops, each over the doubles or the bytes.
+    auto each = [&](auto f) {
+      if (d.y.empty())
+        for (size_t i = 0; i < n; i++)
+          f(i, static_cast<double>(d.cases[i]));
+      else
+        for (size_t i = 0; i < n; i++)
+          f(i, d.y[i]);
+    };
     double cases = 0;
-    for (size_t i = 0; i < n; i++)
-      cases += trait(d, i);
+    each([&](size_t, double y) { cases += y; });
     if (!(cases > 0) || !(cases < static_cast<double>(n)))
       return fail(m, cases > 0 ? "no control among the individuals tested"
                                : "no case among the individuals tested");
@@ -189,11 +192,24 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
     bool converged = false;
     for (int it = 1; it <= IRLS_MAX; it++) {
       double dev = 0;
-      for (size_t i = 0; i < n; i++) {
-        double mu = 1 / (1 + std::exp(-eta(i)));
-        setmean(i, mu);
-        dev += trait(d, i) > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
-      }
+      if (ones) {
+        // The intercept alone: everyone's mean, weight and deviance terms
+        // are the same two or three values, computed once (the same bits
+        // as for each individual), and added up in input order.
+        const double mu = 1 / (1 + std::exp(-beta(0)));
+        const double dcase = -2 * std::log(mu), dcontrol = -2 * std::log1p(-mu);
+        if (m.arrays)
+          for (size_t i = 0; i < n; i++)
+            setmean(i, mu);
+        else
+          setmean(0, mu);
+        each([&](size_t, double y) { dev += y > 0.5 ? dcase : dcontrol; });
+      } else
+        each([&](size_t i, double y) {
+          double mu = 1 / (1 + std::exp(-eta(i)));
+          setmean(i, mu);
+          dev += y > 0.5 ? -2 * std::log(mu) : -2 * std::log1p(-mu);
+        });
       m.iterations = it;
       if (!std::isfinite(dev))
         break;
@@ -206,22 +222,24 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
       // means above (the same beta).
       matrix_t a = matrix_t::Zero(static_cast<Eigen::Index>(p), static_cast<Eigen::Index>(p));
       vector_t b = vector_t::Zero(static_cast<Eigen::Index>(p));
-      for (size_t i = 0; i < n; i++) {
-        double wi = weight(m, i);
-        double work = wi * eta(i) + (trait(d, i) - mean(i));
-        if (ones) {
-          b(0) += work;
+      if (ones) {
+        const double wi = weight(m, 0), mu = mean(0), weta = wi * beta(0);
+        each([&](size_t, double y) {
+          b(0) += weta + (y - mu);
           a(0, 0) += wi;
-          continue;
-        }
-        auto zi = z.row(static_cast<Eigen::Index>(i));
-        for (size_t c = 0; c < p; c++) {
-          b(static_cast<Eigen::Index>(c)) += zi(static_cast<Eigen::Index>(c)) * work;
-          for (size_t c2 = 0; c2 < p; c2++)
-            a(static_cast<Eigen::Index>(c), static_cast<Eigen::Index>(c2)) +=
-                wi * zi(static_cast<Eigen::Index>(c)) * zi(static_cast<Eigen::Index>(c2));
-        }
-      }
+        });
+      } else
+        each([&](size_t i, double y) {
+          double wi = m.w[i];
+          double work = wi * eta(i) + (y - m.r[i]);
+          auto zi = z.row(static_cast<Eigen::Index>(i));
+          for (size_t c = 0; c < p; c++) {
+            b(static_cast<Eigen::Index>(c)) += zi(static_cast<Eigen::Index>(c)) * work;
+            for (size_t c2 = 0; c2 < p; c2++)
+              a(static_cast<Eigen::Index>(c), static_cast<Eigen::Index>(c2)) +=
+                  wi * zi(static_cast<Eigen::Index>(c)) * zi(static_cast<Eigen::Index>(c2));
+          }
+        });
       beta = a.ldlt().solve(b);
       if (!beta.allFinite())
         break;
@@ -229,12 +247,14 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
     if (!converged)
       return fail(m, "null model: the logistic regression did not converge in " +
                          std::to_string(IRLS_MAX) + " steps");
-    for (size_t i = 0; i < n; i++) {
-      if (mean(i) < SEPARATED || mean(i) > 1 - SEPARATED)
-        return fail(m, "null model: the covariates separate cases from controls");
+    bool separated = false;
+    each([&](size_t i, double y) {
+      separated = separated || mean(i) < SEPARATED || mean(i) > 1 - SEPARATED;
       if (m.arrays)
-        m.r[i] = trait(d, i) - m.r[i];
-    }
+        m.r[i] = y - m.r[i];
+    });
+    if (separated)
+      return fail(m, "null model: the covariates separate cases from controls");
     m.phi = 1;
   }
   m.beta.assign(beta.data(), beta.data() + beta.size());
@@ -298,19 +318,21 @@ typedef double pair_t __attribute__((vector_size(16)));
 // into cs[s * k ..]: per coefficient one pass over the individuals, its
 // sums held in registers two by two (the genotypes' dosages padded with
 // zeros to W, whose sums are dropped). Each sum takes w_i z_is x_ij in input
-// order, as one at a time would.
-template <int W>
+// order, as one at a time would. Arrays: the model holds its weights (else
+// the one weight w1, with the intercept alone).
+template <int W, bool Arrays>
 void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<double> &padded,
                 const int *genotype, size_t k, double *cs)
 {
   const size_t n = d.n, p = d.p;
   const bool ones = d.z.empty();
+  const double *w = m.w.data();
   for (size_t s = 0; s < p; s++) {
     pair_t a0 = {0, 0}, a1 = {0, 0}, a2 = {0, 0}, a3 = {0, 0}, a4 = {0, 0}, a5 = {0, 0}, a6 = {0, 0},
            a7 = {0, 0};
     for (size_t i = 0; i < n; i++) {
       // w_i times a one is w_i.
-      const double wz = ones ? weight(m, i) : m.w[i] * d.z[i * p + s];
+      const double wz = !Arrays ? m.w1 : ones ? w[i] : w[i] * d.z[i * p + s];
       const pair_t wzz = {wz, wz};
       const double *row = padded.data() + static_cast<size_t>(genotype[i]) * W;
       pair_t x;
@@ -337,6 +359,7 @@ void cross_pass(const assoc_data_t &d, const assoc_null_t &m, const std::vector<
   }
 }
 
+template <bool Arrays>
 void cross_rows(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage_t &x,
                 const int *genotype, double *cs)
 {
@@ -346,14 +369,14 @@ void cross_rows(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosage
     for (size_t j = 0; j < k; j++)
       padded[g * W + j] = x.mean[g * k + j];
   switch (W / 2) {
-  case 1: return cross_pass<2>(d, m, padded, genotype, k, cs);
-  case 2: return cross_pass<4>(d, m, padded, genotype, k, cs);
-  case 3: return cross_pass<6>(d, m, padded, genotype, k, cs);
-  case 4: return cross_pass<8>(d, m, padded, genotype, k, cs);
-  case 5: return cross_pass<10>(d, m, padded, genotype, k, cs);
-  case 6: return cross_pass<12>(d, m, padded, genotype, k, cs);
-  case 7: return cross_pass<14>(d, m, padded, genotype, k, cs);
-  default: return cross_pass<16>(d, m, padded, genotype, k, cs);
+  case 1: return cross_pass<2, Arrays>(d, m, padded, genotype, k, cs);
+  case 2: return cross_pass<4, Arrays>(d, m, padded, genotype, k, cs);
+  case 3: return cross_pass<6, Arrays>(d, m, padded, genotype, k, cs);
+  case 4: return cross_pass<8, Arrays>(d, m, padded, genotype, k, cs);
+  case 5: return cross_pass<10, Arrays>(d, m, padded, genotype, k, cs);
+  case 6: return cross_pass<12, Arrays>(d, m, padded, genotype, k, cs);
+  case 7: return cross_pass<14, Arrays>(d, m, padded, genotype, k, cs);
+  default: return cross_pass<16, Arrays>(d, m, padded, genotype, k, cs);
   }
 }
 
@@ -377,14 +400,25 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   // Sums over the individuals of each distinct genotype: residuals, squared
   // residuals and weights.
   std::vector<double> rg(G, 0.0), r2g(G, 0.0), wg(G, 0.0);
-  for (size_t i = 0; i < n; i++) {
-    size_t g = static_cast<size_t>(genotype[i]);
-    const double r = residual(d, m, i);
-    rg[g] += r;
-    if (variance == ASSOC_LOUIS)
-      r2g[g] += r * r;
-    wg[g] += weight(m, i);
-  }
+  // Each form of the residuals and weights in a loop of its own.
+  auto sums = [&](auto resid, auto wt) {
+    for (size_t i = 0; i < n; i++) {
+      size_t g = static_cast<size_t>(genotype[i]);
+      const double r = resid(i);
+      rg[g] += r;
+      if (variance == ASSOC_LOUIS)
+        r2g[g] += r * r;
+      wg[g] += wt(i);
+    }
+  };
+  const double mu = m.mu, w1 = m.w1;
+  auto one = [w1](size_t) { return w1; };
+  if (m.arrays)
+    sums([&](size_t i) { return m.r[i]; }, [&](size_t i) { return m.w[i]; });
+  else if (d.y.empty())
+    sums([&](size_t i) { return static_cast<double>(d.cases[i]) - mu; }, one);
+  else
+    sums([&](size_t i) { return d.y[i] - mu; }, one);
   vector_t u = vector_t::Zero(K);
   matrix_t vxx = matrix_t::Zero(K, K);
   for (size_t g = 0; g < G; g++) {
@@ -405,7 +439,7 @@ bool assoc_score(const assoc_data_t &d, const assoc_null_t &m, const assoc_dosag
   const bool ones = d.z.empty();
   std::vector<double> cs(p * k, 0.0);
   if (k <= 16)
-    cross_rows(d, m, x, genotype, cs.data());
+    m.arrays ? cross_rows<true>(d, m, x, genotype, cs.data()) : cross_rows<false>(d, m, x, genotype, cs.data());
   else
     for (size_t i = 0; i < n; i++) {
       const double *mean = x.mean.data() + static_cast<size_t>(genotype[i]) * k;

@@ -191,11 +191,16 @@ void llterms(hfstate_t &s)
 // vectors, so that the layout does not depend on the pass that made it).
 // The rows' zeros stay from step to step (freepossible empties them for the
 // next estimate): each step writes the same entries.
+void listmissing(hfstate_t &s);
+
 void rowlayout(hfstate_t &s, int W)
 {
   const size_t np = s.patterns.size(), width = static_cast<size_t>(W);
-  if (s.rows.size() == np * width && s.addslot.size() == s.addk.size())
+  if (s.rows.size() == np * width && s.addslot.size() == s.addk.size()) {
+    if (!s.hmlisted)
+      listmissing(s);
     return;
+  }
   const additions_t *adds = s.adds.data();
   s.rows.assign(np * width, 0.0);
   s.addslot.assign(s.addk.size(), 0);
@@ -225,7 +230,15 @@ void rowlayout(hfstate_t &s, int W)
     total += static_cast<size_t>(most);
   }
   s.hmrows.assign(total * width, 0.0);
-  // The individuals with a missing locus, without a branch on each.
+  listmissing(s);
+}
+
+// The individuals with a missing locus (hmmembers), without a branch on
+// each; made for each estimate and released after it.
+void listmissing(hfstate_t &s)
+{
+  const size_t np = s.patterns.size();
+  const additions_t *adds = s.adds.data();
   const memberview_t patterns = patternsof(s);
   std::vector<char> &tohm = s.patternflag;
   tohm.resize(np);
@@ -245,6 +258,7 @@ void rowlayout(hfstate_t &s, int W)
     m += static_cast<size_t>(tohm[static_cast<size_t>(patterns[i])]);
   }
   s.hmmembers.resize(count);
+  s.hmlisted = true;
 }
 
 // Genotype p's stored additions into its rows (those to hm only when the
@@ -751,6 +765,11 @@ int ehm(hfstate_t &s, geno_t *table)
       break;
   }
   s.l1 = l1;
+  // The list of individuals with a missing locus serves the passes alone:
+  // released, so that a state between estimates holds nothing of its own
+  // per individual (a scan keeps a state per estimate of a window).
+  std::vector<int>().swap(s.hmmembers);
+  s.hmlisted = false;
   if (classes)
     for (int i = 0; i < s.obscom; i++)
       table[i].gprob = s.patterns[s.recpattern[i]].prob;

@@ -124,6 +124,7 @@ struct hfstate_t {
   std::vector<size_t> layerfirst;
   std::vector<size_t> addslot;  // per stored addition, its place in rows or hmrows
   std::vector<int> hmmembers;  // the individuals whose genotype has a missing locus
+  bool hmlisted = false;       // hmmembers is this estimate's (it is released after)
   std::vector<char> patternflag;  // rowlayout's scratch: per genotype, its copies go to hm
   int lanes = 0;  // the pass's vector width: 0 the widest the processor has, else 2 or 4 lanes at most
 
