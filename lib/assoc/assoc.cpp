@@ -167,7 +167,9 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
     double scale = 0;
     for (size_t i = 0; i < n; i++)
       scale += trait(d, i) * trait(d, i);
-    if (!(m.phi > 1e-24 * scale / static_cast<double>(n)) || !std::isfinite(m.phi))
+    if (!std::isfinite(m.phi) || !std::isfinite(scale))
+      return fail(m, "null model: the trait's values are too large to square (beyond about 1e154)");
+    if (!(m.phi > 1e-24 * scale / static_cast<double>(n)))
       return fail(m, "null model: the trait does not vary around the covariates' fit");
     m.iterations = 1;
   } else {

@@ -137,6 +137,7 @@ TEST(NullModel, RefusesWhatCannotBeFitted)
       {true, {0, 0, 0, 1, 1, 1}, {{1}, {2}, {3}, {4}, {5}, {6}}, "separate"},
       {true, {0, 0, 0, 0}, {}, "no case"},
       {false, {2, 2, 2, 2, 2}, {}, "does not vary"},
+      {false, {1e300, -1e300, 3e299, 1}, {}, "too large to square"},
       {false, {1, 2}, {{1}, {2}}, "2 individuals for 2 coefficients"},
   };
   for (const auto &c : cases) {
