@@ -154,7 +154,7 @@ int hf_posteriors(hfstate_t *s, hf_posterior_t &out);
 int hf_posterior_pairs(hfstate_t *s, hf_posterior_t &out);
 // hf_posteriors' pattern where the state holds it, in *pattern; returns the
 // number of records (0, with *pattern null, before hf_estimate). It stays
-// valid until the state's next data.
+// valid until the state's next data or estimate.
 size_t hf_patterns(const hfstate_t *s, const int **pattern);
 
 // The report, whole or in sections, after hf_estimate. Sections in report
