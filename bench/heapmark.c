@@ -8,7 +8,9 @@
  *     cc -O2 -shared -fPIC -o heapmark.so bench/heapmark.c -ldl
  *
  * Sizes are those malloc_usable_size reports, so the counts include the
- * allocator's rounding but not its own headers. */
+ * allocator's rounding but not its own headers. Counted: malloc, calloc,
+ * realloc, posix_memalign and aligned_alloc (operator new comes through
+ * malloc); not memory mapped directly, such as OpenBLAS's work areas. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <malloc.h>
