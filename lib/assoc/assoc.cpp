@@ -90,12 +90,6 @@ double assoc_intercept(const double *y, size_t n)
 
 namespace {
 
-// The trait of individual i, from the doubles or the bytes of a binary one.
-inline double trait(const assoc_data_t &d, size_t i)
-{
-  return d.y.empty() ? static_cast<double>(d.cases[i]) : d.y[i];
-}
-
 // Individual i's weight, from the array or, without it, the one weight.
 inline double weight(const assoc_null_t &m, size_t i)
 {
@@ -143,30 +137,28 @@ bool assoc_fit_null(const assoc_data_t &d, assoc_null_t &m, bool arrays)
   if (!d.binary) {
     if (d.y.size() != n)
       return fail(m, "null model: a quantitative trait comes as numbers");
-    Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
     if (ones) {
       beta.resize(1);
       beta(0) = assoc_intercept(d.y.data(), n);
+      m.mu = beta(0);
     } else {
       // Decomposed in place: no copy of the design beside the one made here.
       matrix_t design(z);
+      Eigen::Map<const vector_t> y(d.y.data(), static_cast<Eigen::Index>(n));
       beta = Eigen::ColPivHouseholderQR<Eigen::Ref<matrix_t>>(design).solve(y);
     }
     double rss = 0;
     for (size_t i = 0; i < n; i++) {
-      double mu = eta(i);
-      double r = trait(d, i) - mu;
+      double r = d.y[i] - eta(i);
       if (m.arrays)
         m.r[i] = r;
-      else
-        m.mu = mu;
       rss += r * r;
     }
     m.phi = rss / static_cast<double>(n - p);
     // A trait that the covariates fit exactly has no residual variance.
     double scale = 0;
     for (size_t i = 0; i < n; i++)
-      scale += trait(d, i) * trait(d, i);
+      scale += d.y[i] * d.y[i];
     if (!std::isfinite(m.phi) || !std::isfinite(scale))
       return fail(m, "null model: the trait's values are too large to square (beyond about 1e154)");
     if (!(m.phi > 1e-24 * scale / static_cast<double>(n)))

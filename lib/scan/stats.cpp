@@ -540,13 +540,12 @@ void score_window(scan_worker_t *w, const scan_settings_t &set,
       size_t case_copies = 0, control_copies = 0;
       double cases = 0, controls = 0;
       const double *mean = w->dosage.mean.data() + top;
-      const int *genotype = genotype_of;
       for (size_t i = 0; i < n; i++) {
         const bool is_case = w->label[i] != 0;
         const size_t copies = xdata && w->cc.record(i).sex == 0 ? 1 : 2;
         case_copies += is_case ? copies : 0;
         control_copies += is_case ? 0 : copies;
-        const double x = mean[static_cast<size_t>(genotype[i]) * k];
+        const double x = mean[static_cast<size_t>(genotype_of[i]) * k];
         cases += is_case ? x : 0.0;
         controls += is_case ? 0.0 : x;
       }
